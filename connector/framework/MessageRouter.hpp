@@ -1,0 +1,66 @@
+// connector::MessageRouter: the framework's delivery by type name. Each type name
+// ("connector/v1/<Type>") is routed to one provider; a container batch sent onward through a
+// Context is delivered message by message to the providers of their types, and the answers are
+// gathered in a ContainerResponse under their short type names ("EnabledFeaturesResponse").
+//
+// Routes are added while setting up; routing may then run on any number of threads at once.
+// Errors travel inside the returned futures: an unknown type gives std::invalid_argument
+// "No service provider for message type <name>"; the first failing message of a batch fails the
+// whole batch with its own error (later messages of the batch are not delivered).
+#pragma once
+
+#include <functional>
+#include <memory>
+#include <shared_mutex>
+#include <string>
+#include <unordered_map>
+
+#include "connector/framework/BatchRouter.hpp"
+#include "connector/framework/Context.hpp"
+#include "connector/framework/JsonSerializer.hpp"
+#include "connector/framework/Visibility.hpp"
+
+namespace connector {
+
+class CONNECTOR_FRAMEWORK_API MessageRouter : public BatchRouter {
+public:
+    using DeliverFn = std::function<Future<std::unique_ptr<Message>>(
+        std::unique_ptr<Message>&&, Address&&, std::shared_ptr<Context>&&)>;
+
+    // names: the serializer whose registrations name the answers gathered from a batch.
+    explicit MessageRouter(std::shared_ptr<json::JsonSerializer> names);
+    ~MessageRouter() override;
+
+    void addRoute(const std::string& typeName, DeliverFn deliver);
+
+    // addProvider: routes `typeName` to provider->deliver.
+    template <class P>
+    void addProvider(const std::string& typeName, std::shared_ptr<P> provider) {
+        addRoute(typeName, [provider](std::unique_ptr<Message>&& message, Address&& address,
+                                      std::shared_ptr<Context>&& context) {
+            return provider->deliver(std::move(message), std::move(address), std::move(context));
+        });
+    }
+
+    bool hasRoute(const std::string& typeName) const;
+
+    // route: delivers one message to the provider of `typeName`.
+    [[nodiscard]] Future<std::unique_ptr<Message>> route(const std::string& typeName,
+                                                         std::unique_ptr<Message>&& message,
+                                                         Address&& address,
+                                                         std::shared_ptr<Context> context) const;
+
+    [[nodiscard]] Future<std::unique_ptr<Message>> routeBatch(
+        std::unique_ptr<container::v1::ContainerRequest>&& batch, Address&& address,
+        std::shared_ptr<Context> context) override;
+
+    // The prefix every full type name starts with.
+    static const std::string TYPE_PREFIX;
+
+private:
+    std::shared_ptr<json::JsonSerializer> names_;
+    mutable std::shared_mutex mutex_;
+    std::unordered_map<std::string, DeliverFn> routes_;
+};
+
+}  // namespace connector

@@ -1,0 +1,74 @@
+#include "connector/framework/JsonSerializer.hpp"
+
+#include <mutex>
+#include <stdexcept>
+
+#include "connector/framework/TypeName.hpp"
+
+namespace connector::json {
+
+JsonSerializer::~JsonSerializer() = default;
+
+void JsonSerializer::registerType(const std::string& typeName, const std::type_info& type,
+                                  SerializerFn serializer, DeserializerFn deserializer) {
+    const std::type_index identity(type);
+    std::unique_lock<std::shared_mutex> lock(mutex_);
+    auto previous = byType_.find(identity);
+    if (previous != byType_.end()) byName_.erase(previous->second.typeName);
+    auto previousName = byName_.find(typeName);
+    if (previousName != byName_.end()) byType_.erase(previousName->second);
+    byType_.insert_or_assign(identity,
+                             Codec{typeName, std::move(serializer), std::move(deserializer)});
+    byName_.insert_or_assign(typeName, identity);
+}
+
+void JsonSerializer::unregisterType(const std::type_info& type) {
+    std::unique_lock<std::shared_mutex> lock(mutex_);
+    auto found = byType_.find(std::type_index(type));
+    if (found == byType_.end()) return;
+    byName_.erase(found->second.typeName);
+    byType_.erase(found);
+}
+
+JsonSerializer::Encoded JsonSerializer::serialize(const std::unique_ptr<Message>& message) const {
+    if (!message) throw std::invalid_argument("Cannot encode an empty message pointer.");
+    std::string name;
+    SerializerFn serializer;
+    {
+        std::shared_lock<std::shared_mutex> lock(mutex_);
+        auto found = byType_.find(std::type_index(typeid(*message)));
+        if (found == byType_.end()) {
+            throw std::invalid_argument("No JSON serializer registered for class " +
+                                        typeName(typeid(*message)));
+        }
+        name = found->second.typeName;
+        serializer = found->second.serializer;
+    }
+    return Encoded{std::move(name), serializer(message)};
+}
+
+std::unique_ptr<Message> JsonSerializer::deserialize(const std::string& name,
+                                                     Poco::JSON::Object::Ptr object) const {
+    DeserializerFn deserializer;
+    {
+        std::shared_lock<std::shared_mutex> lock(mutex_);
+        auto found = byName_.find(name);
+        if (found == byName_.end()) throw std::invalid_argument("Unknown message type: " + name);
+        deserializer = byType_.at(found->second).deserializer;
+    }
+    return deserializer(std::move(object));
+}
+
+std::optional<std::string> JsonSerializer::typeNameOf(const Message& message) const {
+    std::shared_lock<std::shared_mutex> lock(mutex_);
+    auto found = byType_.find(std::type_index(typeid(message)));
+    if (found == byType_.end()) return std::nullopt;
+    return found->second.typeName;
+}
+
+bool JsonSerializer::isRegistered(const std::string& name) const {
+    std::shared_lock<std::shared_mutex> lock(mutex_);
+    return byName_.count(name) != 0;
+}
+
+}  // namespace connector::json

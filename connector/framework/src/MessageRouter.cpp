@@ -1,0 +1,71 @@
+#include "connector/framework/MessageRouter.hpp"
+
+#include <mutex>
+#include <stdexcept>
+
+#include "connector/framework/TypeName.hpp"
+
+namespace connector {
+
+const std::string MessageRouter::TYPE_PREFIX = "connector/v1/";
+
+MessageRouter::MessageRouter(std::shared_ptr<json::JsonSerializer> names)
+    : names_(std::move(names)) {}
+
+MessageRouter::~MessageRouter() = default;
+
+void MessageRouter::addRoute(const std::string& typeName, DeliverFn deliver) {
+    std::unique_lock<std::shared_mutex> lock(mutex_);
+    routes_.insert_or_assign(typeName, std::move(deliver));
+}
+
+bool MessageRouter::hasRoute(const std::string& typeName) const {
+    std::shared_lock<std::shared_mutex> lock(mutex_);
+    return routes_.count(typeName) != 0;
+}
+
+Future<std::unique_ptr<Message>> MessageRouter::route(const std::string& typeName,
+                                                      std::unique_ptr<Message>&& message,
+                                                      Address&& address,
+                                                      std::shared_ptr<Context> context) const {
+    DeliverFn deliver;
+    {
+        std::shared_lock<std::shared_mutex> lock(mutex_);
+        auto found = routes_.find(typeName);
+        if (found != routes_.end()) deliver = found->second;
+    }
+    if (!deliver) {
+        return makeErrorFuture<std::unique_ptr<Message>>(
+            std::invalid_argument("No service provider for message type " + typeName));
+    }
+    return deliver(std::move(message), std::move(address), std::move(context));
+}
+
+Future<std::unique_ptr<Message>> MessageRouter::routeBatch(
+    std::unique_ptr<container::v1::ContainerRequest>&& batch, Address&& address,
+    std::shared_ptr<Context> context) {
+    auto response = std::make_unique<container::v1::ContainerResponse>();
+    try {
+        if (!batch) throw std::invalid_argument("Cannot route an empty batch pointer.");
+        for (auto& [shortName, messages] : batch->messages) {
+            for (auto& message : messages) {
+                Address copy(address);
+                std::unique_ptr<Message> answer =
+                    route(TYPE_PREFIX + shortName, std::move(message), std::move(copy), context)
+                        .get();
+                if (!answer) continue;
+                std::optional<std::string> answerName = names_ ? names_->typeNameOf(*answer)
+                                                               : std::nullopt;
+                std::string key = answerName ? *answerName : typeName(typeid(*answer));
+                if (key.compare(0, TYPE_PREFIX.size(), TYPE_PREFIX) == 0)
+                    key.erase(0, TYPE_PREFIX.size());
+                response->messages[key].push_back(std::move(answer));
+            }
+        }
+    } catch (...) {
+        return makeErrorFuture<std::unique_ptr<Message>>(std::current_exception());
+    }
+    return makeReadyFuture(std::unique_ptr<Message>(std::move(response)));
+}
+
+}  // namespace connector

@@ -1,0 +1,197 @@
+#include <Poco/JSON/Object.h>
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "connector/framework/ContainerMessages.hpp"
+#include "connector/framework/Context.hpp"
+#include "connector/framework/CurrentContextState.hpp"
+#include "connector/framework/HttpSessionManager.hpp"
+#include "connector/framework/JsonSerializer.hpp"
+#include "connector/framework/MessageRouter.hpp"
+
+namespace {
+
+using connector::Address;
+using connector::Context;
+using connector::Future;
+using connector::Message;
+using connector::common::ContextScope;
+using connector::container::v1::ContainerRequest;
+using connector::container::v1::ContainerResponse;
+
+struct Note : Message {
+    explicit Note(std::string t = {}) : text(std::move(t)) {}
+    std::string text;
+};
+struct NoteReceipt : Message {};
+
+std::string errorOf(Future<std::unique_ptr<Message>> future) {
+    try {
+        (void)future.get();
+    } catch (const std::exception& error) {
+        return error.what();
+    }
+    return "<no error>";
+}
+
+TEST(ContextStateTest, ReadersNeverSeeAHalfWrittenValueUnderConcurrentWrites) {
+    Context state;
+    state.set("home", std::string(64, 'a'), ContextScope::Session);
+    EXPECT_TRUE(state.scopeOf("home") == ContextScope::Session);
+    EXPECT_FALSE(state.scopeOf("absent"));
+    EXPECT_THROW(state.get("absent"), std::out_of_range);
+
+    std::atomic<bool> torn{false};
+    std::vector<std::thread> threads;
+    for (int writer = 0; writer < 2; ++writer) {
+        threads.emplace_back([&, writer] {
+            for (int i = 0; i < 2000; ++i)
+                state.set("home", std::string(64 + i % 7, writer ? 'b' : 'c'), ContextScope::Request);
+        });
+    }
+    for (int reader = 0; reader < 2; ++reader) {
+        threads.emplace_back([&] {
+            for (int i = 0; i < 2000; ++i) {
+                auto text = boost::any_cast<std::string>(state.get("home"));
+                if (text.find_first_not_of(text[0]) != std::string::npos) torn = true;
+            }
+        });
+    }
+    for (auto& thread : threads) thread.join();
+    EXPECT_FALSE(torn);
+    EXPECT_TRUE(state.scopeOf("home") == ContextScope::Request);
+}
+
+TEST(JsonSerializerTest, EncodesByDynamicClassDecodesByNameAndWithdrawsByIdentity) {
+    connector::json::JsonSerializer serializer;
+    serializer.registerType(
+        "connector/v1/Note", typeid(Note),
+        [](const std::unique_ptr<Message>& m) {
+            Poco::JSON::Object::Ptr object = new Poco::JSON::Object(0);
+            object->set("text", static_cast<const Note&>(*m).text);
+            return object;
+        },
+        [](Poco::JSON::Object::Ptr object) -> std::unique_ptr<Message> {
+            return std::make_unique<Note>(object->getValue<std::string>("text"));
+        });
+
+    std::unique_ptr<Message> note = std::make_unique<Note>("hi");
+    auto encoded = serializer.serialize(note);
+    EXPECT_EQ(encoded.typeName, "connector/v1/Note");
+    auto decoded = serializer.deserialize("connector/v1/Note", encoded.object);
+    ASSERT_NE(dynamic_cast<Note*>(decoded.get()), nullptr);
+    EXPECT_EQ(static_cast<Note&>(*decoded).text, "hi");
+    EXPECT_EQ(serializer.typeNameOf(*decoded), "connector/v1/Note");
+
+    serializer.unregisterType(typeid(Note));
+    EXPECT_FALSE(serializer.isRegistered("connector/v1/Note"));
+    EXPECT_THROW((void)serializer.serialize(note), std::invalid_argument);
+    EXPECT_THROW((void)serializer.deserialize("connector/v1/Note", encoded.object),
+                 std::invalid_argument);
+}
+
+TEST(JsonSerializerTest, RegistryStaysConsistentUnderConcurrentUse) {
+    connector::json::JsonSerializer serializer;
+    auto codec = [](const std::unique_ptr<Message>&) {
+        return Poco::JSON::Object::Ptr(new Poco::JSON::Object(0));
+    };
+    auto decoder = [](Poco::JSON::Object::Ptr) -> std::unique_ptr<Message> {
+        return std::make_unique<Note>();
+    };
+    serializer.registerType("connector/v1/Note", typeid(Note), codec, decoder);
+    std::atomic<int> failures{0};
+    std::vector<std::thread> threads;
+    threads.emplace_back([&] {
+        for (int i = 0; i < 2000; ++i) {
+            serializer.unregisterType(typeid(NoteReceipt));
+            serializer.registerType("connector/v1/NoteReceipt", typeid(NoteReceipt), codec, decoder);
+        }
+    });
+    for (int t = 0; t < 2; ++t) {
+        threads.emplace_back([&] {
+            std::unique_ptr<Message> note = std::make_unique<Note>();
+            for (int i = 0; i < 2000; ++i) {
+                if (serializer.serialize(note).typeName != "connector/v1/Note") ++failures;
+                if (!serializer.deserialize("connector/v1/Note", nullptr)) ++failures;
+            }
+        });
+    }
+    for (auto& thread : threads) thread.join();
+    EXPECT_EQ(failures, 0);
+    EXPECT_TRUE(serializer.isRegistered("connector/v1/NoteReceipt"));
+}
+
+TEST(MessageRouterTest, BatchIsDeliveredOnwardAndAnswersGatheredByShortName) {
+    auto names = std::make_shared<connector::json::JsonSerializer>();
+    auto none = [](const std::unique_ptr<Message>&) { return Poco::JSON::Object::Ptr(); };
+    auto noDecode = [](Poco::JSON::Object::Ptr) { return std::unique_ptr<Message>(); };
+    names->registerType("connector/v1/NoteReceipt", typeid(NoteReceipt), none, noDecode);
+    auto router = std::make_shared<connector::MessageRouter>(names);
+    std::vector<std::string> seen;
+    router->addRoute("connector/v1/Note", [&](std::unique_ptr<Message>&& m, Address&&,
+                                               std::shared_ptr<Context>&& context) {
+        seen.push_back(static_cast<Note&>(*m).text);
+        EXPECT_NE(context, nullptr);
+        return connector::makeReadyFuture(std::unique_ptr<Message>(new NoteReceipt()));
+    });
+
+    connector::http::HttpSessionManager sessions(router);
+    auto context = sessions.useSession("s1");
+    auto batch = std::make_unique<ContainerRequest>();
+    batch->messages["Note"].push_back(std::make_unique<Note>("one"));
+    batch->messages["Note"].push_back(std::make_unique<Note>("two"));
+    auto answer = context->handle<Message, ContainerRequest>(std::move(batch), Address()).get();
+    auto* response = dynamic_cast<ContainerResponse*>(answer.get());
+    ASSERT_NE(response, nullptr);
+    EXPECT_EQ(seen, (std::vector<std::string>{"one", "two"}));
+    ASSERT_EQ(response->messages.size(), 1u);
+    EXPECT_EQ(response->messages.at("NoteReceipt").size(), 2u);
+
+    auto unknown = std::make_unique<ContainerRequest>();
+    unknown->messages["Nothing"].push_back(std::make_unique<Note>());
+    EXPECT_EQ(errorOf(context->handle<Message, ContainerRequest>(std::move(unknown), Address())),
+              "No service provider for message type connector/v1/Nothing");
+
+    auto orphanContext = std::make_shared<Context>();
+    EXPECT_EQ(errorOf(orphanContext->handle<Message, ContainerRequest>(
+                  std::make_unique<ContainerRequest>(), Address())),
+              "No router to send the batch onward.");
+}
+
+TEST(FrameworkStandInTest, SessionsCurrentContextAndContainerDefaults) {
+    connector::http::HttpSessionManager sessions;
+    EXPECT_EQ(sessions.lastUsedSessionState(), nullptr);
+    auto first = sessions.useSession("a");
+    auto second = sessions.useSession("b");
+    EXPECT_EQ(sessions.lastUsedSessionState(), second);
+    EXPECT_EQ(sessions.useSession("a"), first);
+    EXPECT_EQ(sessions.lastUsedSessionState(), first);
+    EXPECT_EQ(sessions.sessionCount(), 2u);
+
+    EXPECT_EQ(connector::qvm_common::getCurrentContextState(), nullptr);
+    {
+        connector::qvm_common::CurrentContextStateScope outer(first);
+        {
+            connector::qvm_common::CurrentContextStateScope inner(second);
+            EXPECT_EQ(connector::qvm_common::getCurrentContextState(), second);
+            std::thread([] {
+                EXPECT_EQ(connector::qvm_common::getCurrentContextState(), nullptr);
+            }).join();
+        }
+        EXPECT_EQ(connector::qvm_common::getCurrentContextState(), first);
+    }
+    EXPECT_EQ(connector::qvm_common::getCurrentContextState(), nullptr);
+
+    auto container = std::make_shared<connector::container::v1::ContainerServiceProvider>();
+    container->setRunning(true);
+    EXPECT_EQ(errorOf(container->deliver(std::make_unique<ContainerRequest>(), Address(), nullptr)),
+              "ContainerRequest handler not implemented.");
+    EXPECT_EQ(errorOf(container->deliver(std::make_unique<ContainerResponse>(), Address(), nullptr)),
+              "ContainerResponse handler not implemented.");
+}
+
+}  // namespace
