@@ -1,0 +1,26 @@
+// GetUserHomeDir: asks for the home directory last stored; no fields of its own.
+// A plain value holder: owned through std::unique_ptr<connector::Message>, not copyable, used by
+// one thread at a time.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "connector/framework/CommonMessages.hpp"
+#include "connector/framework/Message.hpp"
+#include "v1/Export.hpp"
+#include "v1/InformationTypes.hpp"
+#include "connector/framework/ServiceMessage.hpp"
+#include "v1/InformationServiceProvider.hpp"
+
+namespace connector::information::v1 {
+
+class CONNECTOR_INFORMATION_API GetUserHomeDir
+    : public connector::MessageAPI<GetUserHomeDir, InformationServiceProvider>,
+      public connector::common::v1::Message {
+public:
+    GetUserHomeDir();
+    ~GetUserHomeDir() override;
+};
+
+}  // namespace connector::information::v1

@@ -1,0 +1,23 @@
+// SetUserHomeDirResponse: acknowledges SetUserHomeDir; no fields of its own.
+// A plain value holder: owned through std::unique_ptr<connector::Message>, not copyable, used by
+// one thread at a time.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "connector/framework/CommonMessages.hpp"
+#include "connector/framework/Message.hpp"
+#include "v1/Export.hpp"
+#include "v1/InformationTypes.hpp"
+
+namespace connector::information::v1 {
+
+class CONNECTOR_INFORMATION_API SetUserHomeDirResponse
+    : public connector::Message, public connector::common::v1::Response {
+public:
+    SetUserHomeDirResponse();
+    ~SetUserHomeDirResponse() override;
+};
+
+}  // namespace connector::information::v1
