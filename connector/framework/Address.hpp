@@ -9,13 +9,13 @@
 namespace connector {
 
 class CONNECTOR_FRAMEWORK_API Address {
-public:
+  public:
     Address() = default;
     explicit Address(std::string sender) : sender_(std::move(sender)) {}
 
     const std::string& sender() const noexcept { return sender_; }
 
-private:
+  private:
     std::string sender_;
 };
 

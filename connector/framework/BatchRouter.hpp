@@ -17,7 +17,7 @@ class ContainerRequest;
 }
 
 class CONNECTOR_FRAMEWORK_API BatchRouter {
-public:
+  public:
     virtual ~BatchRouter() = default;
     // routeBatch: delivers the batch with `context` as the request context; the future gives a
     // ContainerResponse, or the first error of the batch.

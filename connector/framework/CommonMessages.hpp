@@ -31,7 +31,9 @@ struct CONNECTOR_FRAMEWORK_API FaultCondition {
 // Fault: a refusal the protocol knows, carried inside a normal response.
 struct CONNECTOR_FRAMEWORK_API Fault {
     Fault(std::string code, std::string text, std::vector<FaultCondition>&& conditions)
-        : faultCode(std::move(code)), message(std::move(text)), faultConditions(std::move(conditions)) {}
+        : faultCode(std::move(code))
+        , message(std::move(text))
+        , faultConditions(std::move(conditions)) {}
 
     std::string faultCode;
     std::string message;
@@ -40,7 +42,7 @@ struct CONNECTOR_FRAMEWORK_API Fault {
 
 // Message: the protocol fields of a request. The Version-only form leaves `uuid` empty.
 class CONNECTOR_FRAMEWORK_API Message {
-public:
+  public:
     Message(const std::string& id, Version v) : uuid(id), version(v) {}
     explicit Message(Version v) : version(v) {}
 
@@ -50,7 +52,7 @@ public:
 
 // Response: a request's fields plus the list of faults of the answer.
 class CONNECTOR_FRAMEWORK_API Response : public Message {
-public:
+  public:
     Response(const std::string& id, std::vector<Fault>&& list, Version v)
         : Message(id, v), faults(std::move(list)) {}
     Response(std::vector<Fault>&& list, Version v) : Message(v), faults(std::move(list)) {}

@@ -21,7 +21,7 @@ using MessageTable = std::map<std::string, std::vector<std::unique_ptr<Message>>
 
 class CONNECTOR_FRAMEWORK_API ContainerRequest
     : public MessageAPI<ContainerRequest, ContainerServiceProvider> {
-public:
+  public:
     ContainerRequest() = default;
     explicit ContainerRequest(MessageTable&& table) : messages(std::move(table)) {}
     ~ContainerRequest() override;
@@ -31,7 +31,7 @@ public:
 
 class CONNECTOR_FRAMEWORK_API ContainerResponse
     : public MessageAPI<ContainerResponse, ContainerServiceProvider> {
-public:
+  public:
     ContainerResponse() = default;
     explicit ContainerResponse(MessageTable&& table) : messages(std::move(table)) {}
     ~ContainerResponse() override;

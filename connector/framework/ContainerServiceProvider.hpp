@@ -16,7 +16,7 @@ class ContainerResponse;
 
 class CONNECTOR_FRAMEWORK_API ContainerServiceProvider
     : public ServiceProviderAPI<ContainerServiceProvider> {
-public:
+  public:
     ~ContainerServiceProvider() override;
 
     [[nodiscard]] virtual Future<std::unique_ptr<Message>> handle(

@@ -20,7 +20,7 @@ namespace connector {
 
 class CONNECTOR_FRAMEWORK_API Context : public common::ContextState,
                                         public std::enable_shared_from_this<Context> {
-public:
+  public:
     explicit Context(std::weak_ptr<BatchRouter> router = {}) : router_(std::move(router)) {}
     ~Context() override;
 
@@ -28,13 +28,13 @@ public:
     template <class M, class Req>
     [[nodiscard]] Future<std::unique_ptr<M>> handle(std::unique_ptr<Req>&& request,
                                                     Address&& address) {
-        static_assert(std::is_same_v<M, Message> &&
-                          std::is_same_v<Req, container::v1::ContainerRequest>,
-                      "a context sends only container batches onward");
+        static_assert(
+            std::is_same_v<M, Message> && std::is_same_v<Req, container::v1::ContainerRequest>,
+            "a context sends only container batches onward");
         return sendOnward(std::move(request), std::move(address));
     }
 
-private:
+  private:
     Future<std::unique_ptr<Message>> sendOnward(
         std::unique_ptr<container::v1::ContainerRequest>&& request, Address&& address);
 

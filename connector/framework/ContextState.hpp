@@ -22,7 +22,7 @@ namespace connector::common {
 enum class ContextScope : int { Request = 0, Session = 1 };
 
 class CONNECTOR_FRAMEWORK_API ContextState {
-public:
+  public:
     ContextState() = default;
     ContextState(const ContextState&) = delete;
     ContextState& operator=(const ContextState&) = delete;
@@ -38,7 +38,7 @@ public:
     boost::optional<ContextScope> scopeOf(const std::string& key) const;
     std::vector<std::string> keys() const;
 
-private:
+  private:
     struct Entry {
         boost::any value;
         ContextScope scope;

@@ -18,13 +18,13 @@ CONNECTOR_FRAMEWORK_API std::shared_ptr<common::ContextState> getCurrentContextS
 // CurrentContextStateScope: makes `state` the current one on this thread until destroyed, then
 // restores the one before. Not movable: it belongs to the stack frame that serves the request.
 class CONNECTOR_FRAMEWORK_API CurrentContextStateScope {
-public:
+  public:
     explicit CurrentContextStateScope(std::shared_ptr<common::ContextState> state);
     ~CurrentContextStateScope();
     CurrentContextStateScope(const CurrentContextStateScope&) = delete;
     CurrentContextStateScope& operator=(const CurrentContextStateScope&) = delete;
 
-private:
+  private:
     std::shared_ptr<common::ContextState> previous_;
 };
 

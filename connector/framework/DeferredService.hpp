@@ -7,7 +7,7 @@
 namespace connector::common {
 
 class CONNECTOR_FRAMEWORK_API DeferredService {
-public:
+  public:
     DeferredService() = default;
     virtual ~DeferredService() = default;
 };

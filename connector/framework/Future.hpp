@@ -20,7 +20,8 @@
 //     1   | value     | setValue                              | final; get moves the value out
 //     2   | error     | setException                          | final; get rethrows the error
 //     3   | cancelled | cancel                                | final; resolving it is a no-op,
-//         |           |                                       | get throws, a continuation never runs
+//         |           |                                       | get throws, a continuation never
+//         runs
 //
 //   Who owns what: the state is shared (std::shared_ptr) by the promise, every future of it and a
 //   running continuation. The state owns a separately allocated box with the value or the error
@@ -75,7 +76,7 @@ inline constexpr const char* kBrokenPromise = "Promise destroyed before it was r
 // ContinuationBase<T>: what a state runs once it is resolved. Owned by the state until it runs.
 template <class T>
 class CONNECTOR_FRAMEWORK_API ContinuationBase {
-public:
+  public:
     virtual ~ContinuationBase() = default;
     // run: called once, outside the state's lock, with a valid future of the resolved state.
     virtual void run(Future<T> resolved) = 0;
@@ -84,7 +85,7 @@ public:
 // Continuation<T, F>: owns the callable and the promise of the future that `then` gave out.
 template <class T, class F>
 class Continuation final : public ContinuationBase<T> {
-public:
+  public:
     using Result = std::invoke_result_t<F&, Future<T>>;
     static_assert(!std::is_void_v<Result>, "a continuation must return a value");
 
@@ -102,7 +103,7 @@ public:
         }
     }
 
-private:
+  private:
     F function_;
     Promise<Result> promise_;
 };
@@ -112,8 +113,13 @@ private:
 template <class T>
 class CONNECTOR_FRAMEWORK_API SharedFutureState
     : public std::enable_shared_from_this<SharedFutureState<T>> {
-public:
-    enum : std::uint32_t { kPending = 0, kResolvedValue = 1, kResolvedError = 2, kCancelledState = 3 };
+  public:
+    enum : std::uint32_t {
+        kPending = 0,
+        kResolvedValue = 1,
+        kResolvedError = 2,
+        kCancelledState = 3
+    };
 
     SharedFutureState() = default;
     SharedFutureState(const SharedFutureState&) = delete;
@@ -194,7 +200,7 @@ public:
         return state_ != kPending;
     }
 
-private:
+  private:
     static constexpr std::size_t kValueIndex = 0;
     static constexpr std::size_t kErrorIndex = 1;
     using Box = std::variant<T, std::exception_ptr>;
@@ -246,7 +252,7 @@ private:
 // moved from or consumed by then.
 template <class T>
 class CONNECTOR_FRAMEWORK_API Future {
-public:
+  public:
     using State = detail::SharedFutureState<T>;
 
     Future() noexcept : valid_(false) {}
@@ -285,7 +291,7 @@ public:
     // isReady: true once resolved (or cancelled); never blocks on the producer.
     bool isReady() const { return valid_.load() && state_->isReady(); }
 
-private:
+  private:
     std::shared_ptr<State> state_;
     std::atomic<bool> valid_;
 };
@@ -295,7 +301,7 @@ private:
 // resolved." so that no waiter blocks forever.
 template <class T>
 class CONNECTOR_FRAMEWORK_API Promise {
-public:
+  public:
     Promise() : state_(std::make_shared<detail::SharedFutureState<T>>()) {}
     Promise(Promise&&) noexcept = default;
     Promise& operator=(Promise&& other) noexcept {
@@ -317,12 +323,13 @@ public:
     void setException(const std::exception_ptr& error) { state_->setException(error); }
     void cancel() { state_->cancel(); }
 
-private:
+  private:
     void abandon() noexcept {
         if (!state_ || state_.use_count() == 1) return;  // nobody can observe the state
         try {
             if (!state_->isReady())
-                state_->setException(std::make_exception_ptr(std::runtime_error(detail::kBrokenPromise)));
+                state_->setException(
+                    std::make_exception_ptr(std::runtime_error(detail::kBrokenPromise)));
         } catch (...) {
             // resolved concurrently: the first result stays
         }

@@ -17,7 +17,7 @@
 namespace connector::http {
 
 class CONNECTOR_FRAMEWORK_API HttpSessionManager {
-public:
+  public:
     // router: what the contexts of new sessions send batches onward through.
     explicit HttpSessionManager(std::weak_ptr<BatchRouter> router = {});
     virtual ~HttpSessionManager();
@@ -28,7 +28,7 @@ public:
     virtual std::shared_ptr<common::ContextState> lastUsedSessionState() const;
     std::size_t sessionCount() const;
 
-private:
+  private:
     std::weak_ptr<BatchRouter> router_;
     mutable std::mutex mutex_;
     std::unordered_map<std::string, std::shared_ptr<Context>> sessions_;

@@ -29,7 +29,7 @@ using SerializerFn = std::function<Poco::JSON::Object::Ptr(const std::unique_ptr
 using DeserializerFn = std::function<std::unique_ptr<Message>(Poco::JSON::Object::Ptr)>;
 
 class CONNECTOR_FRAMEWORK_API JsonSerializer {
-public:
+  public:
     // Encoded: a message on the wire: its type name beside its object.
     struct Encoded {
         std::string typeName;
@@ -54,7 +54,7 @@ public:
     std::optional<std::string> typeNameOf(const Message& message) const;
     bool isRegistered(const std::string& typeName) const;
 
-private:
+  private:
     struct Codec {
         std::string typeName;
         SerializerFn serializer;

@@ -7,7 +7,7 @@
 namespace connector {
 
 class CONNECTOR_FRAMEWORK_API Message {
-public:
+  public:
     Message() = default;
     Message(const Message&) = delete;
     Message& operator=(const Message&) = delete;

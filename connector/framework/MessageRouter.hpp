@@ -23,7 +23,7 @@
 namespace connector {
 
 class CONNECTOR_FRAMEWORK_API MessageRouter : public BatchRouter {
-public:
+  public:
     using DeliverFn = std::function<Future<std::unique_ptr<Message>>(
         std::unique_ptr<Message>&&, Address&&, std::shared_ptr<Context>&&)>;
 
@@ -57,7 +57,7 @@ public:
     // The prefix every full type name starts with.
     static const std::string TYPE_PREFIX;
 
-private:
+  private:
     std::shared_ptr<json::JsonSerializer> names_;
     mutable std::shared_mutex mutex_;
     std::unordered_map<std::string, DeliverFn> routes_;

@@ -31,7 +31,7 @@ inline std::string dynamicTypeName(const Message* message) {
 
 template <class P>
 class CONNECTOR_FRAMEWORK_API ServiceMessage : public Message {
-public:
+  public:
     // deliverTo: hands `self` (which must own this very object) to provider's typed handle.
     [[nodiscard]] virtual Future<std::unique_ptr<Message>> deliverTo(
         std::shared_ptr<P> provider, std::unique_ptr<Message>&& self, Address&& address,
@@ -40,7 +40,7 @@ public:
 
 template <class Msg, class P>
 class CONNECTOR_FRAMEWORK_API MessageAPI : public ServiceMessage<P> {
-public:
+  public:
     [[nodiscard]] Future<std::unique_ptr<Message>> deliverTo(
         std::shared_ptr<P> provider, std::unique_ptr<Message>&& self, Address&& address,
         std::shared_ptr<Context>&& context) override {

@@ -12,7 +12,7 @@ namespace common {
 
 // Lifecycle: the two hooks the framework calls when it starts and stops a service.
 class CONNECTOR_FRAMEWORK_API Lifecycle {
-public:
+  public:
     virtual ~Lifecycle() = default;
     virtual void onStart() = 0;
     virtual void onStop() = 0;
@@ -21,12 +21,12 @@ public:
 }  // namespace common
 
 class CONNECTOR_FRAMEWORK_API ServiceProvider : public common::Lifecycle {
-public:
+  public:
     // isRunning: false until the framework starts the provider; read once per delivery.
     bool isRunning() const noexcept { return running_.load(std::memory_order_acquire); }
     void setRunning(bool running) noexcept { running_.store(running, std::memory_order_release); }
 
-private:
+  private:
     std::atomic<bool> running_{false};
 };
 

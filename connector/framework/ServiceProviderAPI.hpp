@@ -25,7 +25,7 @@ namespace connector {
 template <class P>
 class CONNECTOR_FRAMEWORK_API ServiceProviderAPI : public std::enable_shared_from_this<P>,
                                                    public ServiceProvider {
-public:
+  public:
     ~ServiceProviderAPI() override = default;
 
     void onStart() override {}

@@ -15,29 +15,29 @@ namespace fl::i18n {
 
 // conversion_error: the input was not valid in its encoding (strict converters only).
 class conversion_error : public std::runtime_error {
-public:
+  public:
     using std::runtime_error::runtime_error;
 };
 
 // codecvt_ustring_to_string: UTF-16 to bytes in `encoding`.
 class codecvt_ustring_to_string {
-public:
+  public:
     // Throws std::invalid_argument for an encoding other than UTF-8.
     codecvt_ustring_to_string(const std::string& encoding, bool strict);
     std::string convert(const std::u16string& text) const;
 
-private:
+  private:
     bool strict_;
 };
 
 // codecvt_string_to_ustring: bytes in `encoding` to UTF-16.
 class codecvt_string_to_ustring {
-public:
+  public:
     // Throws std::invalid_argument for an encoding other than UTF-8.
     codecvt_string_to_ustring(const std::string& encoding, bool strict);
     std::u16string convert(const std::string& text) const;
 
-private:
+  private:
     bool strict_;
 };
 

@@ -12,7 +12,8 @@ namespace utf = boost::locale::utf;
 void requireUtf8(const std::string& encoding) {
     std::string name;
     for (char c : encoding) {
-        if (c != '-' && c != '_') name += static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+        if (c != '-' && c != '_')
+            name += static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
     }
     if (name != "UTF8") throw std::invalid_argument("Unsupported encoding: " + encoding);
 }

@@ -28,20 +28,20 @@ struct Shout : connector::MessageAPI<Shout, EchoProvider> {};
 struct Foreign : connector::MessageAPI<Foreign, OtherProvider> {};
 
 class EchoProvider : public connector::ServiceProviderAPI<EchoProvider> {
-public:
+  public:
     virtual Future<std::unique_ptr<Message>> handle(std::unique_ptr<Ping>&&, Address&&,
                                                     std::shared_ptr<Context>&&) = 0;
     virtual Future<std::unique_ptr<Message>> handle(std::unique_ptr<Shout>&&, Address&&,
                                                     std::shared_ptr<Context>&&) = 0;
 };
 class OtherProvider : public connector::ServiceProviderAPI<OtherProvider> {
-public:
+  public:
     virtual Future<std::unique_ptr<Message>> handle(std::unique_ptr<Foreign>&&, Address&&,
                                                     std::shared_ptr<Context>&&) = 0;
 };
 
 class Echo : public EchoProvider {
-public:
+  public:
     Future<std::unique_ptr<Message>> handle(std::unique_ptr<Ping>&& ping, Address&& from,
                                             std::shared_ptr<Context>&& context) override {
         received = ping.get();
@@ -85,8 +85,8 @@ TEST(DeliveryTest, CorrectMessageReachesItsHandleWithOwnership) {
     Message* sent = ping.get();
     auto context = std::make_shared<Context>();
 
-    auto answer = echo->deliver(std::move(ping), Address("client-1"), std::shared_ptr(context))
-                      .get();
+    auto answer =
+        echo->deliver(std::move(ping), Address("client-1"), std::shared_ptr(context)).get();
     EXPECT_EQ(echo->received, sent);
     EXPECT_EQ(echo->kept.get(), sent);
     EXPECT_EQ(echo->sender, "client-1");
@@ -108,7 +108,8 @@ TEST(DeliveryTest, StoppedProviderAndForeignMessagesAreAnsweredWithErrorFutures)
     echo->setRunning(true);
     auto foreign = echo->deliver(std::make_unique<Foreign>(), Address(), nullptr);
     EXPECT_THROW((void)foreign.get(), std::invalid_argument);
-    const std::string text = errorOf(echo->deliver(std::make_unique<Foreign>(), Address(), nullptr));
+    const std::string text =
+        errorOf(echo->deliver(std::make_unique<Foreign>(), Address(), nullptr));
     EXPECT_EQ(text.rfind("Incorrect message type. Expected: connector::ServiceMessage<", 0), 0u)
         << text;
     EXPECT_NE(text.find("EchoProvider> but found "), std::string::npos) << text;
@@ -121,9 +122,9 @@ TEST(DeliveryTest, DeliverToRefusesAnotherObjectAndHandlerErrorsPassThrough) {
     auto echo = runningEcho();
     Ping target;
     std::unique_ptr<Message> other = std::make_unique<Shout>();
-    const std::string text =
-        errorOf(target.deliverTo(echo, std::move(other), Address(), nullptr));
-    EXPECT_EQ(text.rfind("Unable to deliver to service. Incorrect message type. Expected: ", 0), 0u);
+    const std::string text = errorOf(target.deliverTo(echo, std::move(other), Address(), nullptr));
+    EXPECT_EQ(text.rfind("Unable to deliver to service. Incorrect message type. Expected: ", 0),
+              0u);
     EXPECT_NE(text.find("Ping but found "), std::string::npos) << text;
     EXPECT_NE(text.find("Shout"), std::string::npos) << text;
     EXPECT_EQ(echo->received, nullptr);

@@ -50,7 +50,8 @@ TEST(ContextStateTest, ReadersNeverSeeAHalfWrittenValueUnderConcurrentWrites) {
     for (int writer = 0; writer < 2; ++writer) {
         threads.emplace_back([&, writer] {
             for (int i = 0; i < 2000; ++i)
-                state.set("home", std::string(64 + i % 7, writer ? 'b' : 'c'), ContextScope::Request);
+                state.set("home", std::string(64 + i % 7, writer ? 'b' : 'c'),
+                          ContextScope::Request);
         });
     }
     for (int reader = 0; reader < 2; ++reader) {
@@ -108,7 +109,8 @@ TEST(JsonSerializerTest, RegistryStaysConsistentUnderConcurrentUse) {
     threads.emplace_back([&] {
         for (int i = 0; i < 2000; ++i) {
             serializer.unregisterType(typeid(NoteReceipt));
-            serializer.registerType("connector/v1/NoteReceipt", typeid(NoteReceipt), codec, decoder);
+            serializer.registerType("connector/v1/NoteReceipt", typeid(NoteReceipt), codec,
+                                    decoder);
         }
     });
     for (int t = 0; t < 2; ++t) {
@@ -133,7 +135,7 @@ TEST(MessageRouterTest, BatchIsDeliveredOnwardAndAnswersGatheredByShortName) {
     auto router = std::make_shared<connector::MessageRouter>(names);
     std::vector<std::string> seen;
     router->addRoute("connector/v1/Note", [&](std::unique_ptr<Message>&& m, Address&&,
-                                               std::shared_ptr<Context>&& context) {
+                                              std::shared_ptr<Context>&& context) {
         seen.push_back(static_cast<Note&>(*m).text);
         EXPECT_NE(context, nullptr);
         return connector::makeReadyFuture(std::unique_ptr<Message>(new NoteReceipt()));
@@ -190,8 +192,9 @@ TEST(FrameworkStandInTest, SessionsCurrentContextAndContainerDefaults) {
     container->setRunning(true);
     EXPECT_EQ(errorOf(container->deliver(std::make_unique<ContainerRequest>(), Address(), nullptr)),
               "ContainerRequest handler not implemented.");
-    EXPECT_EQ(errorOf(container->deliver(std::make_unique<ContainerResponse>(), Address(), nullptr)),
-              "ContainerResponse handler not implemented.");
+    EXPECT_EQ(
+        errorOf(container->deliver(std::make_unique<ContainerResponse>(), Address(), nullptr)),
+        "ContainerResponse handler not implemented.");
 }
 
 }  // namespace

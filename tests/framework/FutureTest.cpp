@@ -125,12 +125,13 @@ TEST(FutureTest, ContinuationOnPendingStateRunsOnTheResolvingThread) {
     EXPECT_EQ(chained.get(), "9");
 
     // An error of the source, and an exception of the continuation itself, reach the chain.
-    auto fromSource = makeErrorFuture<int>(std::logic_error("source failed"))
-                          .then([](Future<int> f) { return f.get() * 2; });
+    auto fromSource =
+        makeErrorFuture<int>(std::logic_error("source failed")).then([](Future<int> f) {
+            return f.get() * 2;
+        });
     EXPECT_EQ(errorText([&] { (void)fromSource.get(); }), "source failed");
-    auto fromContinuation = makeReadyFuture(1).then([](Future<int>) -> int {
-        throw std::out_of_range("continuation failed");
-    });
+    auto fromContinuation = makeReadyFuture(1).then(
+        [](Future<int>) -> int { throw std::out_of_range("continuation failed"); });
     EXPECT_THROW((void)fromContinuation.get(), std::out_of_range);
 }
 
@@ -145,8 +146,7 @@ TEST(FutureTest, CancelledAndAbandonedStatesNeverLeaveAWaiterBlocked) {
     cancelled.cancel();
     cancelled.setValue(1);  // dropped silently
     EXPECT_FALSE(ran);
-    EXPECT_EQ(errorText([&] { (void)chained.get(); }),
-              "Promise destroyed before it was resolved.");
+    EXPECT_EQ(errorText([&] { (void)chained.get(); }), "Promise destroyed before it was resolved.");
 
     Promise<int> direct;
     auto directFuture = direct.getFuture();

@@ -7,11 +7,15 @@ namespace {
 thread_local std::shared_ptr<common::ContextState> currentState;
 }
 
-std::shared_ptr<common::ContextState> getCurrentContextState() { return currentState; }
+std::shared_ptr<common::ContextState> getCurrentContextState() {
+    return currentState;
+}
 
 CurrentContextStateScope::CurrentContextStateScope(std::shared_ptr<common::ContextState> state)
     : previous_(std::exchange(currentState, std::move(state))) {}
 
-CurrentContextStateScope::~CurrentContextStateScope() { currentState = std::move(previous_); }
+CurrentContextStateScope::~CurrentContextStateScope() {
+    currentState = std::move(previous_);
+}
 
 }  // namespace connector::qvm_common

@@ -54,8 +54,8 @@ Future<std::unique_ptr<Message>> MessageRouter::routeBatch(
                     route(TYPE_PREFIX + shortName, std::move(message), std::move(copy), context)
                         .get();
                 if (!answer) continue;
-                std::optional<std::string> answerName = names_ ? names_->typeNameOf(*answer)
-                                                               : std::nullopt;
+                std::optional<std::string> answerName =
+                    names_ ? names_->typeNameOf(*answer) : std::nullopt;
                 std::string key = answerName ? *answerName : typeName(typeid(*answer));
                 if (key.compare(0, TYPE_PREFIX.size(), TYPE_PREFIX) == 0)
                     key.erase(0, TYPE_PREFIX.size());

@@ -4,6 +4,8 @@
 
 namespace connector {
 
-std::string typeName(const std::type_info& type) { return boost::core::demangle(type.name()); }
+std::string typeName(const std::type_info& type) {
+    return boost::core::demangle(type.name());
+}
 
 }  // namespace connector

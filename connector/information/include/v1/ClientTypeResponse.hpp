@@ -13,9 +13,9 @@
 
 namespace connector::information::v1 {
 
-class CONNECTOR_INFORMATION_API ClientTypeResponse
-    : public connector::Message, public connector::common::v1::Response {
-public:
+class CONNECTOR_INFORMATION_API ClientTypeResponse : public connector::Message,
+                                                     public connector::common::v1::Response {
+  public:
     ClientTypeResponse(const std::string& uuid, const StringTable& properties,
                        std::vector<connector::common::v1::Fault>&& faults);
     ~ClientTypeResponse() override;

@@ -1,6 +1,6 @@
-// GetCurrentClientProperties: asks for the properties recorded for the client being served. Has no uuid and no version.
-// A plain value holder: owned through std::unique_ptr<connector::Message>, not copyable, used by
-// one thread at a time.
+// GetCurrentClientProperties: asks for the properties recorded for the client being served. Has no
+// uuid and no version. A plain value holder: owned through std::unique_ptr<connector::Message>, not
+// copyable, used by one thread at a time.
 #pragma once
 
 #include <string>
@@ -8,16 +8,16 @@
 
 #include "connector/framework/CommonMessages.hpp"
 #include "connector/framework/Message.hpp"
-#include "v1/Export.hpp"
-#include "v1/InformationTypes.hpp"
 #include "connector/framework/ServiceMessage.hpp"
+#include "v1/Export.hpp"
 #include "v1/InformationServiceProvider.hpp"
+#include "v1/InformationTypes.hpp"
 
 namespace connector::information::v1 {
 
 class CONNECTOR_INFORMATION_API GetCurrentClientProperties
     : public connector::MessageAPI<GetCurrentClientProperties, InformationServiceProvider> {
-public:
+  public:
     GetCurrentClientProperties();
     ~GetCurrentClientProperties() override;
 };

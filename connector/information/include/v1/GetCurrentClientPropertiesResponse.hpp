@@ -1,6 +1,6 @@
-// GetCurrentClientPropertiesResponse: the client's recorded properties; not a protocol Response (no uuid, version or faults).
-// A plain value holder: owned through std::unique_ptr<connector::Message>, not copyable, used by
-// one thread at a time.
+// GetCurrentClientPropertiesResponse: the client's recorded properties; not a protocol Response (no
+// uuid, version or faults). A plain value holder: owned through
+// std::unique_ptr<connector::Message>, not copyable, used by one thread at a time.
 #pragma once
 
 #include <string>
@@ -13,9 +13,8 @@
 
 namespace connector::information::v1 {
 
-class CONNECTOR_INFORMATION_API GetCurrentClientPropertiesResponse
-    : public connector::Message {
-public:
+class CONNECTOR_INFORMATION_API GetCurrentClientPropertiesResponse : public connector::Message {
+  public:
     explicit GetCurrentClientPropertiesResponse(const StringTable& properties);
     ~GetCurrentClientPropertiesResponse() override;
 

@@ -8,17 +8,17 @@
 
 #include "connector/framework/CommonMessages.hpp"
 #include "connector/framework/Message.hpp"
-#include "v1/Export.hpp"
-#include "v1/InformationTypes.hpp"
 #include "connector/framework/ServiceMessage.hpp"
+#include "v1/Export.hpp"
 #include "v1/InformationServiceProvider.hpp"
+#include "v1/InformationTypes.hpp"
 
 namespace connector::information::v1 {
 
 class CONNECTOR_INFORMATION_API GetUserHomeDir
     : public connector::MessageAPI<GetUserHomeDir, InformationServiceProvider>,
       public connector::common::v1::Message {
-public:
+  public:
     GetUserHomeDir();
     ~GetUserHomeDir() override;
 };

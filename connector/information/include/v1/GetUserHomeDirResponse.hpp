@@ -13,9 +13,9 @@
 
 namespace connector::information::v1 {
 
-class CONNECTOR_INFORMATION_API GetUserHomeDirResponse
-    : public connector::Message, public connector::common::v1::Response {
-public:
+class CONNECTOR_INFORMATION_API GetUserHomeDirResponse : public connector::Message,
+                                                         public connector::common::v1::Response {
+  public:
     explicit GetUserHomeDirResponse(const std::u16string& userHomeDir);
     ~GetUserHomeDirResponse() override;
 

@@ -23,7 +23,7 @@ class SetUserHomeDir;
 
 class CONNECTOR_INFORMATION_API InformationServiceProvider
     : public connector::ServiceProviderAPI<InformationServiceProvider> {
-public:
+  public:
     ~InformationServiceProvider() override;
 
     [[nodiscard]] virtual connector::Future<std::unique_ptr<connector::Message>> handle(

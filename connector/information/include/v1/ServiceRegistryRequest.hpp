@@ -1,6 +1,6 @@
-// ServiceRegistryRequest: asks for the endpoint of the service named under "service" in its properties.
-// A plain value holder: owned through std::unique_ptr<connector::Message>, not copyable, used by
-// one thread at a time.
+// ServiceRegistryRequest: asks for the endpoint of the service named under "service" in its
+// properties. A plain value holder: owned through std::unique_ptr<connector::Message>, not
+// copyable, used by one thread at a time.
 #pragma once
 
 #include <string>
@@ -8,17 +8,17 @@
 
 #include "connector/framework/CommonMessages.hpp"
 #include "connector/framework/Message.hpp"
-#include "v1/Export.hpp"
-#include "v1/InformationTypes.hpp"
 #include "connector/framework/ServiceMessage.hpp"
+#include "v1/Export.hpp"
 #include "v1/InformationServiceProvider.hpp"
+#include "v1/InformationTypes.hpp"
 
 namespace connector::information::v1 {
 
 class CONNECTOR_INFORMATION_API ServiceRegistryRequest
     : public connector::MessageAPI<ServiceRegistryRequest, InformationServiceProvider>,
       public connector::common::v1::Message {
-public:
+  public:
     ServiceRegistryRequest(const std::string& uuid, const StringTable& properties);
     ~ServiceRegistryRequest() override;
 

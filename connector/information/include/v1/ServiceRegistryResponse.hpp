@@ -1,6 +1,6 @@
-// ServiceRegistryResponse: the service name and its endpoint, or a fault when the request named none.
-// A plain value holder: owned through std::unique_ptr<connector::Message>, not copyable, used by
-// one thread at a time.
+// ServiceRegistryResponse: the service name and its endpoint, or a fault when the request named
+// none. A plain value holder: owned through std::unique_ptr<connector::Message>, not copyable, used
+// by one thread at a time.
 #pragma once
 
 #include <string>
@@ -13,9 +13,9 @@
 
 namespace connector::information::v1 {
 
-class CONNECTOR_INFORMATION_API ServiceRegistryResponse
-    : public connector::Message, public connector::common::v1::Response {
-public:
+class CONNECTOR_INFORMATION_API ServiceRegistryResponse : public connector::Message,
+                                                          public connector::common::v1::Response {
+  public:
     ServiceRegistryResponse(const std::string& uuid, const StringTable& properties,
                             std::vector<connector::common::v1::Fault>&& faults);
     // Success form.

@@ -13,9 +13,9 @@
 
 namespace connector::information::v1 {
 
-class CONNECTOR_INFORMATION_API SetUserHomeDirResponse
-    : public connector::Message, public connector::common::v1::Response {
-public:
+class CONNECTOR_INFORMATION_API SetUserHomeDirResponse : public connector::Message,
+                                                         public connector::common::v1::Response {
+  public:
     SetUserHomeDirResponse();
     ~SetUserHomeDirResponse() override;
 };

@@ -40,7 +40,9 @@ EnabledFeatures::~EnabledFeatures() = default;
 EnabledFeaturesResponse::EnabledFeaturesResponse(const std::string& uuid, const FlagTable& flags,
                                                  const std::u16string& version,
                                                  std::vector<Fault>&& faults)
-    : ProtocolResponse(uuid, std::move(faults), Version()), features(flags), quorixVersion(version) {}
+    : ProtocolResponse(uuid, std::move(faults), Version())
+    , features(flags)
+    , quorixVersion(version) {}
 EnabledFeaturesResponse::EnabledFeaturesResponse(FlagTable&& flags, const std::u16string& version)
     : ProtocolResponse(Version()), features(std::move(flags)), quorixVersion(version) {
     flags.clear();
