@@ -6,6 +6,7 @@ set -euo pipefail
 packages=(
   build-essential cmake ninja-build pkg-config
   libboost-dev libboost-thread-dev libboost-log-dev libboost-locale-dev
+  libboost-program-options-dev
   libpoco-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   clang libclang-rt-14-dev

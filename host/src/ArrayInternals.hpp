@@ -1,0 +1,30 @@
+// The layout of a host array, shared by the array library and its serializer only.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "host/matrix/Array.hpp"
+
+namespace matrix {
+
+inline constexpr std::size_t kNoField = static_cast<std::size_t>(-1);
+
+struct qxArray {
+    std::uint8_t headerCode = 0;
+    // How the elements are kept: Char, Double, Cell, Struct or Object (fields). A run-time class
+    // derived from char keeps text.
+    ClassID storage = ClassID::Unknown;
+    std::string className;  // objects only
+    std::size_t rows = 0;
+    std::size_t cols = 0;
+    std::u16string chars;
+    std::vector<double> reals;
+    std::vector<std::string> fieldNames;
+    // Cells: one per element. Struct and object: element-major, one per element and field.
+    std::vector<UniqueArray> children;
+};
+
+}  // namespace matrix

@@ -1,0 +1,314 @@
+#include <boost/throw_exception.hpp>
+#include <cstring>
+#include <limits>
+#include <set>
+#include <string>
+
+#include "host/cmddistributor/ArrayTransport.hpp"
+#include "host/cmddistributor/LockBFLHelper.hpp"
+#include "host/qxutil/except/QXException.hpp"
+#include "host/src/ArrayInternals.hpp"
+
+namespace cmddistributor::detail {
+namespace {
+
+using matrix::ClassID;
+using matrix::qxArray;
+using matrix::UniqueArray;
+using qxutil::except::QXException;
+
+// Every serialized array starts with this tag; a change of layout changes the tag.
+constexpr char kTag[4] = {'Q', 'X', 'A', '1'};
+// Deeper nesting than this is refused rather than followed (the reader recurses).
+constexpr int kMaxDepth = 64;
+
+class Writer {
+  public:
+    explicit Writer(ByteVector& out) : out_(out) {}
+
+    void bytes(const void* data, std::size_t size) {
+        const auto* begin = static_cast<const std::uint8_t*>(data);
+        out_.insert(out_.end(), begin, begin + size);
+    }
+    void u8(std::uint8_t value) { out_.push_back(value); }
+    void u64(std::uint64_t value) {
+        for (int shift = 0; shift < 64; shift += 8) u8(static_cast<std::uint8_t>(value >> shift));
+    }
+    void u32(std::uint32_t value) {
+        for (int shift = 0; shift < 32; shift += 8) u8(static_cast<std::uint8_t>(value >> shift));
+    }
+    void text(const std::string& value) {
+        u32(static_cast<std::uint32_t>(value.size()));
+        bytes(value.data(), value.size());
+    }
+
+    void node(const qxArray* array) {
+        u8(array != nullptr ? 1 : 0);
+        if (array == nullptr) return;
+        u8(array->headerCode);
+        u8(static_cast<std::uint8_t>(array->storage));
+        text(array->className);
+        u64(array->rows);
+        u64(array->cols);
+        switch (array->storage) {
+            case ClassID::Char:
+                for (char16_t unit : array->chars) {
+                    u8(static_cast<std::uint8_t>(unit));
+                    u8(static_cast<std::uint8_t>(unit >> 8));
+                }
+                break;
+            case ClassID::Double:
+                for (double real : array->reals) {
+                    std::uint64_t bits = 0;
+                    std::memcpy(&bits, &real, sizeof bits);
+                    u64(bits);
+                }
+                break;
+            case ClassID::Struct:
+            case ClassID::Object:
+                u32(static_cast<std::uint32_t>(array->fieldNames.size()));
+                for (const std::string& name : array->fieldNames) text(name);
+                [[fallthrough]];
+            case ClassID::Cell:
+                for (const UniqueArray& child : array->children) node(child.get());
+                break;
+            default:
+                break;
+        }
+    }
+
+  private:
+    ByteVector& out_;
+};
+
+class Reader {
+  public:
+    explicit Reader(const ByteVector& in) : at_(in.data()), end_(in.data() + in.size()) {}
+
+    [[noreturn]] static void malformed(const std::string& reason) {
+        boost::throw_exception(QXException("Quorix:badSerializedArray", reason));
+    }
+
+    std::size_t remaining() const { return static_cast<std::size_t>(end_ - at_); }
+    void need(std::size_t size) const {
+        if (remaining() < size) malformed("the data ends early");
+    }
+    std::uint8_t u8() {
+        need(1);
+        return *at_++;
+    }
+    std::uint32_t u32() {
+        need(4);
+        std::uint32_t value = 0;
+        for (int shift = 0; shift < 32; shift += 8) value |= std::uint32_t{*at_++} << shift;
+        return value;
+    }
+    std::uint64_t u64() {
+        need(8);
+        std::uint64_t value = 0;
+        for (int shift = 0; shift < 64; shift += 8) value |= std::uint64_t{*at_++} << shift;
+        return value;
+    }
+    std::string text() {
+        const std::uint32_t size = u32();
+        need(size);
+        std::string value(reinterpret_cast<const char*>(at_), size);
+        at_ += size;
+        return value;
+    }
+    void tag() {
+        need(sizeof kTag);
+        if (std::memcmp(at_, kTag, sizeof kTag) != 0) malformed("the tag is not QXA1");
+        at_ += sizeof kTag;
+    }
+
+    UniqueArray node(int depth) {
+        if (depth > kMaxDepth) malformed("arrays nest deeper than " + std::to_string(kMaxDepth));
+        const std::uint8_t present = u8();
+        if (present == 0) return nullptr;
+        if (present != 1) malformed("bad presence flag " + std::to_string(present));
+
+        UniqueArray array(new qxArray);
+        array->headerCode = u8();
+        array->storage = static_cast<ClassID>(u8());
+        array->className = text();
+        checkClass(*array);
+        const std::uint64_t rows = u64();
+        const std::uint64_t cols = u64();
+        if (rows > std::numeric_limits<std::size_t>::max() ||
+            cols > std::numeric_limits<std::size_t>::max() ||
+            (cols != 0 && rows > std::numeric_limits<std::size_t>::max() / cols))
+            malformed("dimensions too large");
+        array->rows = static_cast<std::size_t>(rows);
+        array->cols = static_cast<std::size_t>(cols);
+        const std::size_t count = array->rows * array->cols;
+
+        // Each claim of a count is checked against the bytes left before anything is allocated.
+        switch (array->storage) {
+            case ClassID::Char:
+                if (count > remaining() / 2) malformed("more characters claimed than present");
+                array->chars.resize(count);
+                for (char16_t& unit : array->chars) {
+                    const std::uint8_t low = u8();
+                    unit = static_cast<char16_t>(low | (u8() << 8));
+                }
+                break;
+            case ClassID::Double:
+                if (count > remaining() / 8) malformed("more numbers claimed than present");
+                array->reals.resize(count);
+                for (double& real : array->reals) {
+                    const std::uint64_t bits = u64();
+                    std::memcpy(&real, &bits, sizeof real);
+                }
+                break;
+            case ClassID::Struct:
+            case ClassID::Object: {
+                const std::uint32_t fields = u32();
+                if (fields > remaining() / 4) malformed("more fields claimed than present");
+                std::set<std::string> seen;
+                for (std::uint32_t i = 0; i < fields; ++i) {
+                    std::string name = text();
+                    if (name.empty() || !seen.insert(name).second)
+                        malformed("empty or repeated field name");
+                    array->fieldNames.push_back(std::move(name));
+                }
+                if (fields != 0 && count > remaining() / fields)
+                    malformed("more field values claimed than present");
+                children(*array, count * fields, depth);
+                break;
+            }
+            case ClassID::Cell:
+                children(*array, count, depth);
+                break;
+            default:
+                break;
+        }
+        return array;
+    }
+
+  private:
+    void children(qxArray& array, std::size_t count, int depth) {
+        if (count > remaining()) malformed("more elements claimed than present");
+        array.children.reserve(count);
+        for (std::size_t i = 0; i < count; ++i) array.children.push_back(node(depth + 1));
+    }
+
+    static void checkClass(const qxArray& array) {
+        const auto storage = array.storage;
+        const bool builtin = array.headerCode <= matrix::kLastBuiltinClassCode;
+        if (builtin) {
+            const bool known = storage == ClassID::Cell || storage == ClassID::Struct ||
+                               storage == ClassID::Char || storage == ClassID::Double;
+            if (!known || static_cast<std::uint8_t>(storage) != array.headerCode ||
+                !array.className.empty())
+                malformed("unknown class code " + std::to_string(array.headerCode));
+        } else if (array.headerCode == static_cast<std::uint8_t>(ClassID::Object)) {
+            if ((storage != ClassID::Object && storage != ClassID::Char) || array.className.empty())
+                malformed("bad object header");
+        } else {
+            malformed("unknown class code " + std::to_string(array.headerCode));
+        }
+    }
+
+    const std::uint8_t* at_;
+    const std::uint8_t* end_;
+};
+
+std::string classIdName(ClassID id) {
+    switch (id) {
+        case ClassID::Cell:
+            return "cell";
+        case ClassID::Struct:
+            return "struct";
+        case ClassID::Char:
+            return "char";
+        case ClassID::Double:
+            return "double";
+        case ClassID::Object:
+            return "object";
+        default:
+            return "unknown";
+    }
+}
+
+std::recursive_mutex& bflMutex() {
+    static std::recursive_mutex mutex;
+    return mutex;
+}
+
+}  // namespace
+
+SerializedArrays serializeQxArrays(const std::vector<qxArray*>& arrays) {
+    SerializedArrays out;
+    out.reserve(arrays.size());
+    for (const qxArray* array : arrays) {
+        ByteVector bytes;
+        Writer writer(bytes);
+        writer.bytes(kTag, sizeof kTag);
+        writer.node(array);
+        out.push_back(std::move(bytes));
+    }
+    return out;
+}
+
+std::vector<qxArray*> deserializeQxArrays(const SerializedArrays& bytes) {
+    std::vector<UniqueArray> built;
+    built.reserve(bytes.size());
+    for (std::size_t i = 0; i < bytes.size(); ++i) {
+        try {
+            Reader reader(bytes[i]);
+            reader.tag();
+            built.push_back(reader.node(0));
+            if (reader.remaining() != 0) Reader::malformed("trailing bytes after the array");
+        } catch (const QXException& error) {
+            boost::throw_exception(QXException(
+                error.getIdentifier(), "Malformed serialized array " + std::to_string(i + 1) +
+                                           " of " + std::to_string(bytes.size()) + ": " +
+                                           error.getMessage() + "."));
+        }
+    }
+    std::vector<qxArray*> arrays;
+    arrays.reserve(built.size());
+    for (UniqueArray& array : built) arrays.push_back(array.release());
+    return arrays;
+}
+
+void nullSafeQxVecDestroy(std::vector<qxArray*>& arrays) noexcept {
+    for (qxArray*& array : arrays) {
+        matrix::destroyArray(array);
+        array = nullptr;
+    }
+    arrays.clear();
+}
+
+void verifyMinimumOutputSize(std::size_t minimum, std::size_t actual) {
+    if (actual < minimum)
+        boost::throw_exception(
+            QXException("Quorix:tooFewOutputs", "The function gave " + std::to_string(actual) +
+                                                    " output(s) where at least " +
+                                                    std::to_string(minimum) + " are required."));
+}
+
+void verifyQxArrayTypeAndSize(const qxArray* array, const qxArray* typed, ClassID required,
+                              const char* targetName, std::size_t minSize, std::size_t maxSize) {
+    if (typed == nullptr || matrix::getClassID(typed) != required) {
+        const std::string found = array == nullptr ? "null" : matrix::getClassName(array);
+        const std::string wanted = classIdName(required);
+        boost::throw_exception(QXException("Quorix:typeMismatch",
+                                           "Cannot convert a " + found + " array to " + targetName +
+                                               ": a " + wanted + " array is required."));
+    }
+    const std::size_t count = matrix::getNumberOfElements(typed);
+    if (count < minSize || count > maxSize)
+        boost::throw_exception(QXException(
+            "Quorix:sizeMismatch", "Cannot convert an array of " + std::to_string(count) +
+                                       " elements to " + targetName + ": between " +
+                                       std::to_string(minSize) + " and " + std::to_string(maxSize) +
+                                       " are allowed."));
+}
+
+LockBFLHelper::LockBFLHelper() : lock_(bflMutex()) {}
+
+LockBFLHelper::~LockBFLHelper() = default;
+
+}  // namespace cmddistributor::detail

@@ -1,0 +1,423 @@
+// Boost.Asio ends each handler with a release fence. ThreadSanitizer cannot model fences, and GCC
+// says so at compile time; the hand-over to the worker also goes through the pool's mutex, which
+// it does model, so the fence hides nothing from it.
+#if defined(__GNUC__) && !defined(__clang__) && __GNUC__ >= 12
+#pragma GCC diagnostic ignored "-Wtsan"
+#endif
+
+#include <boost/asio/post.hpp>
+#include <boost/asio/thread_pool.hpp>
+#include <boost/make_shared.hpp>
+#include <boost/pointer_cast.hpp>
+#include <boost/throw_exception.hpp>
+#include <stdexcept>
+#include <utility>
+#include <variant>
+
+#include "host/cmddistributor/ArrayTransport.hpp"
+#include "host/cmddistributor/CmdDistributor.hpp"
+#include "host/cmddistributor/CmdRequest.hpp"
+#include "host/cmddistributor/FEvalIIP.hpp"
+#include "host/cmddistributor/FEvalResult.hpp"
+#include "host/cmddistributor/IDType.hpp"
+#include "host/cmddistributor/LockBFLHelper.hpp"
+#include "host/cmddistributor/PromiseDelegate.hpp"
+#include "host/cmddistributor/RuntimeException.hpp"
+#include "host/qvm/CancellationToken.hpp"
+#include "host/qvm/HostCall.hpp"
+#include "host/qxutil/except/IQExceptionEnvelope.hpp"
+
+namespace cmddistributor {
+
+namespace detail {
+
+// One request from trackRequest until its run has finished. Shared by the caller's handle, the
+// queued run and (weakly) the table of live requests.
+struct TrackedRequest {
+    IDType id;
+    boost::shared_ptr<CmdRequest> request;
+    RunOptions options;
+    qvm::CancellationToken cancellation;
+
+    std::mutex mutex;  // guards everything below
+    std::unique_ptr<PromiseDelegate> delegate;
+    std::function<void()> onFinished;
+    std::vector<std::function<void()>> continuations;
+    bool submitted = false;
+    bool finished = false;
+};
+
+}  // namespace detail
+
+namespace {
+
+using Outcome = std::variant<std::unique_ptr<IIPResult>, boost::exception_ptr>;
+
+class NullSink final : public qxutil::io::QXSink {
+  public:
+    void write(std::string_view) override {}
+};
+
+boost::exception_ptr hostError(const std::string& message, const std::string& identifier,
+                               const std::string& function) {
+    return boost::copy_exception(RuntimeException(inExecutionStatus::Error, message, identifier,
+                                                  function, {}, {}, false, {}));
+}
+
+// The error in flight, as the caller must see it: a RuntimeException stays what it is, any other
+// error becomes one with the same message. REQUIRES: called from a catch handler.
+boost::exception_ptr asHostError(const std::string& function) noexcept {
+    try {
+        throw;
+    } catch (const RuntimeException& error) {
+        return boost::copy_exception(error);
+    } catch (const qxutil::except::IQExceptionEnvelope& error) {
+        return hostError(error.getMessage(), error.getIdentifier(), function);
+    } catch (const std::exception& error) {
+        return hostError(error.what(), "", function);
+    } catch (...) {
+        return hostError("The function '" + function + "' failed with an unknown error.", "",
+                         function);
+    }
+}
+
+void runQuietly(const std::function<void()>& function) noexcept {
+    try {
+        if (function) function();
+    } catch (...) {
+        // A continuation's failure is its own business; the others still run.
+    }
+}
+
+}  // namespace
+
+IDType::IDType() {
+    static std::atomic<std::uint64_t> last{0};
+    value_ = last.fetch_add(1, std::memory_order_relaxed) + 1;
+}
+
+IIP::~IIP() = default;
+
+CmdRequest::CmdRequest(IqmStreamID streamID, boost::shared_ptr<qxutil::io::QXSink> outputSink,
+                       boost::shared_ptr<qxutil::io::QXSink> errorSink)
+    : streamID_(streamID), outputSink_(std::move(outputSink)), errorSink_(std::move(errorSink)) {}
+
+CmdRequest::~CmdRequest() = default;
+
+boost::shared_ptr<IIP> CmdRequest::getIIP() const {
+    return {};
+}
+
+FEvalIIP::Data::~Data() = default;
+
+FEvalIIP::FEvalIIP(Function function, std::size_t outputCount, boost::shared_ptr<Data> data,
+                   IqmStreamID streamID, boost::shared_ptr<qxutil::io::QXSink> outputSink,
+                   boost::shared_ptr<qxutil::io::QXSink> errorSink, qvm::QvmID sourceQvm,
+                   qvm::QvmID targetQvm, bool userVisible, std::string sourceTag)
+    : function_(std::move(function))
+    , outputCount_(outputCount)
+    , data_(std::move(data))
+    , streamID_(streamID)
+    , outputSink_(std::move(outputSink))
+    , errorSink_(std::move(errorSink))
+    , sourceQvm_(sourceQvm)
+    , targetQvm_(targetQvm)
+    , userVisible_(userVisible)
+    , sourceTag_(std::move(sourceTag)) {}
+
+FEvalIIP::~FEvalIIP() = default;
+
+IIPResult::~IIPResult() = default;
+
+FEvalResult::FEvalResult(Results results, inExecutionStatus status)
+    : results_(std::move(results)), status_(status) {}
+
+FEvalResult::~FEvalResult() = default;
+
+std::unique_ptr<FEvalResult> FEvalResult::makeTyped(boost::any value) {
+    return std::make_unique<FEvalResult>(
+        Results(std::in_place_index<kTypedValue>, std::move(value)));
+}
+
+std::unique_ptr<FEvalResult> FEvalResult::makeSerialized(detail::SerializedArrays arrays) {
+    return std::make_unique<FEvalResult>(
+        Results(std::in_place_index<kSerializedArrays>, std::move(arrays)));
+}
+
+std::unique_ptr<FEvalResult> FEvalResult::makeDataArrays(EDIDataWrapper arrays) {
+    return std::make_unique<FEvalResult>(
+        Results(std::in_place_index<kDataArrays>, std::move(arrays)));
+}
+
+PromiseDelegate::PromiseDelegate() = default;
+
+PromiseDelegate::~PromiseDelegate() = default;
+
+void PromiseDelegate::waitTillReady() {
+    std::unique_lock<std::mutex> lock(mutex_);
+    condition_.wait(lock, [this] { return promiseDone_; });
+}
+
+bool PromiseDelegate::isPromiseDone() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return promiseDone_;
+}
+
+void PromiseDelegate::tryRunTask() {
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        promiseDone_ = true;
+    }
+    condition_.notify_all();
+}
+
+// ---- CmdDistributor ------------------------------------------------------------------------
+
+struct CmdDistributor::Worker {
+    boost::asio::thread_pool pool{1};
+};
+
+const IDType& CmdDistributor::RequestTracking::getID() const noexcept {
+    return entry_->id;
+}
+
+const boost::shared_ptr<CmdRequest>& CmdDistributor::RequestTracking::getRequest() const noexcept {
+    return entry_->request;
+}
+
+PromiseDelegate* CmdDistributor::RequestTracking::getDelegate() const noexcept {
+    std::lock_guard<std::mutex> lock(entry_->mutex);
+    return entry_->delegate.get();
+}
+
+std::unique_ptr<PromiseDelegate> CmdDistributor::RequestTracking::releaseDelegate() noexcept {
+    std::lock_guard<std::mutex> lock(entry_->mutex);
+    return std::move(entry_->delegate);
+}
+
+CmdDistributor::RequestTracking::RequestTracking(std::shared_ptr<detail::TrackedRequest> entry)
+    : entry_(std::move(entry)) {}
+
+void CmdDistributor::RequestTrackingDeleter::operator()(RequestTracking* handle) const noexcept {
+    delete handle;
+}
+
+CmdDistributor::CmdDistributor(boost::shared_ptr<qvm::FunctionRegistry> functions, Options options)
+    : functions_(functions ? std::move(functions) : boost::make_shared<qvm::FunctionRegistry>())
+    , options_(options)
+    , worker_(std::make_unique<Worker>()) {}
+
+CmdDistributor::~CmdDistributor() {
+    std::vector<std::shared_ptr<detail::TrackedRequest>> live;
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        for (const auto& [id, weak] : live_)
+            if (auto entry = weak.lock()) live.push_back(std::move(entry));
+    }
+    for (const auto& entry : live) entry->cancellation.signal();
+    live.clear();
+    worker_->pool.join();  // queued runs see their cancellation and end quickly
+}
+
+CmdDistributor::RequestTrackingPtr CmdDistributor::trackRequest(
+    const boost::shared_ptr<CmdRequest>& request, std::unique_ptr<PromiseDelegate> delegate,
+    const RunOptions& options, const IDType& id, bool trackById, std::function<void()> onFinished) {
+    if (!request) throw std::invalid_argument("trackRequest: the request is empty.");
+    if (!delegate) throw std::invalid_argument("trackRequest: the delegate is empty.");
+    auto entry = std::make_shared<detail::TrackedRequest>();
+    entry->id = id;
+    entry->request = request;
+    entry->options = options;
+    entry->delegate = std::move(delegate);
+    entry->onFinished = std::move(onFinished);
+    if (trackById) {
+        std::lock_guard<std::mutex> lock(mutex_);
+        for (auto it = live_.begin(); it != live_.end();)
+            it = it->second.expired() ? live_.erase(it) : std::next(it);
+        live_[id] = entry;
+    }
+    return RequestTrackingPtr(new RequestTracking(std::move(entry)));
+}
+
+void CmdDistributor::submitRequest(const RequestTrackingPtr& handle, const IDType& id,
+                                   RunOptions options, bool runOnCallingThread) {
+    if (!handle) throw std::invalid_argument("submitRequest: no tracked request.");
+    std::shared_ptr<detail::TrackedRequest> entry = handle->entry_;
+    if (entry->id != id)
+        throw std::invalid_argument("submitRequest: the id is not the tracked request's.");
+    {
+        std::lock_guard<std::mutex> lock(entry->mutex);
+        if (entry->submitted)
+            throw std::logic_error("submitRequest: the request was submitted before.");
+        entry->submitted = true;
+        entry->options = std::move(options);
+    }
+    submitted_.fetch_add(1);
+    if (runOnCallingThread) {
+        run(entry);
+    } else {
+        boost::asio::post(worker_->pool, [this, entry = std::move(entry)] { run(entry); });
+    }
+}
+
+bool CmdDistributor::cancelRequest(const IDType& id) {
+    std::shared_ptr<detail::TrackedRequest> entry = findLive(id);
+    if (!entry) return false;
+    entry->cancellation.signal();
+    return true;
+}
+
+void CmdDistributor::addContinuation(const IDType& id, std::function<void()> continuation) {
+    if (std::shared_ptr<detail::TrackedRequest> entry = findLive(id)) {
+        std::lock_guard<std::mutex> lock(entry->mutex);
+        if (!entry->finished) {
+            entry->continuations.push_back(std::move(continuation));
+            return;
+        }
+    }
+    runQuietly(continuation);
+}
+
+std::shared_ptr<detail::TrackedRequest> CmdDistributor::findLive(const IDType& id) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    const auto found = live_.find(id);
+    return found == live_.end() ? nullptr : found->second.lock();
+}
+
+namespace {
+
+// The outcome of one evaluation: the result, or the error to give the caller.
+Outcome evaluate(const qvm::FunctionRegistry& functions, const CmdDistributor::Options& options,
+                 detail::TrackedRequest& entry, const RunOptions& runOptions) {
+    std::string name;
+    std::vector<matrix::UniqueArray> outputs;
+    boost::shared_ptr<FEvalIIP::Data> data;
+    try {
+        const auto iip = boost::dynamic_pointer_cast<FEvalIIP>(entry.request->getIIP());
+        if (!iip)
+            return hostError("This engine runs function evaluations only.",
+                             "Quorix:unsupportedRequest", "");
+        const std::string* byName = std::get_if<std::string>(&iip->getFunction());
+        if (byName == nullptr)
+            return hostError("This engine calls functions by name only.",
+                             "Quorix:unsupportedFunction", "");
+        name = *byName;
+        if (entry.cancellation.isSignalled())
+            return boost::copy_exception(qvm::HostCall::cancelledError(name));
+        const qvm::HostFunction function = functions.find(name);
+        if (!function)
+            return hostError("Undefined function '" + name + "'.", "Quorix:undefinedFunction",
+                             name);
+        data = iip->getData();
+        if (!data) return hostError("The evaluation has no payload.", "Quorix:noPayload", name);
+
+        std::vector<matrix::qxArray*> inputs;
+        struct Release {
+            std::vector<matrix::qxArray*>& arrays;
+            ~Release() { detail::nullSafeQxVecDestroy(arrays); }
+        } release{inputs};
+        {
+            detail::LockBFLHelper lock;
+            if (options.inputs == CmdDistributor::InputForm::SerializedArrays) {
+                FEvalIIP::Data::SerializedInputs serialized = data->serializeInputs();
+                const auto* bytes = std::get_if<detail::SerializedArrays>(&serialized);
+                if (bytes == nullptr)
+                    return hostError("Inputs as data arrays are not supported.",
+                                     "Quorix:unsupportedInputs", name);
+                inputs = detail::deserializeQxArrays(*bytes);
+            } else {
+                FEvalIIP::Data::Inputs given = data->getInputs();
+                auto* arrays = std::get_if<std::vector<matrix::qxArray*>>(&given);
+                if (arrays == nullptr)
+                    return hostError("Inputs as data arrays are not supported.",
+                                     "Quorix:unsupportedInputs", name);
+                inputs = std::move(*arrays);
+            }
+        }
+        NullSink discard;
+        qvm::HostCall call(name, inputs, iip->getOutputCount(),
+                           runOptions.getOutSink() ? *runOptions.getOutSink() : discard,
+                           runOptions.getErrSink() ? *runOptions.getErrSink() : discard,
+                           entry.cancellation);
+        outputs = function(call);
+    } catch (...) {
+        return asHostError(name);
+    }
+
+    // Making the result may run the caller's own conversion; its errors reach it unchanged.
+    try {
+        std::vector<matrix::qxArray*> raw;
+        raw.reserve(outputs.size());
+        for (const matrix::UniqueArray& output : outputs) raw.push_back(output.get());
+        detail::LockBFLHelper lock;
+        if (options.result == CmdDistributor::ResultForm::TypedValue)
+            return FEvalResult::makeTyped(data->completedEventFromQxArrays(raw));
+        return FEvalResult::makeSerialized(detail::serializeQxArrays(raw));
+    } catch (...) {
+        return boost::current_exception();
+    }
+}
+
+void markReadyQuietly(PromiseDelegate& delegate) noexcept {
+    try {
+        (void)delegate.markReady();
+    } catch (...) {
+        // markReady rethrows a held-back error that is not a RuntimeException once it has
+        // delivered it; the caller has it already.
+    }
+}
+
+void completeQuietly(PromiseDelegate& delegate, Outcome outcome) noexcept {
+    try {
+        if (auto* result = std::get_if<std::unique_ptr<IIPResult>>(&outcome))
+            (void)delegate.completeWithResult(std::move(*result));
+        else
+            (void)delegate.completeWithError(std::get<boost::exception_ptr>(outcome));
+    } catch (...) {
+        // Only a delegate completed twice raises here, and nobody is left to tell.
+    }
+}
+
+}  // namespace
+
+void CmdDistributor::run(const std::shared_ptr<detail::TrackedRequest>& entry) noexcept {
+    std::unique_ptr<PromiseDelegate> delegate;
+    RunOptions runOptions;
+    {
+        std::lock_guard<std::mutex> lock(entry->mutex);
+        delegate = std::move(entry->delegate);
+        runOptions = entry->options;
+    }
+    if (delegate) {
+        const bool readyFirst = options_.order == CompletionOrder::ReadyThenComplete;
+        if (readyFirst) markReadyQuietly(*delegate);
+        Outcome outcome = [&]() -> Outcome {
+            try {
+                return evaluate(*functions_, options_, *entry, runOptions);
+            } catch (...) {
+                return boost::current_exception();  // out of memory while reporting an error
+            }
+        }();
+        completeQuietly(*delegate, std::move(outcome));
+        if (!readyFirst) markReadyQuietly(*delegate);
+        delegate.reset();
+    }
+
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        const auto found = live_.find(entry->id);
+        if (found != live_.end() && found->second.lock() == entry) live_.erase(found);
+    }
+    std::vector<std::function<void()>> continuations;
+    std::function<void()> onFinished;
+    {
+        std::lock_guard<std::mutex> lock(entry->mutex);
+        entry->finished = true;
+        continuations.swap(entry->continuations);
+        onFinished = std::move(entry->onFinished);
+    }
+    runQuietly(onFinished);
+    for (const auto& continuation : continuations) runQuietly(continuation);
+}
+
+}  // namespace cmddistributor
