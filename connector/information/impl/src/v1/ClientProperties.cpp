@@ -1,0 +1,57 @@
+// Client properties and locality: what the client-type service recorded in a client's context.
+#include <boost/any.hpp>
+
+#include "connector/framework/CurrentContextState.hpp"
+#include "v1/GetCurrentClientProperties.hpp"
+#include "v1/GetCurrentClientPropertiesResponse.hpp"
+#include "v1/InformationServiceProviderImpl.hpp"
+#include "v1/Loggers.hpp"
+
+namespace connector::information::v1 {
+
+namespace {
+const std::string kClientProperties = "clientProperties";
+const std::string kClientType = "clientType";
+}  // namespace
+
+std::unordered_map<std::string, std::string>
+InformationServiceProviderImpl::getClientTypeProperties() {
+    if (sessionManager) {
+        std::shared_ptr<connector::common::ContextState> state =
+            connector::qvm_common::getCurrentContextState();
+        if (!state || !state->has(kClientProperties)) {
+            informationServiceLogger.log(foundation::log::kProgress,
+                                         "Checking for last used session");
+            state = sessionManager->lastUsedSessionState();
+        } else {
+            informationServiceLogger.log(foundation::log::kProgress,
+                                         "Checking qvm_common current context");
+        }
+        if (state && state->has(kClientProperties)) {
+            try {
+                boost::any stored = state->get(kClientProperties);
+                if (const auto* table = boost::any_cast<StringTable>(&stored)) return *table;
+            } catch (...) {
+                // An unreadable entry is answered like a missing one.
+            }
+        }
+    }
+    informationServiceLogger.log(foundation::log::kNotice,
+                                 "No client properties found in session, returning empty map.");
+    return {};
+}
+
+bool InformationServiceProviderImpl::isClientLocal(std::shared_ptr<connector::Context>& context) {
+    if (!context || !context->has(kClientType)) return false;
+    const std::string clientType = boost::any_cast<std::string>(context->get(kClientType));
+    return clientType.find("lcl") != std::string::npos;
+}
+
+InformationServiceProviderImpl::Answer InformationServiceProviderImpl::handle(
+    std::unique_ptr<GetCurrentClientProperties>&&, connector::Address&&,
+    std::shared_ptr<connector::Context>&&) {
+    return connector::makeReadyFuture(std::unique_ptr<connector::Message>(
+        std::make_unique<GetCurrentClientPropertiesResponse>(getClientTypeProperties())));
+}
+
+}  // namespace connector::information::v1

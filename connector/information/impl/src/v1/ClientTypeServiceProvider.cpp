@@ -1,0 +1,111 @@
+// The client-type service: takes a batch's ClientType out, records the client, sends the rest on.
+#include "v1/ClientTypeServiceProvider.hpp"
+
+#include <boost/any.hpp>
+#include <stdexcept>
+
+#include "connector/framework/Context.hpp"
+#include "v1/ClientType.hpp"
+#include "v1/ClientTypeResponse.hpp"
+#include "v1/Loggers.hpp"
+
+namespace connector::information::v1 {
+
+using connector::common::ContextScope;
+using connector::container::v1::ContainerRequest;
+using connector::container::v1::ContainerResponse;
+
+namespace {
+
+const std::string kClientType = "clientType";
+const std::string kOrigClientType = "origClientType";
+const std::string kClientProperties = "clientProperties";
+const std::string kOrigClientTypeProperty = "ORIG_CLIENT_TYPE";
+constexpr ContextScope kScope = ContextScope::Session;  // value 1
+
+void recordClient(connector::Context& context, const std::string& clientType,
+                  const std::string& origType, StringTable& properties) {
+    context.set(kClientType, clientType, kScope);
+    context.set(kOrigClientType, origType, kScope);
+    properties[kOrigClientTypeProperty] = origType;
+    properties[ClientTypeServiceProvider::TYPE_KEY] = clientType;
+}
+
+}  // namespace
+
+ClientTypeServiceProvider::ClientTypeServiceProvider() = default;
+ClientTypeServiceProvider::~ClientTypeServiceProvider() = default;
+
+ClientTypeServiceProvider::Answer ClientTypeServiceProvider::handle(
+    std::unique_ptr<ContainerResponse>&&, connector::Address&&,
+    std::shared_ptr<connector::Context>&&) {
+    return connector::makeErrorFuture<std::unique_ptr<connector::Message>>(
+        std::runtime_error("ClientTypeServiceProvider response handler not implemented."));
+}
+
+ClientTypeServiceProvider::Answer ClientTypeServiceProvider::handle(
+    std::unique_ptr<ContainerRequest>&& request, connector::Address&& address,
+    std::shared_ptr<connector::Context>&& context) {
+    std::string uuid;
+    StringTable responseProperties;
+    bool seen = false;
+
+    auto& table = request->messages;
+    auto announced = table.find(CLIENT_TYPE);
+    if (announced != table.end() && !announced->second.empty()) {
+        // A: the client announces itself in this batch.
+        clientTypeServiceLogger.log(foundation::log::kProgress,
+                                    "Client type request received, checking type");
+        std::unique_ptr<connector::Message> first = std::move(announced->second.front());
+        seen = true;
+        if (const auto* message = dynamic_cast<const ClientType*>(first.get())) {
+            uuid = message->uuid;
+            const std::string origType = getClientType(*message);
+            auto endpoint = message->properties.find(SERVICE_ENDPOINT_KEY);
+            const std::string clientType = getClientTypeWithSuffixes(
+                origType, endpoint != message->properties.end() ? endpoint->second : std::string());
+            responseProperties = message->properties;
+            if (context) {
+                if (!clientType.empty())
+                    recordClient(*context, clientType, origType, responseProperties);
+                context->set(kClientProperties, responseProperties, kScope);
+            }
+            clientTypeServiceLogger.log(foundation::log::kProgress, [&](std::ostream& out) {
+                out << "Client type found: " << clientType;
+            });
+        }
+        table.erase(announced);
+    } else if (context && context->has(kClientType) && !context->has(kOrigClientType)) {
+        // B: a client recorded without its suffixes gets them now (as a remote client).
+        const std::string old = boost::any_cast<std::string>(context->get(kClientType));
+        const std::string clientType = getClientTypeWithSuffixes(old, std::string());
+        if (!clientType.empty()) {
+            recordClient(*context, clientType, old, responseProperties);
+            context->set(kClientProperties, responseProperties, kScope);
+        }
+    }
+
+    // C: the rest of the batch goes on; the client-type answer joins what comes back.
+    Answer answer = [&]() -> Answer {
+        if (table.empty()) {
+            return connector::makeReadyFuture(
+                std::unique_ptr<connector::Message>(std::make_unique<ContainerResponse>()));
+        }
+        if (!context) {
+            return connector::makeErrorFuture<std::unique_ptr<connector::Message>>(
+                std::runtime_error("No context to send the batch onward."));
+        }
+        return context->handle<connector::Message, ContainerRequest>(std::move(request),
+                                                                     std::move(address));
+    }();
+    if (!seen) return answer;
+
+    std::unique_ptr<connector::Message> result = answer.get();
+    if (auto* response = dynamic_cast<ContainerResponse*>(result.get())) {
+        response->messages[CLIENT_TYPE_RESPONSE].push_back(std::make_unique<ClientTypeResponse>(
+            uuid, responseProperties, std::vector<connector::common::v1::Fault>()));
+    }
+    return connector::makeReadyFuture(std::move(result));
+}
+
+}  // namespace connector::information::v1

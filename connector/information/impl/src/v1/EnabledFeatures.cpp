@@ -1,0 +1,124 @@
+// Enabled features: the ten flag checks and the EnabledFeatures handler.
+#include <boost/any.hpp>
+
+#include "v1/EnabledFeatures.hpp"
+#include "v1/EnabledFeaturesResponse.hpp"
+#include "v1/HostEvaluation.hpp"
+#include "v1/InformationServiceProviderImpl.hpp"
+#include "v1/QuorixProduct.hpp"
+
+namespace connector::information::v1 {
+
+namespace {
+
+// A boolean the framework wrote into the context; false when absent or of another type (an empty
+// context pointer is a context without entries).
+bool contextFlag(const std::shared_ptr<connector::Context>& context, const std::string& key) {
+    if (!context || !context->has(key)) return false;
+    boost::any value = context->get(key);
+    const bool* flag = boost::any_cast<bool>(&value);
+    return flag != nullptr && *flag;
+}
+
+}  // namespace
+
+InformationServiceProviderImpl::Check InformationServiceProviderImpl::findCheck(
+    const std::string& name) const {
+    // In the order of featureNames.
+    static const Check checks[] = {
+        &InformationServiceProviderImpl::checkIsVantrellCmdEnabled,
+        &InformationServiceProviderImpl::checkGDSEnabled,
+        &InformationServiceProviderImpl::checkIsLoginRequired,
+        &InformationServiceProviderImpl::checkIsQGGEnabled,
+        &InformationServiceProviderImpl::checkIsNativePublishEnabled,
+        &InformationServiceProviderImpl::checkIsUDCFeedbackEnabled,
+        &InformationServiceProviderImpl::checkIsSetPathEnabled,
+        &InformationServiceProviderImpl::checkIsNativeImportDataEnabled,
+        &InformationServiceProviderImpl::checkIsWebSocketEnabled,
+        &InformationServiceProviderImpl::checkIsWebSocketPKEnabled,
+    };
+    static_assert(sizeof(checks) / sizeof(checks[0]) == 10, "one check per feature name");
+    for (std::size_t i = 0; i < featureNames.size(); ++i) {
+        if (featureNames[i] == name) return checks[i];
+    }
+    return nullptr;
+}
+
+InformationServiceProviderImpl::Answer InformationServiceProviderImpl::handle(
+    std::unique_ptr<EnabledFeatures>&& request, connector::Address&&,
+    std::shared_ptr<connector::Context>&& context) {
+    if (request->features.empty()) request->features = featureNames;
+    FlagTable flags;
+    for (const std::string& name : request->features) {
+        Check check = findCheck(name);
+        if (check == nullptr) continue;  // not a flag of this service
+        const bool enabled = (this->*check)(context);
+        flags.emplace(name, enabled);  // a repeated name keeps its first result
+    }
+    std::u16string version = versionText();
+    return connector::makeReadyFuture(std::unique_ptr<connector::Message>(
+        std::make_unique<EnabledFeaturesResponse>(std::move(flags), version)));
+}
+
+std::u16string InformationServiceProviderImpl::versionText() {
+    {
+        std::lock_guard<std::mutex> lock(cachedVersionMutex);
+        if (!cachedVersion.empty()) return cachedVersion;
+    }
+    // Evaluated without the lock: concurrent first requests may each ask the host once.
+    std::u16string version = fevalSync<std::u16string>(*this, vm, "version");
+    std::lock_guard<std::mutex> lock(cachedVersionMutex);
+    if (cachedVersion.empty()) cachedVersion = std::move(version);
+    return cachedVersion;
+}
+
+bool InformationServiceProviderImpl::checkGDSEnabled(std::shared_ptr<connector::Context>& context) {
+    return contextFlag(context, "gdsEnabled");
+}
+
+bool InformationServiceProviderImpl::checkIsLoginRequired(
+    std::shared_ptr<connector::Context>& context) {
+    return contextFlag(context, "loginRequired");
+}
+
+bool InformationServiceProviderImpl::checkIsQGGEnabled(std::shared_ptr<connector::Context>&) {
+    return fevalSync<std::string>(*this, vm, "qls.internal.feature", "graphicsAndGuis") == "on";
+}
+
+bool InformationServiceProviderImpl::checkIsVantrellCmdEnabled(
+    std::shared_ptr<connector::Context>&) {
+    if (fevalSync<std::vector<QuorixProduct>>(*this, vm, "ver", "vantrell").empty()) return false;
+    return fevalSync<std::u16string>(*this, vm, "which", "vtr").find(u"built-in") !=
+           std::u16string::npos;
+}
+
+bool InformationServiceProviderImpl::checkIsNativePublishEnabled(
+    std::shared_ptr<connector::Context>& context) {
+    return isClientLocal(context);
+}
+
+bool InformationServiceProviderImpl::checkIsUDCFeedbackEnabled(
+    std::shared_ptr<connector::Context>& context) {
+    return isClientLocal(context);
+}
+
+bool InformationServiceProviderImpl::checkIsSetPathEnabled(
+    std::shared_ptr<connector::Context>& context) {
+    return isClientLocal(context);
+}
+
+bool InformationServiceProviderImpl::checkIsNativeImportDataEnabled(
+    std::shared_ptr<connector::Context>& context) {
+    return isClientLocal(context);
+}
+
+bool InformationServiceProviderImpl::checkIsWebSocketEnabled(std::shared_ptr<connector::Context>&) {
+    return true;
+}
+
+bool InformationServiceProviderImpl::checkIsWebSocketPKEnabled(
+    std::shared_ptr<connector::Context>&) {
+    return true;
+}
+
+}  // namespace connector::information::v1

@@ -1,0 +1,74 @@
+// Construction of the information service, and its home-directory and service-registry handlers.
+#include "v1/InformationServiceProviderImpl.hpp"
+
+#include "v1/GetUserHomeDir.hpp"
+#include "v1/GetUserHomeDirResponse.hpp"
+#include "v1/ServiceRegistryRequest.hpp"
+#include "v1/ServiceRegistryResponse.hpp"
+#include "v1/SetUserHomeDir.hpp"
+#include "v1/SetUserHomeDirResponse.hpp"
+#include "v1/UserManagerImpl.hpp"
+
+namespace connector::information::v1 {
+
+using connector::common::v1::Fault;
+using connector::common::v1::FaultCondition;
+
+namespace {
+template <class Response, class... Args>
+InformationServiceProviderImpl::Answer answer(Args&&... args) {
+    return connector::makeReadyFuture(std::unique_ptr<connector::Message>(
+        std::make_unique<Response>(std::forward<Args>(args)...)));
+}
+}  // namespace
+
+InformationServiceProviderImpl::InformationServiceProviderImpl(
+    std::shared_ptr<connector::http::HttpSessionManager> sessions, std::shared_ptr<qvm::QVM> engine)
+    : sessionManager(std::move(sessions)), vm(std::move(engine)) {
+    featureNames.reserve(10);
+    featureNames.push_back("isVantrellCmdEnabled");
+    featureNames.push_back("isGDSEnabled");
+    featureNames.push_back("isLoginRequired");
+    featureNames.push_back("isQGGEnabled");
+    featureNames.push_back("isNativePublishEnabled");
+    featureNames.push_back("isUDCFeedbackEnabled");
+    featureNames.push_back("isSetPathEnabled");
+    featureNames.push_back("isNativeImportDataEnabled");
+    featureNames.push_back("isWebSocketEnabled");
+    featureNames.push_back("isWebSocketPKEnabled");
+    userManager = std::make_shared<UserManagerImpl>();
+}
+
+InformationServiceProviderImpl::~InformationServiceProviderImpl() = default;
+
+InformationServiceProviderImpl::Answer InformationServiceProviderImpl::handle(
+    std::unique_ptr<SetUserHomeDir>&& request, connector::Address&&,
+    std::shared_ptr<connector::Context>&&) {
+    userManager->setUserHomeDir(request->userHomeDir);
+    return answer<SetUserHomeDirResponse>();
+}
+
+InformationServiceProviderImpl::Answer InformationServiceProviderImpl::handle(
+    std::unique_ptr<GetUserHomeDir>&&, connector::Address&&,
+    std::shared_ptr<connector::Context>&&) {
+    return answer<GetUserHomeDirResponse>(userManager->getUserHomeDir());
+}
+
+InformationServiceProviderImpl::Answer InformationServiceProviderImpl::handle(
+    std::unique_ptr<ServiceRegistryRequest>&& request, connector::Address&&,
+    std::shared_ptr<connector::Context>&&) {
+    auto service = request->properties.find("service");
+    if (service == request->properties.end()) {
+        std::vector<Fault> faults;
+        faults.emplace_back("Request.Ignored",
+                            "No valid identifiers in service registry request properties",
+                            std::vector<FaultCondition>());
+        return answer<ServiceRegistryResponse>(std::move(faults));
+    }
+    StringTable properties;
+    properties["service"] = service->second;
+    properties["endpoint"] = "";
+    return answer<ServiceRegistryResponse>(properties);
+}
+
+}  // namespace connector::information::v1

@@ -1,0 +1,178 @@
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <thread>
+
+#include "../support/LogCapture.hpp"
+#include "connector/framework/CurrentContextState.hpp"
+#include "connector/framework/HttpSessionManager.hpp"
+#include "v1/GetCurrentClientProperties.hpp"
+#include "v1/GetCurrentClientPropertiesResponse.hpp"
+#include "v1/GetUserHomeDir.hpp"
+#include "v1/GetUserHomeDirResponse.hpp"
+#include "v1/InformationServiceProviderImpl.hpp"
+#include "v1/ServiceRegistryRequest.hpp"
+#include "v1/ServiceRegistryResponse.hpp"
+#include "v1/SetUserHomeDir.hpp"
+#include "v1/SetUserHomeDirResponse.hpp"
+
+namespace {
+
+using namespace connector::information::v1;
+using connector::Address;
+using connector::Context;
+using connector::Message;
+using connector::common::ContextScope;
+
+// Counts how often the service falls back to the last used session.
+class CountingSessionManager : public connector::http::HttpSessionManager {
+  public:
+    std::shared_ptr<connector::common::ContextState> lastUsedSessionState() const override {
+        ++asked;
+        return HttpSessionManager::lastUsedSessionState();
+    }
+    mutable std::atomic<int> asked{0};
+};
+
+std::shared_ptr<InformationServiceProviderImpl> runningService(
+    std::shared_ptr<connector::http::HttpSessionManager> sessions = nullptr) {
+    auto service = std::make_shared<InformationServiceProviderImpl>(std::move(sessions), nullptr);
+    service->setRunning(true);
+    return service;
+}
+
+template <class Response>
+std::unique_ptr<Response> ask(const std::shared_ptr<InformationServiceProviderImpl>& service,
+                              std::unique_ptr<Message> request) {
+    auto future = service->deliver(std::move(request), Address(), nullptr);
+    EXPECT_TRUE(future.isReady());  // every handler answers with a completed future
+    std::unique_ptr<Message> answer = future.get();
+    auto* typed = dynamic_cast<Response*>(answer.get());
+    if (typed == nullptr) throw std::logic_error("unexpected response class");
+    answer.release();
+    return std::unique_ptr<Response>(typed);
+}
+
+std::u16string homeDir(const std::shared_ptr<InformationServiceProviderImpl>& service) {
+    return ask<GetUserHomeDirResponse>(service, std::make_unique<GetUserHomeDir>())->userHomeDir;
+}
+
+TEST(InformationServiceTest, HomeDirectoryIsKeptExactlyAndTheLastWriteWins) {
+    auto service = runningService();
+    EXPECT_EQ(homeDir(service), u"");
+
+    const std::u16string first = u"C:\\Users\\\U0001F600\\ \\";
+    auto acknowledged =
+        ask<SetUserHomeDirResponse>(service, std::make_unique<SetUserHomeDir>(first));
+    EXPECT_TRUE(acknowledged->faults.empty());
+    EXPECT_EQ(acknowledged->uuid, "");
+    EXPECT_EQ(homeDir(service), first);
+
+    (void)ask<SetUserHomeDirResponse>(service, std::make_unique<SetUserHomeDir>(u"/second"));
+    EXPECT_EQ(homeDir(service), u"/second");
+    (void)ask<SetUserHomeDirResponse>(service, std::make_unique<SetUserHomeDir>(u""));
+    EXPECT_EQ(homeDir(service), u"");
+    EXPECT_EQ(runningService()->getFeatureNames().size(), 10u);
+}
+
+TEST(InformationServiceTest, ConcurrentReadersSeeOnlyWholeHomeDirectories) {
+    auto service = runningService();
+    const std::u16string a(300, u'a'), b(700, u'b');
+    std::atomic<bool> torn{false};
+    std::vector<std::thread> threads;
+    for (const auto* text : {&a, &b}) {
+        threads.emplace_back([&, text] {
+            for (int i = 0; i < 500; ++i)
+                (void)ask<SetUserHomeDirResponse>(service, std::make_unique<SetUserHomeDir>(*text));
+        });
+        threads.emplace_back([&] {
+            for (int i = 0; i < 500; ++i) {
+                const std::u16string seen = homeDir(service);
+                if (!seen.empty() && seen != a && seen != b) torn = true;
+            }
+        });
+    }
+    for (auto& thread : threads) thread.join();
+    EXPECT_FALSE(torn);
+}
+
+TEST(InformationServiceTest, RegistryAnswersTheServiceOrAFault) {
+    auto service = runningService();
+    auto registry = [&](StringTable properties) {
+        return ask<ServiceRegistryResponse>(
+            service, std::make_unique<ServiceRegistryRequest>("uuid-1", properties));
+    };
+    for (const StringTable& request :
+         {StringTable{{"service", "matlab"}},
+          StringTable{{"service", "matlab"}, {"endpoint", "x"}, {"z", "y"}}}) {
+        auto answer = registry(request);
+        EXPECT_EQ(answer->properties, (StringTable{{"service", "matlab"}, {"endpoint", ""}}));
+        EXPECT_TRUE(answer->faults.empty());
+        EXPECT_EQ(answer->uuid, "");  // the request's uuid is not copied
+    }
+    EXPECT_EQ(registry({{"service", ""}})->properties,
+              (StringTable{{"service", ""}, {"endpoint", ""}}));
+
+    for (const StringTable& request :
+         {StringTable{}, StringTable{{"Service", "matlab"}}, StringTable{{"endpoint", "x"}}}) {
+        auto refused = registry(request);
+        EXPECT_TRUE(refused->properties.empty());
+        ASSERT_EQ(refused->faults.size(), 1u);
+        EXPECT_EQ(refused->faults[0].faultCode, "Request.Ignored");
+        EXPECT_EQ(refused->faults[0].message,
+                  "No valid identifiers in service registry request properties");
+        EXPECT_TRUE(refused->faults[0].faultConditions.empty());
+    }
+}
+
+TEST(InformationServiceTest, ClientPropertiesComeFromTheCurrentContextThenTheLastSession) {
+    const std::string kProperties = "clientProperties";
+    auto sessions = std::make_shared<CountingSessionManager>();
+    auto service = runningService(sessions);
+    auto properties = [&] {
+        return ask<GetCurrentClientPropertiesResponse>(
+                   service, std::make_unique<GetCurrentClientProperties>())
+            ->properties;
+    };
+    testsupport::LogCapture capture;
+
+    // Nothing anywhere: the session is asked, nothing found.
+    EXPECT_TRUE(properties().empty());
+    EXPECT_EQ(sessions->asked, 1);
+
+    auto session = sessions->useSession("s1");
+    session->set(kProperties, StringTable{{"TYPE", "jsd_rmt_nkv"}}, ContextScope::Session);
+    EXPECT_EQ(properties(), (StringTable{{"TYPE", "jsd_rmt_nkv"}}));
+    EXPECT_EQ(sessions->asked, 2);
+
+    auto current = std::make_shared<Context>();
+    current->set(kProperties, StringTable{{"TYPE", "jsd_lcl_nkv"}}, ContextScope::Session);
+    {
+        connector::qvm_common::CurrentContextStateScope serving(current);
+        EXPECT_EQ(properties(), (StringTable{{"TYPE", "jsd_lcl_nkv"}}));
+        EXPECT_EQ(sessions->asked, 2);  // the current context wins; the session is not asked
+
+        current->set(kProperties, std::string("not a table"), ContextScope::Session);
+        EXPECT_TRUE(properties().empty());  // wrong type: no fallback to the session
+        EXPECT_EQ(sessions->asked, 2);
+    }
+
+    const std::string none = "No client properties found in session, returning empty map.";
+    const std::vector<testsupport::LogLine> expected = {
+        {8, "connector::information", "Checking for last used session"},
+        {256, "connector::information", none},
+        {8, "connector::information", "Checking for last used session"},
+        {8, "connector::information", "Checking qvm_common current context"},
+        {8, "connector::information", "Checking qvm_common current context"},
+        {256, "connector::information", none}};
+    EXPECT_EQ(capture.lines(), expected);
+
+    auto withoutSessions = runningService(nullptr);
+    connector::qvm_common::CurrentContextStateScope serving(current);
+    current->set(kProperties, StringTable{{"a", "b"}}, ContextScope::Session);
+    EXPECT_TRUE(ask<GetCurrentClientPropertiesResponse>(
+                    withoutSessions, std::make_unique<GetCurrentClientProperties>())
+                    ->properties.empty());
+}
+
+}  // namespace
