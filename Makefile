@@ -2,7 +2,7 @@
 PRESET ?= release
 JOBS ?= 2
 
-.PHONY: deps build test asan tsan clean
+.PHONY: deps build test demo asan tsan clean
 
 deps:
 	bash scripts/install-deps.sh
@@ -14,6 +14,12 @@ build: deps
 # test: install dependencies if missing, configure, build and run every test with CTest.
 test: build
 	ctest --preset $(PRESET) -j $(JOBS)
+
+# demo: install dependencies if missing, build connector-host and run it on the example session.
+demo: deps
+	cmake --preset release
+	cmake --build --preset release -j $(JOBS) --target connector-host
+	build/release/tools/connector-host/connector-host --engine examples/engine.json examples/session.jsonl
 
 asan:
 	$(MAKE) test PRESET=asan

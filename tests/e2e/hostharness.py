@@ -1,0 +1,100 @@
+"""Runs the built connector-host for end-to-end tests.
+
+The binary, the source tree and the shared test data come from the environment CTest sets:
+CONNECTOR_HOST, QCI_SOURCE_DIR and QCI_TESTDATA_DIR.
+"""
+import contextlib
+import http.client
+import json
+import os
+import socket
+import subprocess
+import sys
+import time
+
+HOST_BINARY = os.environ.get("CONNECTOR_HOST", "connector-host")
+SOURCE_DIR = os.environ.get("QCI_SOURCE_DIR", os.path.join(os.path.dirname(__file__), "..", ".."))
+TESTDATA_DIR = os.environ.get("QCI_TESTDATA_DIR", os.path.join(SOURCE_DIR, "..", "shared", "testdata"))
+EXAMPLES_DIR = os.path.join(SOURCE_DIR, "examples")
+
+
+def run_lines(lines, *args, timeout=120):
+    """Feeds `lines` (str or bytes each) to the host's stdin; gives (answers, stderr, returncode).
+
+    Every stdout line must be a JSON object: anything else fails the caller's test.
+    """
+    payload = b"".join((l if isinstance(l, bytes) else l.encode()) + b"\n" for l in lines)
+    done = subprocess.run([HOST_BINARY, *args], input=payload, capture_output=True, timeout=timeout)
+    answers = [json.loads(line) for line in done.stdout.decode("utf-8", "replace").splitlines()]
+    return answers, done.stderr.decode("utf-8", "replace"), done.returncode
+
+
+def free_port():
+    with contextlib.closing(socket.socket(socket.AF_INET, socket.SOCK_STREAM)) as probe:
+        probe.bind(("127.0.0.1", 0))
+        return probe.getsockname()[1]
+
+
+class HttpHost:
+    """connector-host --http on a free loopback port, stopped with SIGTERM on exit."""
+
+    def __init__(self, *args):
+        self.args = args
+        self.port = None
+        self.process = None
+
+    def __enter__(self):
+        for _ in range(5):  # the port may be taken between probing and binding
+            self.port = free_port()
+            self.process = subprocess.Popen([HOST_BINARY, "--http", str(self.port), *self.args],
+                                            stdout=subprocess.PIPE, stderr=subprocess.PIPE)
+            if self._wait_until_listening():
+                return self
+            self.process.kill()
+            self.process.wait()
+        raise RuntimeError("connector-host did not start listening")
+
+    def _wait_until_listening(self):
+        deadline = time.monotonic() + 20
+        while time.monotonic() < deadline:
+            if self.process.poll() is not None:
+                return False
+            with contextlib.closing(socket.socket()) as probe:
+                if probe.connect_ex(("127.0.0.1", self.port)) == 0:
+                    return True
+            time.sleep(0.02)
+        return False
+
+    def post(self, body, path="/messages", method="POST", timeout=60):
+        """Sends one body; gives (status, parsed JSON answer)."""
+        if isinstance(body, str):
+            body = body.encode()
+        connection = http.client.HTTPConnection("127.0.0.1", self.port, timeout=timeout)
+        try:
+            connection.request(method, path, body=body, headers={"Content-Type": "application/json"})
+            response = connection.getresponse()
+            return response.status, json.loads(response.read().decode("utf-8", "replace"))
+        finally:
+            connection.close()
+
+    def __exit__(self, *exc):
+        self.process.terminate()
+        try:
+            self.process.wait(timeout=20)
+        except subprocess.TimeoutExpired:
+            self.process.kill()
+            self.process.wait()
+            raise
+        self.stdout = self.process.stdout.read()
+        self.process.stdout.close()
+        self.process.stderr.close()
+        return False
+
+
+def envelope(type_name, message=None, **fields):
+    """One envelope as a JSON line."""
+    body = {"type": "connector/v1/" + type_name}
+    if message is not None:
+        body["message"] = message
+    body.update(fields)
+    return json.dumps(body)

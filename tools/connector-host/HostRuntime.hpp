@@ -1,0 +1,44 @@
+// connectorhost::HostRuntime: everything the framework sets up around the plug-in, in one
+// object: the JSON serializer with the plug-in's registrations, the router, the session manager,
+// the engine stand-in and both providers (running). Routes: every request type of the
+// information service to InformationServiceProviderImpl, "connector/v1/ContainerRequest" to
+// ClientTypeServiceProvider.
+//
+// Threads: after construction every member may be used from any number of threads at once.
+#pragma once
+
+#include <memory>
+#include <string>
+
+#include "connector/framework/HttpSessionManager.hpp"
+#include "connector/framework/JsonSerializer.hpp"
+#include "connector/framework/MessageRouter.hpp"
+#include "v1/ClientTypeServiceProvider.hpp"
+#include "v1/InformationJsonSerialization.hpp"
+#include "v1/InformationServiceProviderImpl.hpp"
+
+namespace qvm {
+class QVM;
+}
+
+namespace connectorhost {
+
+class HostRuntime {
+  public:
+    explicit HostRuntime(std::shared_ptr<qvm::QVM> engine);
+    ~HostRuntime();
+
+    static const std::string CONTAINER_REQUEST;
+
+    std::shared_ptr<connector::json::JsonSerializer> serializer;
+    std::shared_ptr<connector::MessageRouter> router;
+    std::shared_ptr<connector::http::HttpSessionManager> sessions;
+    std::shared_ptr<qvm::QVM> engine;
+    std::shared_ptr<connector::information::v1::InformationServiceProviderImpl> information;
+    std::shared_ptr<connector::information::v1::ClientTypeServiceProvider> clientTypes;
+
+  private:
+    std::unique_ptr<connector::information::v1::InformationJsonSerialization> registration_;
+};
+
+}  // namespace connectorhost
