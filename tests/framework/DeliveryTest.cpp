@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include "../support/ErrorText.hpp"
+
 #include <memory>
 #include <stdexcept>
 #include <string>
@@ -63,14 +65,7 @@ class Echo : public EchoProvider {
     std::shared_ptr<Context> receivedContext;
 };
 
-std::string errorOf(Future<std::unique_ptr<Message>> future) {
-    try {
-        (void)future.get();
-    } catch (const std::exception& error) {
-        return error.what();
-    }
-    return "<no error>";
-}
+using testsupport::errorOf;
 
 std::shared_ptr<Echo> runningEcho() {
     auto echo = std::make_shared<Echo>();

@@ -1,6 +1,8 @@
 #include <Poco/JSON/Object.h>
 #include <gtest/gtest.h>
 
+#include "../support/ErrorText.hpp"
+
 #include <atomic>
 #include <string>
 #include <thread>
@@ -29,14 +31,7 @@ struct Note : Message {
 };
 struct NoteReceipt : Message {};
 
-std::string errorOf(Future<std::unique_ptr<Message>> future) {
-    try {
-        (void)future.get();
-    } catch (const std::exception& error) {
-        return error.what();
-    }
-    return "<no error>";
-}
+using testsupport::errorOf;
 
 TEST(ContextStateTest, ReadersNeverSeeAHalfWrittenValueUnderConcurrentWrites) {
     Context state;

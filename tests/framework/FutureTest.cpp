@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include "../support/ErrorText.hpp"
+
 #include <memory>
 #include <stdexcept>
 #include <string>
@@ -14,15 +16,7 @@ using connector::makeErrorFuture;
 using connector::makeReadyFuture;
 using connector::Promise;
 
-template <class F>
-std::string errorText(F&& action) {
-    try {
-        action();
-    } catch (const std::exception& error) {
-        return error.what();
-    }
-    return "<no exception>";
-}
+using testsupport::errorText;
 
 TEST(FutureTest, MisuseIsReportedWithFixedTexts) {
     const std::string getMisuse =

@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include "../support/ErrorText.hpp"
+
 #include <chrono>
 #include <future>
 #include <string>
@@ -64,15 +66,7 @@ std::vector<UniqueArray> invoke(const qvm::HostFunction& function,
     return function(call);
 }
 
-template <class F>
-std::string errorText(F&& action) {
-    try {
-        action();
-    } catch (const std::exception& error) {
-        return error.what();
-    }
-    return "<no error>";
-}
+using testsupport::errorText;
 
 TEST(HostEngineTest, ReadyMadeFunctionsAnswerAsConfigured) {
     namespace fn = qvm::functions;

@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include "../support/ErrorText.hpp"
+
 #include <atomic>
 #include <chrono>
 #include <future>
@@ -44,15 +46,7 @@ void registerServiceFunctions(qvm::QVM& engine) {
                             fn::byArgument({{"graphicsAndGuis", fn::answerText("on")}}));
 }
 
-template <class F>
-std::string errorText(F&& action) {
-    try {
-        action();
-    } catch (const std::exception& error) {
-        return error.what();
-    }
-    return "<no error>";
-}
+using testsupport::errorText;
 
 TEST(HostEvaluationTest, TheFourServiceEvaluationsRunEndToEndInEveryEngineMode) {
     Provider provider;
