@@ -20,7 +20,6 @@
 namespace connector::information::v1 {
 
 using Poco::JSON::Object;
-using MessagePtr = std::unique_ptr<connector::Message>;
 
 namespace {
 

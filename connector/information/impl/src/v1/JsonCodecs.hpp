@@ -17,25 +17,32 @@
 
 namespace connector::information::v1 {
 
-#define CONNECTOR_INFORMATION_CODEC(Class)                                \
-    [[nodiscard]] Poco::JSON::Object::Ptr serialize##Class(               \
-        const std::unique_ptr<connector::Message>& message);              \
-    [[nodiscard]] std::unique_ptr<connector::Message> deserialize##Class( \
-        Poco::JSON::Object::Ptr object);
+using MessagePtr = std::unique_ptr<connector::Message>;
+using JsonObjectPtr = Poco::JSON::Object::Ptr;
 
-CONNECTOR_INFORMATION_CODEC(ClientType)
-CONNECTOR_INFORMATION_CODEC(ClientTypeResponse)
-CONNECTOR_INFORMATION_CODEC(EnabledFeatures)
-CONNECTOR_INFORMATION_CODEC(EnabledFeaturesResponse)
-CONNECTOR_INFORMATION_CODEC(ServiceRegistryRequest)
-CONNECTOR_INFORMATION_CODEC(ServiceRegistryResponse)
-CONNECTOR_INFORMATION_CODEC(SetUserHomeDir)
-CONNECTOR_INFORMATION_CODEC(SetUserHomeDirResponse)
-CONNECTOR_INFORMATION_CODEC(GetUserHomeDir)
-CONNECTOR_INFORMATION_CODEC(GetUserHomeDirResponse)
-CONNECTOR_INFORMATION_CODEC(GetCurrentClientProperties)
-CONNECTOR_INFORMATION_CODEC(GetCurrentClientPropertiesResponse)
-
-#undef CONNECTOR_INFORMATION_CODEC
+[[nodiscard]] JsonObjectPtr serializeClientType(const MessagePtr& message);
+[[nodiscard]] MessagePtr deserializeClientType(JsonObjectPtr object);
+[[nodiscard]] JsonObjectPtr serializeClientTypeResponse(const MessagePtr& message);
+[[nodiscard]] MessagePtr deserializeClientTypeResponse(JsonObjectPtr object);
+[[nodiscard]] JsonObjectPtr serializeEnabledFeatures(const MessagePtr& message);
+[[nodiscard]] MessagePtr deserializeEnabledFeatures(JsonObjectPtr object);
+[[nodiscard]] JsonObjectPtr serializeEnabledFeaturesResponse(const MessagePtr& message);
+[[nodiscard]] MessagePtr deserializeEnabledFeaturesResponse(JsonObjectPtr object);
+[[nodiscard]] JsonObjectPtr serializeServiceRegistryRequest(const MessagePtr& message);
+[[nodiscard]] MessagePtr deserializeServiceRegistryRequest(JsonObjectPtr object);
+[[nodiscard]] JsonObjectPtr serializeServiceRegistryResponse(const MessagePtr& message);
+[[nodiscard]] MessagePtr deserializeServiceRegistryResponse(JsonObjectPtr object);
+[[nodiscard]] JsonObjectPtr serializeSetUserHomeDir(const MessagePtr& message);
+[[nodiscard]] MessagePtr deserializeSetUserHomeDir(JsonObjectPtr object);
+[[nodiscard]] JsonObjectPtr serializeSetUserHomeDirResponse(const MessagePtr& message);
+[[nodiscard]] MessagePtr deserializeSetUserHomeDirResponse(JsonObjectPtr object);
+[[nodiscard]] JsonObjectPtr serializeGetUserHomeDir(const MessagePtr& message);
+[[nodiscard]] MessagePtr deserializeGetUserHomeDir(JsonObjectPtr object);
+[[nodiscard]] JsonObjectPtr serializeGetUserHomeDirResponse(const MessagePtr& message);
+[[nodiscard]] MessagePtr deserializeGetUserHomeDirResponse(JsonObjectPtr object);
+[[nodiscard]] JsonObjectPtr serializeGetCurrentClientProperties(const MessagePtr& message);
+[[nodiscard]] MessagePtr deserializeGetCurrentClientProperties(JsonObjectPtr object);
+[[nodiscard]] JsonObjectPtr serializeGetCurrentClientPropertiesResponse(const MessagePtr& message);
+[[nodiscard]] MessagePtr deserializeGetCurrentClientPropertiesResponse(JsonObjectPtr object);
 
 }  // namespace connector::information::v1
