@@ -127,7 +127,9 @@ TEST_F(EnabledFeaturesTest, ContextFlagsAndLocalityComeFromTheRequestContext) {
     EXPECT_FALSE(flags({"isSetPathEnabled"}).at("isSetPathEnabled"));
 
     // No context at all reads as a context without entries.
-    for (const auto& [name, enabled] : ask(kAllFlags, nullptr)->features) {
+    // (The response is held here: ranging over a member of the temporary would read freed memory.)
+    const auto withoutContext = ask(kAllFlags, nullptr);
+    for (const auto& [name, enabled] : withoutContext->features) {
         const bool fromContext = name != "isVantrellCmdEnabled" && name != "isQGGEnabled" &&
                                  name != "isWebSocketEnabled" && name != "isWebSocketPKEnabled";
         if (fromContext) {
