@@ -10,7 +10,7 @@ packages=(
   libpoco-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   clang libclang-rt-14-dev
-  curl python3
+  curl python3 valgrind
 )
 
 missing=()

@@ -32,7 +32,8 @@ struct Answer {
 class EnvelopeProcessor {
   public:
     static constexpr std::size_t kDefaultMaxBytes = 4 * 1024 * 1024;
-    static constexpr std::size_t kMaxNesting = 256;
+    // The JSON parser itself stops at this depth; refusing it first gives the clearer error.
+    static constexpr std::size_t kMaxNesting = 128;
 
     explicit EnvelopeProcessor(HostRuntime& runtime, std::size_t maxBytes = kDefaultMaxBytes);
 

@@ -32,14 +32,16 @@ void JsonSerializer::unregisterType(const std::type_info& type) {
 
 JsonSerializer::Encoded JsonSerializer::serialize(const std::unique_ptr<Message>& message) const {
     if (!message) throw std::invalid_argument("Cannot encode an empty message pointer.");
+    const Message& object = *message;  // typeid of a plain reference: nothing else evaluated
+    const std::type_info& dynamicType = typeid(object);
     std::string name;
     SerializerFn serializer;
     {
         std::shared_lock<std::shared_mutex> lock(mutex_);
-        auto found = byType_.find(std::type_index(typeid(*message)));
+        auto found = byType_.find(std::type_index(dynamicType));
         if (found == byType_.end()) {
             throw std::invalid_argument("No JSON serializer registered for class " +
-                                        typeName(typeid(*message)));
+                                        typeName(dynamicType));
         }
         name = found->second.typeName;
         serializer = found->second.serializer;

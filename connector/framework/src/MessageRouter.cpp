@@ -56,7 +56,8 @@ Future<std::unique_ptr<Message>> MessageRouter::routeBatch(
                 if (!answer) continue;
                 std::optional<std::string> answerName =
                     names_ ? names_->typeNameOf(*answer) : std::nullopt;
-                std::string key = answerName ? *answerName : typeName(typeid(*answer));
+                const Message& answered = *answer;
+                std::string key = answerName ? *answerName : typeName(typeid(answered));
                 if (key.compare(0, TYPE_PREFIX.size(), TYPE_PREFIX) == 0)
                     key.erase(0, TYPE_PREFIX.size());
                 response->messages[key].push_back(std::move(answer));

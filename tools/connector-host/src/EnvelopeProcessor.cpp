@@ -57,6 +57,24 @@ std::size_t nestingDepth(const std::string& text) {
     return deepest;
 }
 
+// The parser's message quotes the offending input byte as it is, which may be a lone byte of a
+// broken UTF-8 sequence: every byte outside ASCII becomes "\xHH", so the answer stays UTF-8.
+std::string quotable(const std::string& text) {
+    static const char digits[] = "0123456789ABCDEF";
+    std::string out;
+    for (char c : text) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (byte < 0x80) {
+            out += c;
+        } else {
+            out += "\\x";
+            out += digits[byte >> 4];
+            out += digits[byte & 0xF];
+        }
+    }
+    return out;
+}
+
 Object::Ptr orderedObject() {
     return new Object(Poco::JSON_PRESERVE_KEY_ORDER);
 }
@@ -158,7 +176,7 @@ Answer EnvelopeProcessor::process(const std::string& text) {
         try {
             parsed = Poco::JSON::Parser().parse(text);
         } catch (const Poco::Exception& e) {
-            throw InputError("parse_error", "Not JSON: " + e.displayText());
+            throw InputError("parse_error", "Not JSON: " + quotable(e.displayText()));
         }
         if (parsed.type() != typeid(Object::Ptr))
             throw InputError("invalid_envelope", "An envelope must be a JSON object");

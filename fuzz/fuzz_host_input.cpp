@@ -1,0 +1,113 @@
+// fuzz_host_input: arbitrary bytes through connector-host's handling of its input lines.
+//
+// Each input is a session: a fresh HostRuntime (serializer, router, sessions, providers) over the
+// engine of the default table, whose lines are read and answered exactly as connector-host serves
+// stdin (LineReader, blank lines skipped, an
+// over-long line answered as too large). The processor's limit is kMaxBytes rather than the
+// default 4 MiB, so that the too-large path is reachable within the fuzzer's input sizes; it is
+// what `connector-host --max-bytes 4096` runs. Properties checked for every answer:
+//   - process() returns (nothing escapes it) and gives exactly one line;
+//   - the line is a JSON object (POCO parses it back) that is either an error, with a non-empty
+//     "kind" and a "message" text and no "type", or a message, with a "type" text starting
+//     "connector/v1/" and a "message" object;
+//   - its flags agree with it: an error answer sets exactly one of inputError and
+//     serviceError, a message answer sets neither, tooLarge goes with kind "too_large";
+//   - an "id" that the line carried comes back unchanged when the line parsed as an envelope.
+#include <Poco/JSON/Parser.h>
+#include <Poco/JSON/Stringifier.h>
+
+#include <cstdint>
+#include <memory>
+#include <sstream>
+#include <string>
+
+#include "fuzz/FuzzSupport.hpp"
+#include "tools/connector-host/EngineTable.hpp"
+#include "tools/connector-host/EnvelopeProcessor.hpp"
+#include "tools/connector-host/HostRuntime.hpp"
+#include "tools/connector-host/LineReader.hpp"
+
+namespace {
+
+using fuzzsupport::finding;
+using fuzzsupport::printable;
+using fuzzsupport::require;
+using Poco::Dynamic::Var;
+using Poco::JSON::Object;
+
+constexpr std::size_t kMaxBytes = 4096;
+
+bool isBlank(const std::string& text) {
+    return text.find_first_not_of(" \t\r") == std::string::npos;
+}
+
+Object::Ptr parseObject(const std::string& text) {
+    try {
+        Var parsed = Poco::JSON::Parser().parse(text);
+        if (parsed.type() == typeid(Object::Ptr)) return parsed.extract<Object::Ptr>();
+    } catch (...) {
+    }
+    return nullptr;
+}
+
+void checkAnswer(const std::string& line, const connectorhost::Answer& answer) {
+    const std::string context =
+        "\n  line:   " + printable(line) + "\n  answer: " + printable(answer.json);
+    require(answer.json.find('\n') == std::string::npos, "answer spans several lines" + context);
+    Object::Ptr parsed = parseObject(answer.json);
+    if (!parsed) finding("answer is not a JSON object" + context);
+
+    if (Object::Ptr error = parsed->getObject("error")) {
+        require(!parsed->has("type") && !parsed->has("message"),
+                "error answer also carries a message" + context);
+        require(error->has("kind") && error->get("kind").isString() &&
+                    !error->getValue<std::string>("kind").empty(),
+                "error without a kind" + context);
+        require(error->has("message") && error->get("message").isString(),
+                "error without a message text" + context);
+        require(answer.inputError != answer.serviceError,
+                "error answer must be an input error or a service error" + context);
+        require(answer.tooLarge == (error->getValue<std::string>("kind") == "too_large"),
+                "tooLarge flag disagrees with the kind" + context);
+    } else {
+        require(parsed->has("type") && parsed->get("type").isString() &&
+                    parsed->getValue<std::string>("type").rfind("connector/v1/", 0) == 0,
+                "message answer without a connector/v1/ type" + context);
+        require(!parsed->getObject("message").isNull(),
+                "message answer without a message object" + context);
+        require(!answer.inputError && !answer.serviceError && !answer.tooLarge,
+                "message answer flagged as an error" + context);
+    }
+
+    Object::Ptr envelope = answer.tooLarge ? nullptr : parseObject(line);
+    if (envelope && envelope->has("id")) {
+        require(parsed->has("id"), "the envelope's id was not echoed" + context);
+        std::ostringstream sent, echoed;
+        Poco::JSON::Stringifier::stringify(envelope->get("id"), sent);
+        Poco::JSON::Stringifier::stringify(parsed->get("id"), echoed);
+        require(sent.str() == echoed.str(), "the echoed id differs" + context);
+    }
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    // The engine answers from a fixed table and keeps nothing of a request, so one engine (and
+    // its worker thread) serves every input; starting a worker per input would cost more than
+    // the input itself.
+    static const std::shared_ptr<qvm::QVM> engine =
+        connectorhost::makeEngine(connectorhost::kDefaultEngineTable);
+    connectorhost::HostRuntime runtime(engine);
+    connectorhost::EnvelopeProcessor processor(runtime, kMaxBytes);
+
+    std::istringstream in(std::string(reinterpret_cast<const char*>(data), size));
+    connectorhost::LineReader reader(in, processor.maxBytes());
+    connectorhost::LineReader::Line line;
+    while (reader.next(line)) {
+        if (!line.tooLong && isBlank(line.text)) continue;
+        const connectorhost::Answer answer =
+            line.tooLong ? processor.tooLarge(line.size) : processor.process(line.text);
+        checkAnswer(line.text, answer);
+    }
+    return 0;
+}

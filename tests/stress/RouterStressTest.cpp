@@ -1,0 +1,358 @@
+// Eight clients at once against one set of providers, through connector-host's own envelope
+// handling: the serializer, the router, the session manager, both providers and the engine
+// stand-in, whose "qls.internal.feature" and "which" answer after a delay.
+//
+// Each client has its own session and sends a fixed, pseudo-random mix of home-directory sets
+// and gets, EnabledFeatures, client-type batches, registry and client-property requests. Checked:
+//   - every request gets exactly one answer, with its own id, of the expected type;
+//   - every GetUserHomeDir answers "" or exactly one value that some client set (never a torn
+//     or mixed text);
+//   - every client's properties and client type are its own, in batches and in
+//     GetCurrentClientProperties; its EnabledFeatures flags follow its own context;
+//   - nothing deadlocks (CTest's time-out would catch it).
+// The same workload runs once by direct calls and once over HTTP (HttpFrontEnd, loopback).
+//
+// Size: QCI_STRESS_SCALE (a positive integer, default 1) multiplies the requests per client
+// (1,500 direct and 300 over HTTP at scale 1). The figures are printed for the record; nothing
+// about time is asserted.
+#include <Poco/JSON/Parser.h>
+#include <Poco/Net/HTTPClientSession.h>
+#include <Poco/Net/HTTPRequest.h>
+#include <Poco/Net/HTTPResponse.h>
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <cstdlib>
+#include <functional>
+#include <iostream>
+#include <mutex>
+#include <random>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "tools/connector-host/EngineTable.hpp"
+#include "tools/connector-host/EnvelopeProcessor.hpp"
+#include "tools/connector-host/HostRuntime.hpp"
+#include "tools/connector-host/HttpFrontEnd.hpp"
+#include "v1/ClientTypeServiceProvider.hpp"
+
+namespace {
+
+using Poco::JSON::Object;
+
+constexpr int kClients = 8;
+
+// The default engine, with two of the functions EnabledFeatures asks made slow.
+const char* const kSlowEngine = R"json({
+  "valid": true,
+  "functions": {
+    "version": {"": "4.2.0 build 1187"},
+    "ver": {"vantrell": [{"Name": "Vantrell"}]},
+    "which": {"vtr": {"delay_ms": 1, "value": "built-in (/opt/quorix/lib/vtr)"}},
+    "qls.internal.feature": {"graphicsAndGuis": {"delay_ms": 2, "value": "on"}}
+  }
+})json";
+
+int scale() {
+    const char* text = std::getenv("QCI_STRESS_SCALE");
+    const int value = text ? std::atoi(text) : 1;
+    return value > 0 ? value : 1;
+}
+
+enum class Op { SetHome, GetHome, Features, Batch, Registry, Properties, Count };
+const char* const kOpNames[] = {"SetUserHomeDir",  "GetUserHomeDir",
+                                "EnabledFeatures", "ContainerRequest (ClientType batch)",
+                                "ServiceRegistry", "GetCurrentClientProperties"};
+
+// homeDir: the text client `client` sets at step `step`: non-ASCII, of varying length, and
+// rebuilt from its first two numbers, so that a torn or mixed text cannot pass for a real one.
+std::string homeDir(int client, int step) {
+    std::string text = "/home/\xd0\xba\xd0\xbb\xd0\xb8\xd0\xb5\xd0\xbd\xd1\x82-" +
+                       std::to_string(client) + "/" + std::to_string(step) + "/";
+    const char fill = static_cast<char>('a' + (client * 7 + step) % 26);
+    text.append(static_cast<std::size_t>(step % 113) * 3, fill);
+    return text + "\xe2\x82\xac";  // ends with a three-byte character
+}
+
+// The workload: per client, a fixed sequence of operations.
+struct Plan {
+    std::vector<std::vector<Op>> ops;  // [client][step]; step 0 is always a Batch
+
+    explicit Plan(int steps) : ops(kClients) {
+        for (int client = 0; client < kClients; ++client) {
+            std::mt19937 random(static_cast<unsigned>(client) + 1);
+            std::discrete_distribution<int> pick({30, 30, 8, 8, 12, 12});
+            ops[client].push_back(Op::Batch);
+            for (int step = 1; step < steps; ++step)
+                ops[client].push_back(static_cast<Op>(pick(random)));
+        }
+    }
+
+    // readHomeDir: whether `text` is "" or a value some client set at some step.
+    bool isSetValue(const std::string& text) const {
+        if (text.empty()) return true;
+        const std::string prefix = homeDir(0, 0).substr(0, homeDir(0, 0).find('-') + 1);
+        if (text.compare(0, prefix.size(), prefix) != 0) return false;
+        std::istringstream in(text.substr(prefix.size()));
+        int client = -1, step = -1;
+        char slash = 0;
+        if (!(in >> client >> slash >> step) || client < 0 || client >= kClients || step < 0 ||
+            step >= static_cast<int>(ops[client].size()))
+            return false;
+        return ops[client][step] == Op::SetHome && text == homeDir(client, step);
+    }
+};
+
+std::string quoted(const std::string& text) {
+    return "\"" + text + "\"";
+}
+
+// Send: one envelope in, its answer out (direct call or HTTP round trip).
+using Send = std::function<std::string(const std::string&)>;
+
+struct Tally {
+    std::mutex mutex;
+    std::vector<std::string> failures;  // the first few, for the report
+    std::atomic<long> failureCount{0};
+    std::atomic<long> answered{0};
+    std::atomic<long> perOp[static_cast<int>(Op::Count)] = {};
+
+    void fail(const std::string& what) {
+        ++failureCount;
+        std::lock_guard<std::mutex> lock(mutex);
+        if (failures.size() < 10) failures.push_back(what);
+    }
+};
+
+class Client {
+  public:
+    Client(int id, const Plan& plan, Tally& tally, const std::string& typeSuffix)
+        : id_(id), plan_(plan), tally_(tally), localType_("jsd_lcl" + typeSuffix) {}
+
+    void run(const Send& send) {
+        const auto& ops = plan_.ops[id_];
+        for (int step = 0; step < static_cast<int>(ops.size()); ++step) {
+            const std::string requestId = std::to_string(id_) + "-" + std::to_string(step);
+            const std::string answer = send(envelope(ops[step], step, requestId));
+            ++tally_.answered;
+            ++tally_.perOp[static_cast<int>(ops[step])];
+            try {
+                check(ops[step], requestId, answer);
+            } catch (const std::exception& error) {
+                tally_.fail("client " + std::to_string(id_) + " step " + std::to_string(step) +
+                            " (" + kOpNames[static_cast<int>(ops[step])] + "): " + error.what() +
+                            "\n    answer: " + answer.substr(0, 300));
+            }
+        }
+    }
+
+  private:
+    std::string session() const { return "client-" + std::to_string(id_); }
+
+    std::string envelope(Op op, int step, const std::string& requestId) const {
+        std::string head = "{\"id\":" + quoted(requestId) + ",\"session\":" + quoted(session());
+        // Even clients are GDS clients; the framework writes that into their context.
+        if (step == 0)
+            head += std::string(",\"context\":{\"gdsEnabled\":") +
+                    (id_ % 2 == 0 ? "true" : "false") + "}";
+        const std::string client = quoted(std::to_string(id_));
+        switch (op) {
+            case Op::SetHome:
+                return head + R"(,"type":"connector/v1/SetUserHomeDir","message":{"userHomeDir":)" +
+                       quoted(homeDir(id_, step)) + "}}";
+            case Op::GetHome:
+                return head + R"(,"type":"connector/v1/GetUserHomeDir"})";
+            case Op::Features:
+                return head + R"(,"type":"connector/v1/EnabledFeatures","message":{"uuid":)" +
+                       quoted(requestId) +
+                       R"(,"features":["isGDSEnabled","isSetPathEnabled","isQGGEnabled",)"
+                       R"("isVantrellCmdEnabled","isWebSocketEnabled"]}})";
+            case Op::Batch:
+                return head +
+                       R"(,"type":"connector/v1/ContainerRequest","message":{"messages":{)"
+                       R"("ClientType":[{"uuid":)" +
+                       quoted("ct-" + requestId) +
+                       R"(,"properties":{"TYPE":"jsd","SERVICE_ENDPOINT":"http://127.0.0.1:31515/",)"
+                       R"("client":)" +
+                       client + R"(}}],"ServiceRegistry":[{"properties":{"service":)" +
+                       quoted("batch-" + requestId) + "}}]}}}";
+            case Op::Registry:
+                return head +
+                       R"(,"type":"connector/v1/ServiceRegistry","message":{"properties":)"
+                       R"({"service":)" +
+                       quoted("svc-" + requestId) + "}}}";
+            case Op::Properties:
+            default:
+                return head + R"(,"type":"connector/v1/GetCurrentClientProperties"})";
+        }
+    }
+
+    static void expect(bool holds, const std::string& what) {
+        if (!holds) throw std::runtime_error(what);
+    }
+
+    void expectOwnProperties(const Object::Ptr& properties) const {
+        expect(!properties.isNull(), "no properties");
+        expect(properties->optValue<std::string>("client", "?") == std::to_string(id_),
+               "another client's properties");
+        expect(properties->optValue<std::string>("TYPE", "") == localType_,
+               "client type is not " + localType_);
+        expect(properties->optValue<std::string>("ORIG_CLIENT_TYPE", "") == "jsd",
+               "original client type is not jsd");
+    }
+
+    void check(Op op, const std::string& requestId, const std::string& text) const {
+        Object::Ptr answer = Poco::JSON::Parser().parse(text).extract<Object::Ptr>();
+        expect(!answer->has("error"), "an error answer");
+        expect(answer->optValue<std::string>("id", "") == requestId, "the answer of another id");
+        expect(answer->optValue<std::string>("session", "") == session(), "another session");
+        const std::string type = answer->optValue<std::string>("type", "");
+        Object::Ptr message = answer->getObject("message");
+        expect(!message.isNull(), "no message");
+        switch (op) {
+            case Op::SetHome:
+                expect(type == "connector/v1/SetUserHomeDirResponse", "type " + type);
+                break;
+            case Op::GetHome:
+                expect(type == "connector/v1/GetUserHomeDirResponse", "type " + type);
+                expect(plan_.isSetValue(message->optValue<std::string>("userHomeDir", "?")),
+                       "a home directory nobody set");
+                break;
+            case Op::Features: {
+                expect(type == "connector/v1/EnabledFeaturesResponse", "type " + type);
+                expect(message->optValue<std::string>("uuid", "?").empty(), "a uuid");
+                Object::Ptr flags = message->getObject("features");
+                expect(!flags.isNull() && flags->size() == 5, "not the five flags asked");
+                expect(flags->getValue<bool>("isGDSEnabled") == (id_ % 2 == 0),
+                       "isGDSEnabled of another client");
+                expect(flags->getValue<bool>("isSetPathEnabled"), "a local client not local");
+                expect(flags->getValue<bool>("isQGGEnabled") &&
+                           flags->getValue<bool>("isVantrellCmdEnabled") &&
+                           flags->getValue<bool>("isWebSocketEnabled"),
+                       "a host-decided flag is false");
+                expect(message->optValue<std::string>("quorixVersion", "") == "4.2.0 build 1187",
+                       "version text");
+                break;
+            }
+            case Op::Batch: {
+                expect(type == "connector/v1/ContainerResponse", "type " + type);
+                Object::Ptr groups = message->getObject("messages");
+                expect(!groups.isNull() && groups->size() == 2, "not two groups");
+                auto clientTypes = groups->getArray("ClientTypeResponse");
+                auto registry = groups->getArray("ServiceRegistryResponse");
+                expect(!clientTypes.isNull() && clientTypes->size() == 1, "no ClientTypeResponse");
+                expect(!registry.isNull() && registry->size() == 1, "no ServiceRegistryResponse");
+                Object::Ptr response = clientTypes->getObject(0);
+                expect(response->optValue<std::string>("uuid", "") == "ct-" + requestId,
+                       "another batch's uuid");
+                expectOwnProperties(response->getObject("properties"));
+                expect(registry->getObject(0)
+                               ->getObject("properties")
+                               ->optValue<std::string>("service", "") == "batch-" + requestId,
+                       "another batch's registry answer");
+                break;
+            }
+            case Op::Registry: {
+                expect(type == "connector/v1/ServiceRegistryResponse", "type " + type);
+                Object::Ptr properties = message->getObject("properties");
+                expect(properties->optValue<std::string>("service", "") == "svc-" + requestId &&
+                           properties->has("endpoint") && properties->size() == 2,
+                       "another request's service");
+                break;
+            }
+            case Op::Properties:
+            default:
+                expect(type == "connector/v1/GetCurrentClientPropertiesResponse", "type " + type);
+                expectOwnProperties(message->getObject("properties"));
+                break;
+        }
+    }
+
+    int id_;
+    const Plan& plan_;
+    Tally& tally_;
+    std::string localType_;
+};
+
+// runClients: the eight clients at once, each sending through its own `makeSend()`; gives the
+// wall time, for the record.
+double runClients(const Plan& plan, Tally& tally, const std::function<Send()>& makeSend) {
+    const std::string suffix =
+        connector::information::v1::ClientTypeServiceProvider::getClientHostingEnvironmentSuffix();
+    const auto start = std::chrono::steady_clock::now();
+    std::vector<std::thread> threads;
+    for (int id = 0; id < kClients; ++id) {
+        threads.emplace_back([&, id] {
+            Send send = makeSend();
+            Client(id, plan, tally, suffix).run(send);
+        });
+    }
+    for (std::thread& thread : threads) thread.join();
+    return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+}
+
+void report(const char* mode, const Plan& plan, Tally& tally, double seconds) {
+    long planned = 0;
+    for (const auto& ops : plan.ops) planned += static_cast<long>(ops.size());
+    std::cout << "[stress] " << mode << ": " << kClients << " clients, " << tally.answered
+              << " requests answered of " << planned << " sent, " << tally.failureCount
+              << " failed checks, " << seconds << " s\n";
+    for (int op = 0; op < static_cast<int>(Op::Count); ++op)
+        std::cout << "[stress]   " << kOpNames[op] << ": " << tally.perOp[op] << "\n";
+    EXPECT_EQ(tally.answered, planned);
+    EXPECT_EQ(tally.failureCount, 0);
+    for (const std::string& failure : tally.failures) ADD_FAILURE() << failure;
+}
+
+class RouterStressTest : public ::testing::Test {
+  protected:
+    connectorhost::HostRuntime runtime{connectorhost::makeEngine(kSlowEngine)};
+    connectorhost::EnvelopeProcessor processor{runtime};
+};
+
+TEST_F(RouterStressTest, EightClientsThroughTheEnvelopeProcessor) {
+    const Plan plan(1500 * scale());
+    Tally tally;
+    const double seconds = runClients(plan, tally, [&]() -> Send {
+        return [&](const std::string& line) { return processor.process(line).json; };
+    });
+    report("direct", plan, tally, seconds);
+    EXPECT_EQ(runtime.sessions->sessionCount(), static_cast<std::size_t>(kClients));
+}
+
+TEST_F(RouterStressTest, EightClientsOverHttp) {
+    connectorhost::HttpFrontEnd server(processor, 0);
+    server.start();
+    const Plan plan(300 * scale());
+    Tally tally;
+    const double seconds = runClients(plan, tally, [&]() -> Send {
+        // One keep-alive connection per client, as a browser tab would hold.
+        auto connection =
+            std::make_shared<Poco::Net::HTTPClientSession>("127.0.0.1", server.port());
+        connection->setKeepAlive(true);
+        connection->setTimeout(Poco::Timespan(120, 0));
+        return [connection](const std::string& line) {
+            Poco::Net::HTTPRequest request(Poco::Net::HTTPRequest::HTTP_POST, "/messages",
+                                           Poco::Net::HTTPMessage::HTTP_1_1);
+            request.setContentType("application/json");
+            request.setContentLength(static_cast<std::streamsize>(line.size()));
+            request.setKeepAlive(true);
+            connection->sendRequest(request) << line;
+            Poco::Net::HTTPResponse response;
+            std::istream& body = connection->receiveResponse(response);
+            std::string text((std::istreambuf_iterator<char>(body)),
+                             std::istreambuf_iterator<char>());
+            if (response.getStatus() != Poco::Net::HTTPResponse::HTTP_OK)
+                return "{\"error\":{\"kind\":\"http\",\"message\":\"status " +
+                       std::to_string(response.getStatus()) + "\"},\"body\":" + text + "}";
+            return text;
+        };
+    });
+    server.stop();
+    report("http", plan, tally, seconds);
+}
+
+}  // namespace
