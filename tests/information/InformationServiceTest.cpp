@@ -103,10 +103,10 @@ TEST(InformationServiceTest, RegistryAnswersTheServiceOrAFault) {
             service, std::make_unique<ServiceRegistryRequest>("uuid-1", properties));
     };
     for (const StringTable& request :
-         {StringTable{{"service", "matlab"}},
-          StringTable{{"service", "matlab"}, {"endpoint", "x"}, {"z", "y"}}}) {
+         {StringTable{{"service", "quorix.editor"}},
+          StringTable{{"service", "quorix.editor"}, {"endpoint", "x"}, {"z", "y"}}}) {
         auto answer = registry(request);
-        EXPECT_EQ(answer->properties, (StringTable{{"service", "matlab"}, {"endpoint", ""}}));
+        EXPECT_EQ(answer->properties, (StringTable{{"service", "quorix.editor"}, {"endpoint", ""}}));
         EXPECT_TRUE(answer->faults.empty());
         EXPECT_EQ(answer->uuid, "");  // the request's uuid is not copied
     }
@@ -114,7 +114,7 @@ TEST(InformationServiceTest, RegistryAnswersTheServiceOrAFault) {
               (StringTable{{"service", ""}, {"endpoint", ""}}));
 
     for (const StringTable& request :
-         {StringTable{}, StringTable{{"Service", "matlab"}}, StringTable{{"endpoint", "x"}}}) {
+         {StringTable{}, StringTable{{"Service", "quorix.editor"}}, StringTable{{"endpoint", "x"}}}) {
         auto refused = registry(request);
         EXPECT_TRUE(refused->properties.empty());
         ASSERT_EQ(refused->faults.size(), 1u);
