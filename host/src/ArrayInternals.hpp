@@ -27,4 +27,22 @@ struct qxArray {
     std::vector<UniqueArray> children;
 };
 
+// classIdName: the name of a built-in class, "unknown" for anything else.
+inline const char* classIdName(ClassID id) {
+    switch (id) {
+        case ClassID::Cell:
+            return "cell";
+        case ClassID::Struct:
+            return "struct";
+        case ClassID::Char:
+            return "char";
+        case ClassID::Double:
+            return "double";
+        case ClassID::Object:
+            return "object";
+        default:
+            return "unknown";
+    }
+}
+
 }  // namespace matrix

@@ -218,23 +218,6 @@ class Reader {
     const std::uint8_t* end_;
 };
 
-std::string classIdName(ClassID id) {
-    switch (id) {
-        case ClassID::Cell:
-            return "cell";
-        case ClassID::Struct:
-            return "struct";
-        case ClassID::Char:
-            return "char";
-        case ClassID::Double:
-            return "double";
-        case ClassID::Object:
-            return "object";
-        default:
-            return "unknown";
-    }
-}
-
 std::recursive_mutex& bflMutex() {
     static std::recursive_mutex mutex;
     return mutex;
@@ -297,7 +280,7 @@ void verifyQxArrayTypeAndSize(const qxArray* array, const qxArray* typed, ClassI
                               const char* targetName, std::size_t minSize, std::size_t maxSize) {
     if (typed == nullptr || matrix::getClassID(typed) != required) {
         const std::string found = array == nullptr ? "null" : matrix::getClassName(array);
-        const std::string wanted = classIdName(required);
+        const std::string wanted = matrix::classIdName(required);
         boost::throw_exception(QXException("Quorix:typeMismatch",
                                            "Cannot convert a " + found + " array to " + targetName +
                                                ": a " + wanted + " array is required."));

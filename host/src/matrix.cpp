@@ -191,18 +191,7 @@ ClassID getClassID(const qxArray* array) noexcept {
 std::string getClassName(const qxArray* array) {
     if (array == nullptr) return "";
     if (!array->className.empty()) return array->className;
-    switch (array->storage) {
-        case ClassID::Cell:
-            return "cell";
-        case ClassID::Struct:
-            return "struct";
-        case ClassID::Char:
-            return "char";
-        case ClassID::Double:
-            return "double";
-        default:
-            return "unknown";
-    }
+    return classIdName(array->storage);
 }
 
 std::size_t getM(const qxArray* array) noexcept {
