@@ -31,8 +31,9 @@ class CONNECTOR_FRAMEWORK_API ContextState {
     bool has(const std::string& key) const;
     // get: a copy of the value stored under `key`. REQUIRES: has(key), else std::out_of_range.
     boost::any get(const std::string& key) const;
-    // set: stores `value` under `key`, replacing any earlier value and scope.
-    void set(const std::string& key, const boost::any& value, ContextScope scope);
+    // set: stores `value` under `key`, replacing any earlier value and scope. The value is taken
+    // by value and moved in: a caller's temporary is not copied a second time.
+    void set(const std::string& key, boost::any value, ContextScope scope);
 
     // scopeOf: the scope `key` was last written with, or none when absent.
     boost::optional<ContextScope> scopeOf(const std::string& key) const;

@@ -308,6 +308,7 @@ class CONNECTOR_FRAMEWORK_API Promise {
         if (this != &other) {
             abandon();
             state_ = std::move(other.state_);
+            settled_ = other.settled_;
         }
         return *this;
     }
@@ -319,13 +320,23 @@ class CONNECTOR_FRAMEWORK_API Promise {
     [[nodiscard]] Future<T> getFuture() { return state_->getFuture(); }
     // setValue / setException: resolve once; a second resolution throws "Promise already
     // resolved.", a cancelled state drops the result silently.
-    void setValue(T&& value) { state_->setValue(std::move(value)); }
-    void setException(const std::exception_ptr& error) { state_->setException(error); }
-    void cancel() { state_->cancel(); }
+    void setValue(T&& value) {
+        state_->setValue(std::move(value));
+        settled_ = true;
+    }
+    void setException(const std::exception_ptr& error) {
+        state_->setException(error);
+        settled_ = true;
+    }
+    void cancel() {
+        state_->cancel();
+        settled_ = true;
+    }
 
   private:
     void abandon() noexcept {
-        if (!state_ || state_.use_count() == 1) return;  // nobody can observe the state
+        // Settled here, or nobody left to observe the state: nothing to do (and no lock to take).
+        if (settled_ || !state_ || state_.use_count() == 1) return;
         try {
             if (!state_->isReady())
                 state_->setException(
@@ -336,6 +347,7 @@ class CONNECTOR_FRAMEWORK_API Promise {
     }
 
     std::shared_ptr<detail::SharedFutureState<T>> state_;
+    bool settled_ = false;  // this promise resolved or cancelled its state itself
 };
 
 // makeReadyFuture: a future already holding `value`.

@@ -61,9 +61,15 @@ class CONNECTOR_FRAMEWORK_API JsonSerializer {
         DeserializerFn deserializer;
     };
 
+    // By name: the identity, and the deserializer again, so that decoding takes one lookup.
+    struct Named {
+        std::type_index type;
+        DeserializerFn deserializer;
+    };
+
     mutable std::shared_mutex mutex_;
     std::unordered_map<std::type_index, Codec> byType_;
-    std::unordered_map<std::string, std::type_index> byName_;
+    std::unordered_map<std::string, Named> byName_;
 };
 
 }  // namespace connector::json

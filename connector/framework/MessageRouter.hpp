@@ -59,8 +59,10 @@ class CONNECTOR_FRAMEWORK_API MessageRouter : public BatchRouter {
 
   private:
     std::shared_ptr<json::JsonSerializer> names_;
+    // Shared, so that route takes its own reference under the lock and calls it outside the lock
+    // without copying the function itself.
     mutable std::shared_mutex mutex_;
-    std::unordered_map<std::string, DeliverFn> routes_;
+    std::unordered_map<std::string, std::shared_ptr<const DeliverFn>> routes_;
 };
 
 }  // namespace connector

@@ -19,11 +19,11 @@ boost::any ContextState::get(const std::string& key) const {
     return found->second.value;
 }
 
-void ContextState::set(const std::string& key, const boost::any& value, ContextScope scope) {
-    boost::any copy(value);  // copied outside the lock; the swap below cannot throw
+void ContextState::set(const std::string& key, boost::any value, ContextScope scope) {
+    // The parameter is the copy, made outside the lock; the swap below cannot throw.
     std::unique_lock<std::shared_mutex> lock(mutex_);
     Entry& entry = entries_[key];
-    entry.value.swap(copy);
+    entry.value.swap(value);
     entry.scope = scope;
 }
 

@@ -16,10 +16,10 @@ void JsonSerializer::registerType(const std::string& typeName, const std::type_i
     auto previous = byType_.find(identity);
     if (previous != byType_.end()) byName_.erase(previous->second.typeName);
     auto previousName = byName_.find(typeName);
-    if (previousName != byName_.end()) byType_.erase(previousName->second);
+    if (previousName != byName_.end()) byType_.erase(previousName->second.type);
+    byName_.insert_or_assign(typeName, Named{identity, deserializer});
     byType_.insert_or_assign(identity,
                              Codec{typeName, std::move(serializer), std::move(deserializer)});
-    byName_.insert_or_assign(typeName, identity);
 }
 
 void JsonSerializer::unregisterType(const std::type_info& type) {
@@ -56,7 +56,7 @@ std::unique_ptr<Message> JsonSerializer::deserialize(const std::string& name,
         std::shared_lock<std::shared_mutex> lock(mutex_);
         auto found = byName_.find(name);
         if (found == byName_.end()) throw std::invalid_argument("Unknown message type: " + name);
-        deserializer = byType_.at(found->second).deserializer;
+        deserializer = found->second.deserializer;
     }
     return deserializer(std::move(object));
 }

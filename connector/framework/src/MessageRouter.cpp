@@ -16,7 +16,7 @@ MessageRouter::~MessageRouter() = default;
 
 void MessageRouter::addRoute(const std::string& typeName, DeliverFn deliver) {
     std::unique_lock<std::shared_mutex> lock(mutex_);
-    routes_.insert_or_assign(typeName, std::move(deliver));
+    routes_.insert_or_assign(typeName, std::make_shared<const DeliverFn>(std::move(deliver)));
 }
 
 bool MessageRouter::hasRoute(const std::string& typeName) const {
@@ -28,17 +28,17 @@ Future<std::unique_ptr<Message>> MessageRouter::route(const std::string& typeNam
                                                       std::unique_ptr<Message>&& message,
                                                       Address&& address,
                                                       std::shared_ptr<Context> context) const {
-    DeliverFn deliver;
+    std::shared_ptr<const DeliverFn> deliver;
     {
         std::shared_lock<std::shared_mutex> lock(mutex_);
         auto found = routes_.find(typeName);
         if (found != routes_.end()) deliver = found->second;
     }
-    if (!deliver) {
+    if (!deliver || !*deliver) {
         return makeErrorFuture<std::unique_ptr<Message>>(
             std::invalid_argument("No service provider for message type " + typeName));
     }
-    return deliver(std::move(message), std::move(address), std::move(context));
+    return (*deliver)(std::move(message), std::move(address), std::move(context));
 }
 
 Future<std::unique_ptr<Message>> MessageRouter::routeBatch(

@@ -1,5 +1,6 @@
 // Client properties and locality: what the client-type service recorded in a client's context.
 #include <boost/any.hpp>
+#include <utility>
 
 #include "connector/framework/CurrentContextState.hpp"
 #include "v1/GetCurrentClientProperties.hpp"
@@ -29,8 +30,9 @@ InformationServiceProviderImpl::getClientTypeProperties() {
         }
         if (state && state->has(kClientProperties)) {
             try {
+                // get gives a copy already: the table is moved out of it, not copied again.
                 boost::any stored = state->get(kClientProperties);
-                if (const auto* table = boost::any_cast<StringTable>(&stored)) return *table;
+                if (auto* table = boost::any_cast<StringTable>(&stored)) return std::move(*table);
             } catch (...) {
                 // An unreadable entry is answered like a missing one.
             }
@@ -50,8 +52,10 @@ bool InformationServiceProviderImpl::isClientLocal(std::shared_ptr<connector::Co
 InformationServiceProviderImpl::Answer InformationServiceProviderImpl::handle(
     std::unique_ptr<GetCurrentClientProperties>&&, connector::Address&&,
     std::shared_ptr<connector::Context>&&) {
-    return connector::makeReadyFuture(std::unique_ptr<connector::Message>(
-        std::make_unique<GetCurrentClientPropertiesResponse>(getClientTypeProperties())));
+    // The fresh table becomes the response's (moved in, not copied a second time).
+    auto response = std::make_unique<GetCurrentClientPropertiesResponse>(StringTable());
+    response->properties = getClientTypeProperties();
+    return connector::makeReadyFuture(std::unique_ptr<connector::Message>(std::move(response)));
 }
 
 }  // namespace connector::information::v1

@@ -3,6 +3,7 @@
 
 #include <boost/any.hpp>
 #include <stdexcept>
+#include <utility>
 
 #include "connector/framework/Context.hpp"
 #include "v1/ClientType.hpp"
@@ -58,13 +59,14 @@ ClientTypeServiceProvider::Answer ClientTypeServiceProvider::handle(
                                     "Client type request received, checking type");
         std::unique_ptr<connector::Message> first = std::move(announced->second.front());
         seen = true;
-        if (const auto* message = dynamic_cast<const ClientType*>(first.get())) {
+        if (auto* message = dynamic_cast<ClientType*>(first.get())) {
             uuid = message->uuid;
             const std::string origType = getClientType(*message);
             auto endpoint = message->properties.find(SERVICE_ENDPOINT_KEY);
             const std::string clientType = getClientTypeWithSuffixes(
                 origType, endpoint != message->properties.end() ? endpoint->second : std::string());
-            responseProperties = message->properties;
+            // The message is ours and is destroyed below: its table is taken over, not copied.
+            responseProperties = std::move(message->properties);
             if (context) {
                 if (!clientType.empty())
                     recordClient(*context, clientType, origType, responseProperties);
@@ -102,8 +104,10 @@ ClientTypeServiceProvider::Answer ClientTypeServiceProvider::handle(
 
     std::unique_ptr<connector::Message> result = answer.get();
     if (auto* response = dynamic_cast<ContainerResponse*>(result.get())) {
-        response->messages[CLIENT_TYPE_RESPONSE].push_back(std::make_unique<ClientTypeResponse>(
-            uuid, responseProperties, std::vector<connector::common::v1::Fault>()));
+        auto clientTypeResponse = std::make_unique<ClientTypeResponse>(
+            uuid, StringTable(), std::vector<connector::common::v1::Fault>());
+        clientTypeResponse->properties = std::move(responseProperties);  // last use: moved in
+        response->messages[CLIENT_TYPE_RESPONSE].push_back(std::move(clientTypeResponse));
     }
     return connector::makeReadyFuture(std::move(result));
 }

@@ -55,9 +55,9 @@ InformationServiceProviderImpl::Answer InformationServiceProviderImpl::handle(
         const bool enabled = (this->*check)(context);
         flags.emplace(name, enabled);  // a repeated name keeps its first result
     }
-    std::u16string version = versionText();
-    return connector::makeReadyFuture(std::unique_ptr<connector::Message>(
-        std::make_unique<EnabledFeaturesResponse>(std::move(flags), version)));
+    auto response = std::make_unique<EnabledFeaturesResponse>(std::move(flags), std::u16string());
+    response->quorixVersion = versionText();  // the cache's copy, moved in
+    return connector::makeReadyFuture(std::unique_ptr<connector::Message>(std::move(response)));
 }
 
 std::u16string InformationServiceProviderImpl::versionText() {

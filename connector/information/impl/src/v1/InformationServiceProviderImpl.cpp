@@ -51,7 +51,10 @@ InformationServiceProviderImpl::Answer InformationServiceProviderImpl::handle(
 InformationServiceProviderImpl::Answer InformationServiceProviderImpl::handle(
     std::unique_ptr<GetUserHomeDir>&&, connector::Address&&,
     std::shared_ptr<connector::Context>&&) {
-    return answer<GetUserHomeDirResponse>(userManager->getUserHomeDir());
+    // The user manager's copy becomes the response's text (moved in, not copied a second time).
+    auto response = std::make_unique<GetUserHomeDirResponse>(std::u16string());
+    response->userHomeDir = userManager->getUserHomeDir();
+    return connector::makeReadyFuture(std::unique_ptr<connector::Message>(std::move(response)));
 }
 
 InformationServiceProviderImpl::Answer InformationServiceProviderImpl::handle(
@@ -65,10 +68,11 @@ InformationServiceProviderImpl::Answer InformationServiceProviderImpl::handle(
                             std::vector<FaultCondition>());
         return answer<ServiceRegistryResponse>(std::move(faults));
     }
-    StringTable properties;
-    properties["service"] = service->second;
-    properties["endpoint"] = "";
-    return answer<ServiceRegistryResponse>(properties);
+    // The table is filled in place in the response rather than built beside it and copied.
+    auto response = std::make_unique<ServiceRegistryResponse>(StringTable());
+    response->properties["service"] = service->second;
+    response->properties["endpoint"] = "";
+    return connector::makeReadyFuture(std::unique_ptr<connector::Message>(std::move(response)));
 }
 
 }  // namespace connector::information::v1

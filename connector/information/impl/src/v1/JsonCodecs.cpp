@@ -43,8 +43,8 @@ template <class C>
 Object::Ptr serializeUuidAndProperties(const MessagePtr& message) {
     const C& typed = as<C>(message);
     Object::Ptr object = newObject();
-    object->set("uuid", typed.uuid);
-    object->set("properties", writeStringTable(typed.properties));
+    putMember(*object, "uuid", typed.uuid);
+    putMember(*object, "properties", writeStringTable(typed.properties));
     return object;
 }
 
@@ -53,7 +53,9 @@ MessagePtr deserializeUuidAndProperties(Object::Ptr object) {
     requireObject(object);
     std::string uuid = readText(object, "uuid", kNoUuid);
     StringTable properties = readStringTable(object->getObject("properties"));
-    MessagePtr message = std::make_unique<C>(uuid, properties);
+    // The decoded table becomes the message's own: moved in rather than copied once more.
+    auto message = std::make_unique<C>(uuid, StringTable());
+    message->properties = std::move(properties);
     object.reset();
     return message;
 }
@@ -63,8 +65,8 @@ template <class C>
 Object::Ptr serializePropertiesResponse(const MessagePtr& message) {
     const C& typed = as<C>(message);
     Object::Ptr object = newObject();
-    object->set("uuid", typed.uuid);
-    object->set("properties", writeStringTable(typed.properties));
+    putMember(*object, "uuid", typed.uuid);
+    putMember(*object, "properties", writeStringTable(typed.properties));
     writeFaults(object, typed.faults);
     return object;
 }
@@ -75,7 +77,8 @@ MessagePtr deserializePropertiesResponse(Object::Ptr object) {
     std::string uuid = readText(object, "uuid", kNoUuid);
     StringTable properties = readStringTable(object->getObject("properties"));
     auto faults = readFaults(object);
-    MessagePtr message = std::make_unique<C>(uuid, properties, std::move(faults));
+    auto message = std::make_unique<C>(uuid, StringTable(), std::move(faults));
+    message->properties = std::move(properties);
     object.reset();
     return message;
 }
@@ -84,7 +87,7 @@ MessagePtr deserializePropertiesResponse(Object::Ptr object) {
 template <class C>
 Object::Ptr serializeHomeDir(const MessagePtr& message) {
     Object::Ptr object = newObject();
-    object->set("userHomeDir", toUtf8(as<C>(message).userHomeDir));
+    putMember(*object, "userHomeDir", toUtf8(as<C>(message).userHomeDir));
     return object;
 }
 
@@ -92,7 +95,8 @@ template <class C>
 MessagePtr deserializeHomeDir(Object::Ptr object) {
     requireObject(object);
     std::u16string homeDir = toUtf16(readText(object, "userHomeDir", ""));
-    MessagePtr message = std::make_unique<C>(homeDir);
+    auto message = std::make_unique<C>(std::u16string());
+    message->userHomeDir = std::move(homeDir);
     object.reset();
     return message;
 }
@@ -124,8 +128,8 @@ MessagePtr deserializeClientTypeResponse(Object::Ptr object) {
 Object::Ptr serializeEnabledFeatures(const MessagePtr& message) {
     const auto& typed = as<EnabledFeatures>(message);
     Object::Ptr object = newObject();
-    object->set("uuid", typed.uuid);
-    object->set("features", writeStringList(typed.features));
+    putMember(*object, "uuid", typed.uuid);
+    putMember(*object, "features", writeStringList(typed.features));
     return object;
 }
 MessagePtr deserializeEnabledFeatures(Object::Ptr object) {
@@ -140,11 +144,9 @@ MessagePtr deserializeEnabledFeatures(Object::Ptr object) {
 Object::Ptr serializeEnabledFeaturesResponse(const MessagePtr& message) {
     const auto& typed = as<EnabledFeaturesResponse>(message);
     Object::Ptr object = newObject();
-    object->set("uuid", typed.uuid);
-    Object::Ptr flags = newObject();
-    for (const auto& [name, enabled] : typed.features) flags->set(name, enabled);
-    object->set("features", flags);
-    object->set("quorixVersion", toUtf8(typed.quorixVersion));
+    putMember(*object, "uuid", typed.uuid);
+    putMember(*object, "features", writeFlagTable(typed.features));
+    putMember(*object, "quorixVersion", toUtf8(typed.quorixVersion));
     writeFaults(object, typed.faults);
     return object;
 }
@@ -154,8 +156,10 @@ MessagePtr deserializeEnabledFeaturesResponse(Object::Ptr object) {
     FlagTable features = readFlagTable(object->getObject("features"));
     std::u16string version = toUtf16(readText(object, "quorixVersion", ""));
     auto faults = readFaults(object);
-    MessagePtr message =
-        std::make_unique<EnabledFeaturesResponse>(uuid, features, version, std::move(faults));
+    auto message = std::make_unique<EnabledFeaturesResponse>(uuid, FlagTable(), std::u16string(),
+                                                             std::move(faults));
+    message->features = std::move(features);
+    message->quorixVersion = std::move(version);
     object.reset();
     return message;
 }
@@ -211,14 +215,15 @@ MessagePtr deserializeGetCurrentClientProperties(Object::Ptr object) {
 
 Object::Ptr serializeGetCurrentClientPropertiesResponse(const MessagePtr& message) {
     Object::Ptr object = newObject();
-    object->set("properties",
-                writeStringTable(as<GetCurrentClientPropertiesResponse>(message).properties));
+    putMember(*object, "properties",
+              writeStringTable(as<GetCurrentClientPropertiesResponse>(message).properties));
     return object;
 }
 MessagePtr deserializeGetCurrentClientPropertiesResponse(Object::Ptr object) {
     requireObject(object);
     StringTable properties = readStringTable(object->getObject("properties"));
-    MessagePtr message = std::make_unique<GetCurrentClientPropertiesResponse>(properties);
+    auto message = std::make_unique<GetCurrentClientPropertiesResponse>(StringTable());
+    message->properties = std::move(properties);
     object.reset();
     return message;
 }

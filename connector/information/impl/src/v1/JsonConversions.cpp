@@ -3,6 +3,7 @@
 #include <Poco/Exception.h>
 
 #include <sstream>
+#include <typeinfo>
 
 #include "v1/TextConversion.hpp"
 
@@ -32,6 +33,8 @@ std::string compactText(const Container& container) {
 std::string readText(const Poco::Dynamic::Var& value, const std::string& fallback) {
     if (value.isEmpty()) return fallback;
     try {
+        // The common case first: a JSON string is none of the containers below.
+        if (value.type() == typeid(std::string)) return value.extract<std::string>();
         const std::type_info& type = value.type();
         if (type == typeid(Object::Ptr)) {
             const auto& object = value.extract<Object::Ptr>();
@@ -58,13 +61,30 @@ std::string readText(const Object::Ptr& object, const std::string& key,
 StringTable readStringTable(const Object::Ptr& table) {
     StringTable result;
     if (table.isNull()) return result;
-    for (const std::string& name : table->getNames()) result[name] = readText(table->get(name), "");
+    // Straight over the members: no list of names, no second lookup per name.
+    for (auto member = table->begin(); member != table->end(); ++member)
+        result[member->first] = readText(member->second, "");
     return result;
 }
 
+// POCO's Object::set copies a value twice on its way into the object (and the argument is a
+// third copy). Tables are therefore written in two passes: every member is made with an empty
+// value, whose copies cost nothing, then each value is assigned in place, once.
 Object::Ptr writeStringTable(const StringTable& table) {
     Object::Ptr result = new Object(0);
-    for (const auto& [name, value] : table) result->set(name, value);
+    const Poco::Dynamic::Var empty;
+    for (const auto& entry : table) result->set(entry.first, empty);
+    for (auto member = result->begin(); member != result->end(); ++member)
+        member->second = table.find(member->first)->second;
+    return result;
+}
+
+Object::Ptr writeFlagTable(const FlagTable& table) {
+    Object::Ptr result = new Object(0);
+    const Poco::Dynamic::Var empty;
+    for (const auto& entry : table) result->set(entry.first, empty);
+    for (auto member = result->begin(); member != result->end(); ++member)
+        member->second = table.find(member->first)->second;
     return result;
 }
 
@@ -108,21 +128,21 @@ std::vector<Fault> readFaults(const Object::Ptr& message) {
 
 void writeFaults(Object::Ptr message, const std::vector<Fault>& faults) {
     Array::Ptr list = new Array(0);
-    message->set("messageFaults", list);
+    putMember(*message, "messageFaults", list);
     for (const Fault& fault : faults) list->add(writeFault(fault));
 }
 
 Object::Ptr writeFault(const Fault& fault) {
     Object::Ptr result = new Object(0);
-    result->set("message", fault.message);
-    result->set("faultCode", fault.faultCode);
+    putMember(*result, "message", fault.message);
+    putMember(*result, "faultCode", fault.faultCode);
     writeFaultConditions(result, fault.faultConditions);
     return result;
 }
 
 void writeFaultConditions(Object::Ptr fault, const std::vector<FaultCondition>& conditions) {
     Array::Ptr list = new Array(0);
-    fault->set("faultConditions", list);
+    putMember(*fault, "faultConditions", list);
     for (const FaultCondition& condition : conditions) list->add(writeFaultCondition(condition));
 }
 
@@ -130,8 +150,8 @@ Object::Ptr writeFaultCondition(const FaultCondition& condition) {
     Array::Ptr info = new Array(0);
     for (const std::u16string& text : condition.faultInfo) info->add(toUtf8(text));
     Object::Ptr result = new Object(0);
-    result->set("faultId", condition.faultId);
-    result->set("faultInfo", info);
+    putMember(*result, "faultId", condition.faultId);
+    putMember(*result, "faultInfo", info);
     return result;
 }
 

@@ -27,6 +27,21 @@ namespace connector::information::v1 {
 [[nodiscard]] std::string readText(const Poco::JSON::Object::Ptr& object, const std::string& key,
                                    const std::string& fallback);
 
+// putMember: sets `key` of `object` to `value`, as Object::set does, but copies the value once
+// where set copies it three times (the argument and two copies inside POCO): the member is made
+// with an empty value, then found by a scan and given its value in place. For the few fixed
+// members of a message object; tables are written in two passes instead (writeStringTable).
+template <class T>
+void putMember(Poco::JSON::Object& object, const std::string& key, const T& value) {
+    object.set(key, Poco::Dynamic::Var());
+    for (auto member = object.begin(); member != object.end(); ++member) {
+        if (member->first == key) {
+            member->second = value;
+            return;
+        }
+    }
+}
+
 // readStringTable: every member of `table` read as text; empty when `table` is empty.
 [[nodiscard]] StringTable readStringTable(const Poco::JSON::Object::Ptr& table);
 [[nodiscard]] Poco::JSON::Object::Ptr writeStringTable(const StringTable& table);
@@ -37,6 +52,8 @@ namespace connector::information::v1 {
 
 // readFlagTable: every member of `table` read as a flag (default false).
 [[nodiscard]] FlagTable readFlagTable(const Poco::JSON::Object::Ptr& table);
+// writeFlagTable: one boolean member per entry.
+[[nodiscard]] Poco::JSON::Object::Ptr writeFlagTable(const FlagTable& table);
 
 // readFaults: the faults under "messageFaults" of `message`; elements that are not objects are
 // skipped; fault conditions are never read. REQUIRES: a non-empty message object.
