@@ -96,6 +96,30 @@ TEST(InformationServiceTest, ConcurrentReadersSeeOnlyWholeHomeDirectories) {
     EXPECT_FALSE(torn);
 }
 
+// Each thread keeps its own copy of the text it read last; none of them may outlive a change,
+// nor be taken for the text of another service (one made at the same address included).
+TEST(InformationServiceTest, EveryReaderSeesTheLatestHomeDirectoryOfItsOwnService) {
+    auto first = runningService();
+    auto second = runningService();
+    (void)ask<SetUserHomeDirResponse>(first, std::make_unique<SetUserHomeDir>(u"/one"));
+    for (int round = 0; round < 2; ++round) {
+        EXPECT_EQ(homeDir(first), u"/one");
+        EXPECT_EQ(homeDir(second), u"");
+    }
+    std::thread([&] {
+        (void)ask<SetUserHomeDirResponse>(first, std::make_unique<SetUserHomeDir>(u"/two"));
+    }).join();
+    EXPECT_EQ(homeDir(first), u"/two");  // set on another thread since this thread's last read
+
+    for (int i = 0; i < 8; ++i) {  // new services, often at a freed one's address
+        first.reset();
+        first = runningService();
+        EXPECT_EQ(homeDir(first), u"");
+        (void)ask<SetUserHomeDirResponse>(first, std::make_unique<SetUserHomeDir>(u"/again"));
+        EXPECT_EQ(homeDir(first), u"/again");
+    }
+}
+
 TEST(InformationServiceTest, RegistryAnswersTheServiceOrAFault) {
     auto service = runningService();
     auto registry = [&](StringTable properties) {
@@ -106,15 +130,16 @@ TEST(InformationServiceTest, RegistryAnswersTheServiceOrAFault) {
          {StringTable{{"service", "quorix.editor"}},
           StringTable{{"service", "quorix.editor"}, {"endpoint", "x"}, {"z", "y"}}}) {
         auto answer = registry(request);
-        EXPECT_EQ(answer->properties, (StringTable{{"service", "quorix.editor"}, {"endpoint", ""}}));
+        EXPECT_EQ(answer->properties,
+                  (StringTable{{"service", "quorix.editor"}, {"endpoint", ""}}));
         EXPECT_TRUE(answer->faults.empty());
         EXPECT_EQ(answer->uuid, "");  // the request's uuid is not copied
     }
     EXPECT_EQ(registry({{"service", ""}})->properties,
               (StringTable{{"service", ""}, {"endpoint", ""}}));
 
-    for (const StringTable& request :
-         {StringTable{}, StringTable{{"Service", "quorix.editor"}}, StringTable{{"endpoint", "x"}}}) {
+    for (const StringTable& request : {StringTable{}, StringTable{{"Service", "quorix.editor"}},
+                                       StringTable{{"endpoint", "x"}}}) {
         auto refused = registry(request);
         EXPECT_TRUE(refused->properties.empty());
         ASSERT_EQ(refused->faults.size(), 1u);

@@ -14,6 +14,10 @@ namespace connector::information::v1 {
 using connector::common::v1::Fault;
 using connector::common::v1::FaultCondition;
 
+// Delivery keeps the provider's fields off the cache line of its shared counts (see
+// ServiceProviderAPI); the alignment must reach the class the framework allocates.
+static_assert(alignof(InformationServiceProviderImpl) >= connector::kProviderAlignment);
+
 namespace {
 template <class Response, class... Args>
 InformationServiceProviderImpl::Answer answer(Args&&... args) {
