@@ -1,0 +1,290 @@
+// Delivery and the JSON path, each beside its floor. Paired benchmarks (bench/Paired.hpp) report
+// one counter per variant, the median time of one operation in nanoseconds:
+//
+//   Delivery                 deliver: deliver(GetUserHomeDir) on the shared provider, then get;
+//                            handle: the typed handle called directly, then get
+//   Json_<request>           plugin: one message text through the plug-in's JSON path: parse,
+//                            decode with the registered deserializer, deliver, handle, encode
+//                            with the registered serializer, stringify; floor: POCO's parse of
+//                            the same text plus its stringify of the same answer object (what
+//                            the JSON library alone costs)
+//   JsonHost_<request>       host: the same request as an envelope line through connector-host's
+//                            EnvelopeProcessor (envelope, session, router and answer envelope on
+//                            top); floor: POCO's parse of that line plus its stringify of that
+//                            answer
+//   Scaling_*/threads:N      GetUserHomeDir and ServiceRegistry through deliver from 1 and 2
+//                            threads on one provider: throughput in items_per_second (wall clock)
+//   ScalingOfHandle_*        the same through the typed handle, without delivery: what the
+//                            handlers alone share between threads
+//   ScalingOfOwnProvider_*   the same through deliver, each thread with a provider of its own:
+//                            nothing of the plug-in shared, what the machine gives two threads
+#include <Poco/JSON/Object.h>
+#include <Poco/JSON/Parser.h>
+#include <benchmark/benchmark.h>
+
+#include <sstream>
+#include <string>
+
+#include "bench/BenchHost.hpp"
+#include "bench/Paired.hpp"
+#include "connector/framework/ContainerMessages.hpp"
+#include "connector/framework/CurrentContextState.hpp"
+#include "tools/connector-host/EnvelopeProcessor.hpp"
+#include "v1/InformationServiceProviderImpl.hpp"
+
+namespace {
+
+using bench::BenchHost;
+using bench::Payload;
+
+// ---- Delivery --------------------------------------------------------------------------------
+
+void Delivery(benchmark::State& state) {
+    BenchHost& host = BenchHost::instance();
+    auto& provider = host.runtime.information;
+    bench::runPaired(
+        state, 32, {"deliver", "handle"},
+        [&] {
+            Payload response = provider
+                                   ->deliver(bench::makeGetUserHomeDir(), connector::Address(),
+                                             std::shared_ptr(host.session))
+                                   .get();
+            benchmark::DoNotOptimize(response.get());
+        },
+        [&] {
+            Payload response = provider
+                                   ->handle(std::make_unique<bench::info::GetUserHomeDir>(),
+                                            connector::Address(), std::shared_ptr(host.session))
+                                   .get();
+            benchmark::DoNotOptimize(response.get());
+        });
+}
+
+// ---- Scaling ---------------------------------------------------------------------------------
+
+// Every thread serves its own client (its own context); all share the one provider.
+template <Payload (*MakeRequest)()>
+void scaling(benchmark::State& state) {
+    BenchHost& host = BenchHost::instance();
+    auto& provider = host.runtime.information;
+    auto context = std::make_shared<connector::Context>(host.runtime.router);
+    for (auto _ : state) {
+        Payload response =
+            provider->deliver(MakeRequest(), connector::Address(), std::shared_ptr(context)).get();
+        benchmark::DoNotOptimize(response.get());
+    }
+    state.SetItemsProcessed(state.iterations());
+}
+
+// The same with a provider of each thread's own: nothing of the plug-in is shared between the
+// threads, so what remains is what the machine itself gives two threads.
+template <Payload (*MakeRequest)()>
+void scalingOfOwnProvider(benchmark::State& state) {
+    BenchHost& host = BenchHost::instance();
+    auto provider = std::make_shared<bench::info::InformationServiceProviderImpl>(
+        host.runtime.sessions, host.runtime.engine);
+    provider->setRunning(true);
+    auto context = std::make_shared<connector::Context>(host.runtime.router);
+    for (auto _ : state) {
+        Payload response =
+            provider->deliver(MakeRequest(), connector::Address(), std::shared_ptr(context)).get();
+        benchmark::DoNotOptimize(response.get());
+    }
+    state.SetItemsProcessed(state.iterations());
+    provider->setRunning(false);
+}
+
+void ScalingOfOwnProvider_GetUserHomeDir(benchmark::State& state) {
+    scalingOfOwnProvider<&bench::makeGetUserHomeDir>(state);
+}
+
+void ScalingOfOwnProvider_ServiceRegistry(benchmark::State& state) {
+    scalingOfOwnProvider<&bench::makeServiceRegistry>(state);
+}
+
+// The same through the typed handle, without delivery: what the handler alone shares.
+template <class Request, Payload (*MakeRequest)()>
+void scalingOfHandle(benchmark::State& state) {
+    BenchHost& host = BenchHost::instance();
+    auto& provider = host.runtime.information;
+    auto context = std::make_shared<connector::Context>(host.runtime.router);
+    for (auto _ : state) {
+        std::unique_ptr<Request> request(static_cast<Request*>(MakeRequest().release()));
+        Payload response =
+            provider->handle(std::move(request), connector::Address(), std::shared_ptr(context))
+                .get();
+        benchmark::DoNotOptimize(response.get());
+    }
+    state.SetItemsProcessed(state.iterations());
+}
+
+void ScalingOfHandle_GetUserHomeDir(benchmark::State& state) {
+    scalingOfHandle<bench::info::GetUserHomeDir, &bench::makeGetUserHomeDir>(state);
+}
+
+void ScalingOfHandle_ServiceRegistry(benchmark::State& state) {
+    scalingOfHandle<bench::info::ServiceRegistryRequest, &bench::makeServiceRegistry>(state);
+}
+
+void Scaling_GetUserHomeDir(benchmark::State& state) {
+    scaling<&bench::makeGetUserHomeDir>(state);
+}
+
+void Scaling_ServiceRegistry(benchmark::State& state) {
+    scaling<&bench::makeServiceRegistry>(state);
+}
+
+// ---- JSON end to end -------------------------------------------------------------------------
+
+using Poco::JSON::Array;
+using Poco::JSON::Object;
+
+const std::string kPrefix = "connector/v1/";
+const std::string kContainerRequest = "connector/v1/ContainerRequest";
+
+// One request of the table: its type name, its message text and the host's envelope line for it.
+struct JsonRequest {
+    const char* type;
+    const char* message;
+    const char* envelope;
+};
+
+const JsonRequest kEnabledFeatures{
+    "connector/v1/EnabledFeatures", R"({"uuid": "f1", "features": []})",
+    R"({"id": 1, "session": "bench", "type": "connector/v1/EnabledFeatures", )"
+    R"("message": {"uuid": "f1", "features": []}})"};
+const JsonRequest kServiceRegistry{
+    "connector/v1/ServiceRegistry", R"({"uuid": "r1", "properties": {"service": "quorix.editor"}})",
+    R"({"id": 2, "session": "bench", "type": "connector/v1/ServiceRegistry", )"
+    R"("message": {"uuid": "r1", "properties": {"service": "quorix.editor"}}})"};
+const JsonRequest kClientProperties{
+    "connector/v1/GetCurrentClientProperties", R"({})",
+    R"({"id": 3, "session": "bench", "type": "connector/v1/GetCurrentClientProperties", )"
+    R"("message": {}})"};
+const JsonRequest kClientTypeBatch{
+    "connector/v1/ContainerRequest",
+    R"({"messages": {"ClientType": [{"uuid": "c1", "properties": {"TYPE": "desktop", )"
+    R"("SERVICE_ENDPOINT": "http://127.0.0.1:31515"}}], "GetUserHomeDir": [{}]}})",
+    R"({"id": 4, "session": "bench", "type": "connector/v1/ContainerRequest", "message": )"
+    R"({"messages": {"ClientType": [{"uuid": "c1", "properties": {"TYPE": "desktop", )"
+    R"("SERVICE_ENDPOINT": "http://127.0.0.1:31515"}}], "GetUserHomeDir": [{}]}}})"};
+
+std::string toText(const Object::Ptr& object) {
+    std::ostringstream out;
+    object->stringify(out);
+    return out.str();
+}
+
+// serveMessage: the plug-in's JSON path for one message text, as the framework drives it: parse,
+// decode with the registered deserializer (each message of a batch), deliver to the provider of
+// the type with the client's context current, encode the answer with the registered serializer
+// (each message of a batch answer) and stringify it.
+std::string serveMessage(BenchHost& host, const std::string& type, const std::string& message) {
+    const auto& serializer = *host.runtime.serializer;
+    Object::Ptr object = Poco::JSON::Parser().parse(message).extract<Object::Ptr>();
+    const bool batch = type == kContainerRequest;
+    Payload request;
+    if (batch) {
+        auto container = std::make_unique<connector::container::v1::ContainerRequest>();
+        Object::Ptr groups = object->getObject("messages");
+        for (const std::string& shortName : groups->getNames()) {
+            Array::Ptr list = groups->getArray(shortName);
+            auto& messages = container->messages[shortName];
+            for (std::size_t i = 0; i < list->size(); ++i)
+                messages.push_back(serializer.deserialize(
+                    kPrefix + shortName, list->getObject(static_cast<unsigned>(i))));
+        }
+        request = std::move(container);
+    } else {
+        request = serializer.deserialize(type, object);
+    }
+
+    Payload response;
+    {
+        connector::qvm_common::CurrentContextStateScope serving(host.session);
+        response = batch ? host.runtime.clientTypes
+                               ->deliver(std::move(request), connector::Address(bench::kSession),
+                                         std::shared_ptr(host.session))
+                               .get()
+                         : host.runtime.information
+                               ->deliver(std::move(request), connector::Address(bench::kSession),
+                                         std::shared_ptr(host.session))
+                               .get();
+    }
+
+    if (!batch) return toText(serializer.serialize(response).object);
+    auto& answers = dynamic_cast<connector::container::v1::ContainerResponse&>(*response);
+    Object::Ptr groups = new Object;
+    for (const auto& [shortName, messages] : answers.messages) {
+        Array::Ptr list = new Array;
+        for (const auto& answer : messages) list->add(serializer.serialize(answer).object);
+        groups->set(shortName, list);
+    }
+    Object::Ptr encoded = new Object;
+    encoded->set("messages", groups);
+    return toText(encoded);
+}
+
+// The JSON library's share of the same work: parse `text`, stringify `answer`.
+void parseAndStringify(const std::string& text, const Object::Ptr& answer) {
+    Poco::Dynamic::Var parsed = Poco::JSON::Parser().parse(text);
+    benchmark::DoNotOptimize(&parsed);
+    std::string written = toText(answer);
+    benchmark::DoNotOptimize(written.data());
+}
+
+void Json(benchmark::State& state, const JsonRequest& request, int batch) {
+    BenchHost& host = BenchHost::instance();
+    const std::string type(request.type), message(request.message);
+    const Object::Ptr answer =
+        Poco::JSON::Parser().parse(serveMessage(host, type, message)).extract<Object::Ptr>();
+    bench::runPaired(
+        state, batch, {"plugin", "floor"},
+        [&] {
+            std::string written = serveMessage(host, type, message);
+            benchmark::DoNotOptimize(written.data());
+        },
+        [&] { parseAndStringify(message, answer); });
+}
+
+void JsonHost(benchmark::State& state, const JsonRequest& request, int batch) {
+    connectorhost::EnvelopeProcessor processor(BenchHost::instance().runtime);
+    const std::string line(request.envelope);
+    connectorhost::Answer first = processor.process(line);
+    if (first.inputError || first.serviceError) {
+        state.SkipWithError(("the host refused the request: " + first.json).c_str());
+        return;
+    }
+    const Object::Ptr answer = Poco::JSON::Parser().parse(first.json).extract<Object::Ptr>();
+    bench::runPaired(
+        state, batch, {"host", "floor"},
+        [&] {
+            connectorhost::Answer result = processor.process(line);
+            benchmark::DoNotOptimize(result.json.data());
+        },
+        [&] { parseAndStringify(line, answer); });
+}
+
+}  // namespace
+
+BENCHMARK(Delivery);
+
+BENCHMARK(Scaling_GetUserHomeDir)->Threads(1)->Threads(2)->UseRealTime();
+BENCHMARK(Scaling_ServiceRegistry)->Threads(1)->Threads(2)->UseRealTime();
+BENCHMARK(ScalingOfHandle_GetUserHomeDir)->Threads(1)->Threads(2)->UseRealTime();
+BENCHMARK(ScalingOfHandle_ServiceRegistry)->Threads(1)->Threads(2)->UseRealTime();
+BENCHMARK(ScalingOfOwnProvider_GetUserHomeDir)->Threads(1)->Threads(2)->UseRealTime();
+BENCHMARK(ScalingOfOwnProvider_ServiceRegistry)->Threads(1)->Threads(2)->UseRealTime();
+
+// Batches of about ten microseconds and more; EnabledFeatures waits for three host evaluations.
+BENCHMARK_CAPTURE(Json, EnabledFeatures, kEnabledFeatures, 1);
+BENCHMARK_CAPTURE(Json, ServiceRegistry, kServiceRegistry, 2);
+BENCHMARK_CAPTURE(Json, GetCurrentClientProperties, kClientProperties, 4);
+BENCHMARK_CAPTURE(Json, ClientTypeBatch, kClientTypeBatch, 1);
+
+BENCHMARK_CAPTURE(JsonHost, EnabledFeatures, kEnabledFeatures, 1);
+BENCHMARK_CAPTURE(JsonHost, ServiceRegistry, kServiceRegistry, 1);
+BENCHMARK_CAPTURE(JsonHost, GetCurrentClientProperties, kClientProperties, 1);
+BENCHMARK_CAPTURE(JsonHost, ClientTypeBatch, kClientTypeBatch, 1);
+
+BENCHMARK_MAIN();
