@@ -62,18 +62,23 @@ void Delivery(benchmark::State& state) {
 
 // ---- Scaling ---------------------------------------------------------------------------------
 
-// Every thread serves its own client (its own context); all share the one provider.
-template <Payload (*MakeRequest)()>
-void scaling(benchmark::State& state) {
-    BenchHost& host = BenchHost::instance();
-    auto& provider = host.runtime.information;
-    auto context = std::make_shared<connector::Context>(host.runtime.router);
+// Requests from MakeRequest through `provider`'s deliver for as long as the benchmark runs, with a
+// context of this thread's own (every thread serves its own client).
+template <Payload (*MakeRequest)(), class Provider>
+void deliverRepeatedly(benchmark::State& state, Provider& provider) {
+    auto context = std::make_shared<connector::Context>(BenchHost::instance().runtime.router);
     for (auto _ : state) {
         Payload response =
-            provider->deliver(MakeRequest(), connector::Address(), std::shared_ptr(context)).get();
+            provider.deliver(MakeRequest(), connector::Address(), std::shared_ptr(context)).get();
         benchmark::DoNotOptimize(response.get());
     }
     state.SetItemsProcessed(state.iterations());
+}
+
+// All threads share the one provider.
+template <Payload (*MakeRequest)()>
+void scaling(benchmark::State& state) {
+    deliverRepeatedly<MakeRequest>(state, *BenchHost::instance().runtime.information);
 }
 
 // The same with a provider of each thread's own: nothing of the plug-in is shared between the
@@ -84,13 +89,7 @@ void scalingOfOwnProvider(benchmark::State& state) {
     auto provider = std::make_shared<bench::info::InformationServiceProviderImpl>(
         host.runtime.sessions, host.runtime.engine);
     provider->setRunning(true);
-    auto context = std::make_shared<connector::Context>(host.runtime.router);
-    for (auto _ : state) {
-        Payload response =
-            provider->deliver(MakeRequest(), connector::Address(), std::shared_ptr(context)).get();
-        benchmark::DoNotOptimize(response.get());
-    }
-    state.SetItemsProcessed(state.iterations());
+    deliverRepeatedly<MakeRequest>(state, *provider);
     provider->setRunning(false);
 }
 

@@ -67,10 +67,13 @@ StringTable readStringTable(const Object::Ptr& table) {
     return result;
 }
 
+namespace {
+
 // POCO's Object::set copies a value twice on its way into the object (and the argument is a
 // third copy). Tables are therefore written in two passes: every member is made with an empty
 // value, whose copies cost nothing, then each value is assigned in place, once.
-Object::Ptr writeStringTable(const StringTable& table) {
+template <class Table>
+Object::Ptr writeTable(const Table& table) {
     Object::Ptr result = new Object(0);
     const Poco::Dynamic::Var empty;
     for (const auto& entry : table) result->set(entry.first, empty);
@@ -79,13 +82,14 @@ Object::Ptr writeStringTable(const StringTable& table) {
     return result;
 }
 
+}  // namespace
+
+Object::Ptr writeStringTable(const StringTable& table) {
+    return writeTable(table);
+}
+
 Object::Ptr writeFlagTable(const FlagTable& table) {
-    Object::Ptr result = new Object(0);
-    const Poco::Dynamic::Var empty;
-    for (const auto& entry : table) result->set(entry.first, empty);
-    for (auto member = result->begin(); member != result->end(); ++member)
-        member->second = table.find(member->first)->second;
-    return result;
+    return writeTable(table);
 }
 
 std::vector<std::string> readStringList(const Array::Ptr& list) {
