@@ -33,9 +33,9 @@ std::string compactText(const Container& container) {
 std::string readText(const Poco::Dynamic::Var& value, const std::string& fallback) {
     if (value.isEmpty()) return fallback;
     try {
-        // The common case first: a JSON string is none of the containers below.
-        if (value.type() == typeid(std::string)) return value.extract<std::string>();
         const std::type_info& type = value.type();
+        // The common case first: a JSON string is none of the containers below.
+        if (type == typeid(std::string)) return value.extract<std::string>();
         if (type == typeid(Object::Ptr)) {
             const auto& object = value.extract<Object::Ptr>();
             return object.isNull() ? fallback : compactText(*object);
