@@ -39,6 +39,11 @@ class CONNECTOR_FRAMEWORK_API ContextState {
     boost::optional<ContextScope> scopeOf(const std::string& key) const;
     std::vector<std::string> keys() const;
 
+    // approximateBytes: about how much memory the entries hold: keys and texts by their length,
+    // string tables entry by entry, anything else by a fixed allowance. What a session store
+    // counts against its memory budget.
+    std::size_t approximateBytes() const;
+
   private:
     struct Entry {
         boost::any value;

@@ -6,7 +6,9 @@
 // Routes are added while setting up; routing may then run on any number of threads at once.
 // Errors travel inside the returned futures: an unknown type gives std::invalid_argument
 // "No service provider for message type <name>"; the first failing message of a batch fails the
-// whole batch with its own error (later messages of the batch are not delivered).
+// whole batch with its own error (later messages of the batch are not delivered). An answer check,
+// when set, sees each answer before it is gathered, on the routing thread; whatever it throws
+// fails the batch the same way (a host bounds what one batch may build up this way).
 #pragma once
 
 #include <functional>
@@ -31,7 +33,12 @@ class CONNECTOR_FRAMEWORK_API MessageRouter : public BatchRouter {
     explicit MessageRouter(std::shared_ptr<json::JsonSerializer> names);
     ~MessageRouter() override;
 
+    using AnswerCheck = std::function<void(const std::unique_ptr<Message>& answer)>;
+
     void addRoute(const std::string& typeName, DeliverFn deliver);
+    // setAnswerCheck: called for every answer of a batch before it is gathered. Set it while
+    // setting up, before routing starts.
+    void setAnswerCheck(AnswerCheck check) { answerCheck_ = std::move(check); }
 
     // addProvider: routes `typeName` to provider->deliver.
     template <class P>
@@ -59,6 +66,7 @@ class CONNECTOR_FRAMEWORK_API MessageRouter : public BatchRouter {
 
   private:
     std::shared_ptr<json::JsonSerializer> names_;
+    AnswerCheck answerCheck_;
     // Shared, so that route takes its own reference under the lock and calls it outside the lock
     // without copying the function itself.
     mutable std::shared_mutex mutex_;

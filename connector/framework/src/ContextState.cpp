@@ -2,6 +2,7 @@
 
 #include <mutex>
 #include <stdexcept>
+#include <unordered_map>
 
 namespace connector::common {
 
@@ -40,6 +41,35 @@ std::vector<std::string> ContextState::keys() const {
     names.reserve(entries_.size());
     for (const auto& entry : entries_) names.push_back(entry.first);
     return names;
+}
+
+namespace {
+
+// What a hash-table node and its bookkeeping cost beside the key and the value themselves.
+constexpr std::size_t kEntryOverhead = 64;
+
+std::size_t valueBytes(const boost::any& value) {
+    using StringTable = std::unordered_map<std::string, std::string>;
+    if (const auto* text = boost::any_cast<std::string>(&value)) return text->capacity();
+    if (const auto* wide = boost::any_cast<std::u16string>(&value))
+        return wide->capacity() * sizeof(char16_t);
+    if (const auto* table = boost::any_cast<StringTable>(&value)) {
+        std::size_t bytes = 0;
+        for (const auto& [name, text] : *table)
+            bytes += kEntryOverhead + name.capacity() + text.capacity();
+        return bytes;
+    }
+    return sizeof(boost::any) + 16;
+}
+
+}  // namespace
+
+std::size_t ContextState::approximateBytes() const {
+    std::shared_lock<std::shared_mutex> lock(mutex_);
+    std::size_t bytes = sizeof(ContextState);
+    for (const auto& [key, entry] : entries_)
+        bytes += kEntryOverhead + key.capacity() + valueBytes(entry.value);
+    return bytes;
 }
 
 }  // namespace connector::common

@@ -54,6 +54,7 @@ Future<std::unique_ptr<Message>> MessageRouter::routeBatch(
                     route(TYPE_PREFIX + shortName, std::move(message), std::move(copy), context)
                         .get();
                 if (!answer) continue;
+                if (answerCheck_) answerCheck_(answer);
                 std::optional<std::string> answerName =
                     names_ ? names_->typeNameOf(*answer) : std::nullopt;
                 const Message& answered = *answer;
