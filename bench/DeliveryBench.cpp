@@ -250,7 +250,7 @@ void JsonHost(benchmark::State& state, const JsonRequest& request, int batch) {
     connectorhost::EnvelopeProcessor processor(BenchHost::instance().runtime);
     const std::string line(request.envelope);
     connectorhost::Answer first = processor.process(line);
-    if (first.inputError || first.serviceError) {
+    if (first.outcome != connectorhost::Outcome::Answered) {
         state.SkipWithError(("the host refused the request: " + first.json).c_str());
         return;
     }

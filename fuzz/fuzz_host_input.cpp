@@ -10,9 +10,10 @@
 //   - the line is a JSON object (POCO parses it back) that is either an error, with a non-empty
 //     "kind" and a "message" text and no "type", or a message, with a "type" text starting
 //     "connector/v1/" and a "message" object;
-//   - its flags agree with it: an error answer sets exactly one of inputError and
-//     serviceError, a message answer sets neither, tooLarge goes with kind "too_large";
-//   - an "id" that the line carried comes back unchanged when the line parsed as an envelope.
+//   - its outcome agrees with it: an error answer is an input error, a service error or (with
+//     kind "too_large" and only then) too large; a message answer is answered;
+//   - an "id" that the line carried comes back unchanged when the line parsed as an envelope,
+//     unless the answer refuses the envelope itself.
 #include <Poco/JSON/Parser.h>
 #include <Poco/JSON/Stringifier.h>
 
@@ -29,6 +30,7 @@
 
 namespace {
 
+using connectorhost::Outcome;
 using fuzzsupport::finding;
 using fuzzsupport::printable;
 using fuzzsupport::require;
@@ -65,22 +67,25 @@ void checkAnswer(const std::string& line, const connectorhost::Answer& answer) {
                 "error without a kind" + context);
         require(error->has("message") && error->get("message").isString(),
                 "error without a message text" + context);
-        require(answer.inputError != answer.serviceError,
-                "error answer must be an input error or a service error" + context);
-        require(answer.tooLarge == (error->getValue<std::string>("kind") == "too_large"),
-                "tooLarge flag disagrees with the kind" + context);
+        require(answer.outcome != Outcome::Answered, "error answer counted as answered" + context);
+        require((answer.outcome == Outcome::TooLarge) ==
+                    (error->getValue<std::string>("kind") == "too_large"),
+                "too-large outcome disagrees with the kind" + context);
     } else {
         require(parsed->has("type") && parsed->get("type").isString() &&
                     parsed->getValue<std::string>("type").rfind("connector/v1/", 0) == 0,
                 "message answer without a connector/v1/ type" + context);
         require(!parsed->getObject("message").isNull(),
                 "message answer without a message object" + context);
-        require(!answer.inputError && !answer.serviceError && !answer.tooLarge,
-                "message answer flagged as an error" + context);
+        require(answer.outcome == Outcome::Answered,
+                "message answer counted as an error" + context);
     }
 
-    Object::Ptr envelope = answer.tooLarge ? nullptr : parseObject(line);
-    if (envelope && envelope->has("id")) {
+    Object::Ptr envelope = answer.outcome == Outcome::TooLarge ? nullptr : parseObject(line);
+    const bool idRefused =
+        parsed->has("error") && !parsed->has("id") &&
+        parsed->getObject("error")->getValue<std::string>("kind") == "invalid_envelope";
+    if (envelope && envelope->has("id") && !idRefused) {
         require(parsed->has("id"), "the envelope's id was not echoed" + context);
         std::ostringstream sent, echoed;
         Poco::JSON::Stringifier::stringify(envelope->get("id"), sent);
@@ -98,10 +103,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     static const std::shared_ptr<qvm::QVM> engine =
         connectorhost::makeEngine(connectorhost::kDefaultEngineTable);
     connectorhost::HostRuntime runtime(engine);
-    connectorhost::EnvelopeProcessor processor(runtime, kMaxBytes);
+    connectorhost::Limits limits;
+    limits.maxBytes = kMaxBytes;
+    connectorhost::EnvelopeProcessor processor(runtime, limits);
 
     std::istringstream in(std::string(reinterpret_cast<const char*>(data), size));
-    connectorhost::LineReader reader(in, processor.maxBytes());
+    connectorhost::LineReader reader(in, processor.limits().maxBytes);
     connectorhost::LineReader::Line line;
     while (reader.next(line)) {
         if (!line.tooLong && isBlank(line.text)) continue;

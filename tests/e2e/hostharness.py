@@ -10,6 +10,7 @@ import os
 import socket
 import subprocess
 import sys
+import tempfile
 import time
 
 HOST_BINARY = os.environ.get("CONNECTOR_HOST", "connector-host")
@@ -36,12 +37,16 @@ def free_port():
 
 
 class HttpHost:
-    """connector-host --http on a free loopback port, stopped with SIGTERM on exit."""
+    """connector-host --http on a free loopback port, stopped with SIGTERM on exit.
+
+    After the block: `returncode`, `stdout` and `stderr` (bytes) of the stopped host.
+    """
 
     def __init__(self, *args):
         self.args = args
         self.port = None
         self.process = None
+        self.stderr = b""
 
     def __enter__(self):
         for _ in range(5):  # the port may be taken between probing and binding
@@ -86,9 +91,57 @@ class HttpHost:
             self.process.wait()
             raise
         self.stdout = self.process.stdout.read()
+        self.stderr = self.process.stderr.read()
         self.process.stdout.close()
         self.process.stderr.close()
         return False
+
+    def exchange(self, raw, timeout=30):
+        """Sends raw bytes on a new connection; gives (status line, headers, answer) of the first
+        response and whether the host, having answered "Connection: close", closed it."""
+        with contextlib.closing(socket.create_connection(("127.0.0.1", self.port), timeout)) as s:
+            s.sendall(raw)
+            response = http.client.HTTPResponse(s)
+            response.begin()
+            body = response.read()
+            status_line = "HTTP/%d.%d %d %s" % (response.version // 10, response.version % 10,
+                                                response.status, response.reason)
+            closed = False
+            if (response.headers.get("Connection") or "").lower() == "close":
+                try:  # it said so: it must close, and send nothing more
+                    closed = s.recv(1) == b""
+                except ConnectionResetError:
+                    closed = True
+            return status_line, response.headers, json.loads(body) if body else None, closed
+
+
+def request_bytes(body, port, path="/messages", method="POST", headers=None, version="1.1"):
+    """One HTTP request as bytes; Host and Content-Type default to what a good client sends."""
+    if isinstance(body, str):
+        body = body.encode()
+    fields = {"Host": "127.0.0.1:%d" % port, "Content-Type": "application/json",
+              "Content-Length": str(len(body))}
+    fields.update(headers or {})
+    head = "%s %s HTTP/%s\r\n" % (method, path, version)
+    head += "".join("%s: %s\r\n" % (k, v) for k, v in fields.items() if v is not None)
+    return head.encode() + b"\r\n" + body
+
+
+def peak_resident_bytes(pid):
+    """The peak resident size (VmHWM) of a running process."""
+    with open("/proc/%d/status" % pid) as status:
+        for line in status:
+            if line.startswith("VmHWM:"):
+                return int(line.split()[1]) * 1024
+    raise AssertionError("no VmHWM for process %d" % pid)
+
+
+def engine_file(table):
+    """Writes an engine table to a temporary file; the caller removes it."""
+    handle = tempfile.NamedTemporaryFile("w", suffix=".json", delete=False)
+    json.dump(table, handle)
+    handle.close()
+    return handle.name
 
 
 def envelope(type_name, message=None, **fields):

@@ -1,24 +1,16 @@
 """connector-host end to end: the example session, bad input, HTTP and slow host functions."""
-import json
 import os
-import tempfile
 import threading
 import time
 import unittest
 
-from hostharness import EXAMPLES_DIR, HttpHost, envelope, run_lines, HOST_BINARY
 import subprocess
+
+from hostharness import EXAMPLES_DIR, HOST_BINARY, HttpHost, engine_file, envelope, run_lines
 
 ALL_FLAGS = {"isVantrellCmdEnabled", "isGDSEnabled", "isLoginRequired", "isQGGEnabled",
              "isNativePublishEnabled", "isUDCFeedbackEnabled", "isSetPathEnabled",
              "isNativeImportDataEnabled", "isWebSocketEnabled", "isWebSocketPKEnabled"}
-
-
-def engine_file(table):
-    handle = tempfile.NamedTemporaryFile("w", suffix=".json", delete=False)
-    json.dump(table, handle)
-    handle.close()
-    return handle.name
 
 
 class ExampleSessionTest(unittest.TestCase):
@@ -84,13 +76,16 @@ class BadInputTest(unittest.TestCase):
             (envelope("NoSuchThing", {}).encode(), "unknown_type", None),
             (envelope("ClientType", {"uuid": "x"}).encode(), "no_provider", None),
             (b'{"type": "connector/v1/SetUserHomeDir", "message": {"userHomeDir": "a\xff\xfeb"}}',
-             "parse_error", "Not JSON"),
+             "parse_error", "Not JSON: invalid UTF-8 at byte 69"),
             (b'{"type": "connector/v1/SetUserHomeDir", "message": {"userHomeDir": "a\xed\xa0\x80b"}}',
              "parse_error", "invalid UTF-8"),
+            (b'{"type": "connector/v1/GetUserHomeDir", "message": {"x": "a\x00"}}', "parse_error",
+             "Not JSON: NUL byte at byte 59"),
             (envelope("ContainerRequest", {"messages": {"GetUserHomeDirResponse": [{}]}}).encode(),
-             "invalid_argument", "No service provider for message type"),
+             "no_provider", "No service provider for message type"),
             (envelope("EnabledFeatures", {"features": ["isSetPathEnabled"]},
-                      context={"clientType": 5}, session="numeric").encode(), "bad_any_cast", None),
+                      context={"clientType": 5}, session="numeric").encode(), "invalid_envelope",
+             'context entry "clientType" must be a text'),
             (envelope("EnabledFeatures", {"features": ["isQGGEnabled"]}).encode(), "runtime_error",
              "license checkout failed"),
             (b'{"type": "connector/v1/GetUserHomeDir", "pad": "' + b"x" * 2000 + b'"}', "too_large", None),

@@ -9,22 +9,27 @@ UTF-8, and keeps its memory bounded by its input limit rather than by the input.
 With -v the outcome counts are printed (per file category and error kind).
 """
 import collections
+import contextlib
 import http.client
 import json
 import os
+import select
+import socket
 import subprocess
 import sys
 import threading
 import unittest
 
-from hostharness import HOST_BINARY, TESTDATA_DIR, HttpHost, envelope
+from hostharness import (HOST_BINARY, TESTDATA_DIR, HttpHost, envelope, peak_resident_bytes,
+                         request_bytes)
 
 PARSING_DIR = os.path.join(TESTDATA_DIR, "json-test-suite", "test_parsing")
 UTF8_STRESS_FILE = os.path.join(TESTDATA_DIR, "utf8", "UTF-8-test.txt")
 VERBOSE = "-v" in sys.argv
 
 # Error kinds the host may give for input that is not a usable envelope.
-INPUT_ERROR_KINDS = {"parse_error", "too_deep", "too_large", "invalid_envelope", "decode_error"}
+INPUT_ERROR_KINDS = {"parse_error", "too_deep", "too_large", "too_many_values", "number_out_of_range",
+                     "invalid_envelope", "decode_error"}
 
 
 def good_request(tag):
@@ -332,12 +337,39 @@ class DeepAndLargeInputTest(unittest.TestCase):
         with HttpHost(*limit) as http_host:
             answers = [post_raw(http_host, self.padded(self.LIMIT))]
             answers.append(post_raw(http_host, self.padded(self.LIMIT + 1)))
-            answers.append(post_raw(http_host, HugeBody(self.HUGE), length=self.HUGE))
+            # Declared too large: refused on the head alone, before any of the body is sent.
+            status, _, answer, closed = http_host.exchange(request_bytes(
+                b"", http_host.port, headers={"Content-Length": str(self.HUGE)}))
+            self.assertEqual((status, closed), ("HTTP/1.1 413 Payload Too Large", True))
+            answers.append((413, answer))
             answers.append(post_raw(http_host, good_request("after").encode()))
             self.assertEqual([status for status, _ in answers], [200, 413, 413, 200])
             self.check_oversized([answer for _, answer in answers], sizes)
+            # Chunked, so that no length is declared: refused once the chunks pass the limit.
+            status, answer = post_chunked(http_host, self.HUGE)
+            self.assertEqual(status, 413)
+            assert_clear_error(self, answer, {"too_large"})
             self.check_peak(http_host.process.pid, "HTTP")
         self.assertEqual(http_host.process.returncode, 0)
+
+
+def post_chunked(host, size, chunk=1 << 16):
+    """Streams up to `size` bytes of huge_body in chunked encoding until the host answers;
+    gives (status, answer)."""
+    with contextlib.closing(socket.create_connection(("127.0.0.1", host.port), 60)) as s:
+        s.sendall(b"POST /messages HTTP/1.1\r\nHost: 127.0.0.1:%d\r\n"
+                  b"Content-Type: application/json\r\nTransfer-Encoding: chunked\r\n\r\n"
+                  % host.port)
+        for piece in huge_body(size, chunk):
+            try:
+                s.sendall(b"%x\r\n%s\r\n" % (len(piece), piece))
+            except (BrokenPipeError, ConnectionResetError):
+                break
+            if select.select([s], [], [], 0)[0]:
+                break  # the answer is there
+        response = http.client.HTTPResponse(s)
+        response.begin()
+        return response.status, json.loads(response.read())
 
 
 def huge_body(size, chunk=1 << 20):
@@ -348,32 +380,6 @@ def huge_body(size, chunk=1 << 20):
         step = min(chunk, left)
         yield b" " * step
         left -= step
-
-
-class HugeBody:
-    """A file-like request body of huge_body's bytes, so the test never holds it whole."""
-
-    def __init__(self, size):
-        self.chunks = huge_body(size)
-        self.pending = b""
-
-    def read(self, amount=-1):
-        while len(self.pending) < max(amount, 1):
-            chunk = next(self.chunks, None)
-            if chunk is None:
-                break
-            self.pending += chunk
-        amount = len(self.pending) if amount < 0 else amount
-        out, self.pending = self.pending[:amount], self.pending[amount:]
-        return out
-
-
-def peak_resident_bytes(pid):
-    with open("/proc/%d/status" % pid) as status:
-        for line in status:
-            if line.startswith("VmHWM:"):
-                return int(line.split()[1]) * 1024
-    raise AssertionError("no VmHWM for process %d" % pid)
 
 
 if __name__ == "__main__":

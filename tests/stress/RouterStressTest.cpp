@@ -324,7 +324,7 @@ TEST_F(RouterStressTest, EightClientsThroughTheEnvelopeProcessor) {
 }
 
 TEST_F(RouterStressTest, EightClientsOverHttp) {
-    connectorhost::HttpFrontEnd server(processor, 0);
+    connectorhost::HttpFrontEnd server(processor, connectorhost::HttpOptions{});
     server.start();
     const Plan plan(300 * scale());
     Tally tally;
@@ -352,6 +352,7 @@ TEST_F(RouterStressTest, EightClientsOverHttp) {
         };
     });
     server.stop();
+    server.join();
     report("http", plan, tally, seconds);
 }
 

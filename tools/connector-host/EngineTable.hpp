@@ -12,7 +12,9 @@
 // {"error": "text"} (the evaluation fails with that text) or {"delay_ms": N, "value": answer}
 // (the answer after N ms; a cancelled task stops waiting). An unknown function or argument fails
 // the evaluation with a text naming it.
-// Errors: a malformed table raises std::invalid_argument saying where.
+// Errors: a table that is not JSON, or an entry of the wrong form, raises std::invalid_argument
+// naming the entry by its JSON path: engine table: $.functions["which"]["vtr"].delay_ms must be a
+// non-negative integer of milliseconds.
 #pragma once
 
 #include <memory>

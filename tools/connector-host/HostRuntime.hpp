@@ -2,7 +2,8 @@
 // object: the JSON serializer with the plug-in's registrations, the router, the session manager,
 // the engine stand-in and both providers (running). Routes: every request type of the
 // information service to InformationServiceProviderImpl, "connector/v1/ContainerRequest" to
-// ClientTypeServiceProvider.
+// ClientTypeServiceProvider. Every answer the router gathers for a batch is charged, at its JSON
+// size, against the AnswerBudget open on the routing thread.
 //
 // Threads: after construction every member may be used from any number of threads at once.
 #pragma once
@@ -25,8 +26,13 @@ namespace connectorhost {
 
 class HostRuntime {
   public:
-    explicit HostRuntime(std::shared_ptr<qvm::QVM> engine);
+    explicit HostRuntime(std::shared_ptr<qvm::QVM> engine,
+                         connector::http::SessionLimits sessionLimits = {});
     ~HostRuntime();
+
+    // stop: the providers stop running and the engine takes no more evaluations, so that requests
+    // still inside a service return promptly (with an error) instead of waiting for the engine.
+    void stop();
 
     static const std::string CONTAINER_REQUEST;
 

@@ -1,8 +1,10 @@
 #include "tools/connector-host/EngineTable.hpp"
 
+#include <Poco/Exception.h>
 #include <Poco/JSON/Parser.h>
 
 #include <chrono>
+#include <climits>
 #include <map>
 #include <stdexcept>
 
@@ -27,67 +29,85 @@ using Poco::Dynamic::Var;
 using Poco::JSON::Array;
 using Poco::JSON::Object;
 
-qvm::HostFunction answerFor(const Var& answer, const std::string& where) {
+[[noreturn]] void refuse(const std::string& path, const std::string& rule) {
+    throw std::invalid_argument("engine table: " + path + " " + rule);
+}
+
+std::string member(const std::string& path, const std::string& name) {
+    return path + "[\"" + name + "\"]";
+}
+
+qvm::functions::Record record(const Var& element, const std::string& path) {
+    if (element.type() != typeid(Object::Ptr)) refuse(path, "must be an object of texts");
+    qvm::functions::Record fields;
+    for (const auto& [field, value] : *element.extract<Object::Ptr>()) {
+        if (value.type() != typeid(std::string)) refuse(member(path, field), "must be a text");
+        fields.emplace_back(field, value.extract<std::string>());
+    }
+    return fields;
+}
+
+qvm::HostFunction answerFor(const Var& answer, const std::string& path) {
     if (answer.type() == typeid(std::string))
         return qvm::functions::answerText(answer.extract<std::string>());
     if (answer.type() == typeid(Array::Ptr)) {
         Array::Ptr list = answer.extract<Array::Ptr>();
         if (list->size() == 0) return qvm::functions::answerEmpty();
         std::vector<qvm::functions::Record> records;
-        for (std::size_t i = 0; i < list->size(); ++i) {
-            Object::Ptr element = list->getObject(static_cast<unsigned>(i));
-            if (element.isNull())
-                throw std::invalid_argument(where + ": a record list holds only objects");
-            qvm::functions::Record record;
-            for (const std::string& field : element->getNames()) {
-                const Var& value = element->get(field);
-                if (value.type() != typeid(std::string))
-                    throw std::invalid_argument(where + ": field \"" + field + "\" is not text");
-                record.emplace_back(field, value.extract<std::string>());
-            }
-            records.push_back(std::move(record));
-        }
+        for (std::size_t i = 0; i < list->size(); ++i)
+            records.push_back(
+                record(list->get(static_cast<unsigned>(i)), path + "[" + std::to_string(i) + "]"));
         return qvm::functions::answerRecords(records);
     }
     if (answer.type() == typeid(Object::Ptr)) {
         Object::Ptr object = answer.extract<Object::Ptr>();
-        if (object->has("error"))
-            return qvm::functions::failWith(object->getValue<std::string>("error"));
-        if (object->has("delay_ms") && object->has("value")) {
-            const auto delay = std::chrono::milliseconds(object->getValue<int>("delay_ms"));
-            return qvm::functions::answerAfter(delay, answerFor(object->get("value"), where));
+        if (object->size() == 1 && object->has("error")) {
+            const Var& text = object->get("error");
+            if (text.type() != typeid(std::string)) refuse(path + ".error", "must be a text");
+            return qvm::functions::failWith(text.extract<std::string>());
+        }
+        if (object->size() == 2 && object->has("delay_ms") && object->has("value")) {
+            const Var& delay = object->get("delay_ms");
+            const bool valid = delay.isInteger() && delay.type() != typeid(bool) &&
+                               !(delay.isSigned() && delay.convert<Poco::Int64>() < 0) &&
+                               delay.convert<Poco::UInt64>() <= INT_MAX;
+            if (!valid)
+                refuse(path + ".delay_ms", "must be a non-negative integer of milliseconds");
+            return qvm::functions::answerAfter(
+                std::chrono::milliseconds(delay.convert<Poco::Int64>()),
+                answerFor(object->get("value"), path + ".value"));
         }
     }
-    throw std::invalid_argument(where +
-                                ": an answer is text, a list of records, [], {\"error\": ...} or "
-                                "{\"delay_ms\": N, \"value\": ...}");
+    refuse(path,
+           "must be a text, a list of records, [], {\"error\": text} or "
+           "{\"delay_ms\": N, \"value\": answer}");
 }
 
 }  // namespace
 
 std::shared_ptr<qvm::QVM> makeEngine(const std::string& tableJson) {
-    Object::Ptr table;
+    Var parsed;
     try {
-        table = Poco::JSON::Parser().parse(tableJson).extract<Object::Ptr>();
-    } catch (const std::exception& error) {
-        throw std::invalid_argument(std::string("engine table is not a JSON object: ") +
-                                    error.what());
+        parsed = Poco::JSON::Parser().parse(tableJson);
+    } catch (const Poco::Exception& error) {
+        throw std::invalid_argument("engine table is not JSON: " + error.displayText());
     }
+    if (parsed.type() != typeid(Object::Ptr)) refuse("$", "must be a JSON object");
+    Object::Ptr table = parsed.extract<Object::Ptr>();
     auto engine = qvm::QVM::create();
-    engine->setValid(table->optValue<bool>("valid", true));
-    Object::Ptr functions = table->getObject("functions");
-    if (functions.isNull()) throw std::invalid_argument("engine table has no \"functions\" object");
-    for (const std::string& name : functions->getNames()) {
-        Object::Ptr byArgument = functions->getObject(name);
-        if (byArgument.isNull())
-            throw std::invalid_argument("engine table: function \"" + name +
-                                        "\" must map arguments to answers");
+    if (table->has("valid")) {
+        if (table->get("valid").type() != typeid(bool)) refuse("$.valid", "must be a boolean");
+        engine->setValid(table->get("valid").extract<bool>());
+    }
+    if (!table->has("functions") || table->get("functions").type() != typeid(Object::Ptr))
+        refuse("$.functions", "must be an object of functions");
+    for (const auto& [name, byArgument] : *table->getObject("functions")) {
+        const std::string path = member("$.functions", name);
+        if (byArgument.type() != typeid(Object::Ptr))
+            refuse(path, "must be an object mapping arguments to answers");
         std::map<std::string, qvm::HostFunction> answers;
-        for (const std::string& argument : byArgument->getNames()) {
-            answers.emplace(argument,
-                            answerFor(byArgument->get(argument),
-                                      "engine table: " + name + "(\"" + argument + "\")"));
-        }
+        for (const auto& [argument, answer] : *byArgument.extract<Object::Ptr>())
+            answers.emplace(argument, answerFor(answer, member(path, argument)));
         engine->registerFunction(name, qvm::functions::byArgument(std::move(answers)));
     }
     return engine;

@@ -1,96 +1,432 @@
 #include "tools/connector-host/HttpFrontEnd.hpp"
 
-#include <Poco/Net/HTTPRequestHandler.h>
-#include <Poco/Net/HTTPRequestHandlerFactory.h>
-#include <Poco/Net/HTTPServer.h>
-#include <Poco/Net/HTTPServerParams.h>
-#include <Poco/Net/HTTPServerRequest.h>
-#include <Poco/Net/HTTPServerResponse.h>
-#include <Poco/Net/ServerSocket.h>
-#include <Poco/Net/SocketAddress.h>
+#include <Poco/JSON/Object.h>
+
+#include <atomic>
+#include <boost/asio/ip/tcp.hpp>
+#include <boost/asio/post.hpp>
+#include <boost/asio/steady_timer.hpp>
+#include <boost/asio/thread_pool.hpp>
+#include <boost/beast/core.hpp>
+#include <boost/beast/http.hpp>
+#include <optional>
+#include <sstream>
+#include <stdexcept>
+#include <thread>
+#include <unordered_set>
+#include <vector>
 
 namespace connectorhost {
+
+namespace beast = boost::beast;
+namespace http = beast::http;
+namespace net = boost::asio;
+using tcp = net::ip::tcp;
+
 namespace {
 
-using Poco::Net::HTTPResponse;
-using Poco::Net::HTTPServerRequest;
-using Poco::Net::HTTPServerResponse;
+constexpr std::size_t kHeaderLimit = 8 * 1024;
+// How long a refused request's unread body is read and dropped before the connection closes, so
+// that the client sees the answer rather than a reset.
+constexpr std::chrono::seconds kLinger{2};
+constexpr std::chrono::milliseconds kAcceptRetry{50};
 
-void reply(HTTPServerResponse& response, HTTPResponse::HTTPStatus status, const std::string& body) {
-    response.setStatus(status);
-    response.setContentType("application/json");
-    response.setContentLength(static_cast<std::streamsize>(body.size() + 1));
-    response.send() << body << '\n';
+std::string errorJson(const std::string& kind, const std::string& message) {
+    Poco::JSON::Object::Ptr error = new Poco::JSON::Object(Poco::JSON_PRESERVE_KEY_ORDER);
+    error->set("kind", kind);
+    error->set("message", message);
+    Poco::JSON::Object answer;
+    answer.set("error", error);
+    std::ostringstream text;
+    answer.stringify(text);
+    return text.str();
 }
 
-class MessagesHandler : public Poco::Net::HTTPRequestHandler {
-  public:
-    explicit MessagesHandler(EnvelopeProcessor& processor) : processor_(processor) {}
-
-    void handleRequest(HTTPServerRequest& request, HTTPServerResponse& response) override {
-        if (request.getURI() != "/messages") {
-            reply(response, HTTPResponse::HTTP_NOT_FOUND,
-                  R"({"error":{"kind":"not_found","message":"Only /messages is served"}})");
-            return;
-        }
-        if (request.getMethod() != Poco::Net::HTTPRequest::HTTP_POST) {
-            response.set("Allow", "POST");
-            reply(
-                response, HTTPResponse::HTTP_METHOD_NOT_ALLOWED,
-                R"({"error":{"kind":"method_not_allowed","message":"Send envelopes with POST"}})");
-            return;
-        }
-        // Read at most one byte past the limit: enough to know the body is too large.
-        std::string body;
-        std::istream& in = request.stream();
-        char chunk[8192];
-        std::size_t total = 0;
-        while (in.read(chunk, sizeof chunk) || in.gcount() > 0) {
-            const auto got = static_cast<std::size_t>(in.gcount());
-            total += got;
-            if (body.size() <= processor_.maxBytes()) body.append(chunk, got);
-        }
-        if (total > processor_.maxBytes()) {
-            reply(response, HTTPResponse::HTTP_REQUEST_ENTITY_TOO_LARGE,
-                  processor_.tooLarge(total).json);
-            return;
-        }
-        Answer answer = processor_.process(body);
-        const auto status = answer.tooLarge       ? HTTPResponse::HTTP_REQUEST_ENTITY_TOO_LARGE
-                            : answer.inputError   ? HTTPResponse::HTTP_BAD_REQUEST
-                            : answer.serviceError ? HTTPResponse::HTTP_INTERNAL_SERVER_ERROR
-                                                  : HTTPResponse::HTTP_OK;
-        reply(response, status, answer.json);
+http::status statusOf(Outcome outcome) {
+    switch (outcome) {
+        case Outcome::Answered:
+            return http::status::ok;
+        case Outcome::InputError:
+            return http::status::bad_request;
+        case Outcome::TooLarge:
+            return http::status::payload_too_large;
+        case Outcome::ServiceError:
+            break;
     }
+    return http::status::internal_server_error;
+}
 
-  private:
-    EnvelopeProcessor& processor_;
-};
-
-class HandlerFactory : public Poco::Net::HTTPRequestHandlerFactory {
-  public:
-    explicit HandlerFactory(EnvelopeProcessor& processor) : processor_(processor) {}
-    Poco::Net::HTTPRequestHandler* createRequestHandler(const HTTPServerRequest&) override {
-        return new MessagesHandler(processor_);
-    }
-
-  private:
-    EnvelopeProcessor& processor_;
-};
+std::optional<std::string> field(const http::request<http::string_body>& request,
+                                 http::field name) {
+    auto found = request.find(name);
+    if (found == request.end()) return std::nullopt;
+    return std::string(found->value());
+}
 
 }  // namespace
 
-HttpFrontEnd::HttpFrontEnd(EnvelopeProcessor& processor, std::uint16_t port) {
-    Poco::Net::ServerSocket socket(Poco::Net::SocketAddress("127.0.0.1", port));
-    auto* params = new Poco::Net::HTTPServerParams;
-    params->setMaxThreads(8);
-    params->setMaxQueued(64);
-    server_ =
-        std::make_unique<Poco::Net::HTTPServer>(new HandlerFactory(processor), socket, params);
+class Connection;
+
+class HttpFrontEnd::Server {
+  public:
+    Server(EnvelopeProcessor& processor, HttpOptions options)
+        : processor(processor)
+        , options(std::move(options))
+        , policy{0, this->options.allowedOrigins, this->options.token}
+        , pool(std::max<std::size_t>(1, this->options.workers)) {
+        const tcp::endpoint endpoint(net::ip::make_address_v4("127.0.0.1"), this->options.port);
+        beast::error_code ec;
+        acceptor.open(endpoint.protocol());
+        // Lets a restarted host take its port back from connections in TIME_WAIT; on Linux it
+        // never lets a second socket bind while this one listens (unlike SO_REUSEPORT).
+        acceptor.set_option(tcp::acceptor::reuse_address(true));
+        acceptor.bind(endpoint, ec);
+        if (ec == net::error::address_in_use)
+            throw std::runtime_error("127.0.0.1:" + std::to_string(this->options.port) +
+                                     " is already in use");
+        if (ec) throw std::runtime_error("cannot bind 127.0.0.1: " + ec.message());
+        acceptor.listen(net::socket_base::max_listen_connections);
+        policy.port = acceptor.local_endpoint().port();
+    }
+
+    void start() {
+        accept();
+        ioThread = std::thread([this] { ioc.run(); });
+    }
+
+    void stop() {
+        if (!ioThread.joinable()) return;
+        net::post(ioc, [this] { beginStop(); });
+        ioThread.join();
+    }
+
+    void join() {
+        pool.join();
+        // Answers that workers finished after the I/O thread ended only release their
+        // connections now.
+        tearingDown = true;
+        ioc.restart();
+        ioc.poll();
+    }
+
+    void accept();
+    void beginStop();
+    void drainDeadline();
+    void opened(Connection* connection) { connections.insert(connection); }
+    void closed(Connection* connection);
+
+    EnvelopeProcessor& processor;
+    const HttpOptions options;
+    HttpPolicy policy;
+    // Set at the drain deadline: requests still waiting for a worker are not served.
+    std::atomic<bool> abandoned{false};
+    bool stopping = false;
+    bool tearingDown = false;
+    bool acceptPaused = false;
+    // Open connections, touched on the I/O thread only. Declared before the io_context, so that
+    // it outlives the connections that the io_context's destruction may release.
+    std::unordered_set<Connection*> connections;
+
+    net::io_context ioc{1};
+    tcp::acceptor acceptor{ioc};
+    net::steady_timer drainTimer{ioc};
+    net::steady_timer acceptRetry{ioc};
+    std::optional<net::executor_work_guard<net::io_context::executor_type>> keepRunning{
+        net::make_work_guard(ioc)};
+    net::thread_pool pool;
+    std::thread ioThread;
+};
+
+// One client connection: wait for a request, read its head, judge it, read its body, process it
+// on a worker, write the answer, and again. Lives on the I/O thread; a worker holds it only while
+// it processes its request and hands it back with the answer.
+class Connection : public std::enable_shared_from_this<Connection> {
+  public:
+    using Server = HttpFrontEnd::Server;
+
+    Connection(Server& server, tcp::socket socket) : server_(server), stream_(std::move(socket)) {
+        beast::error_code ignored;
+        stream_.socket().set_option(tcp::no_delay(true), ignored);
+        server_.opened(this);
+    }
+    ~Connection() { close(); }
+
+    void start() { awaitRequest(); }
+
+    // stopNow: the host is stopping. A connection that has not handed a request to a worker
+    // closes; one that has answers when its worker is done (or at the drain deadline).
+    void stopNow() {
+        if (state_ == State::Reading) close();
+    }
+    void drainDeadline() {
+        if (state_ == State::Busy)
+            respond(http::status::service_unavailable,
+                    errorJson("stopping", "connector-host stopped before the request was served"),
+                    true);
+        else
+            close();
+    }
+
+    void answered(Answer answer) {
+        if (state_ != State::Busy) return;  // cut off at the drain deadline, or closed
+        respond(statusOf(answer.outcome), std::move(answer.json), !keepAlive_);
+    }
+
+  private:
+    enum class State { Reading, Busy, Writing, Lingering, Closed };
+
+    void awaitRequest() {
+        state_ = State::Reading;
+        if (server_.stopping) return close();
+        if (buffer_.size() > 0) return readHead();  // a pipelined request is already here
+        stream_.expires_after(server_.options.idleTimeout);
+        stream_.async_read_some(buffer_.prepare(4096), [self = shared_from_this()](
+                                                           beast::error_code ec, std::size_t size) {
+            if (ec) return self->close();
+            self->buffer_.commit(size);
+            self->readHead();
+        });
+    }
+
+    void readHead() {
+        parser_.emplace();
+        parser_->header_limit(kHeaderLimit);
+        parser_->body_limit(server_.processor.limits().maxBytes);
+        stream_.expires_after(server_.options.requestTimeout);
+        http::async_read_header(stream_, buffer_, *parser_,
+                                [self = shared_from_this()](beast::error_code ec, std::size_t) {
+                                    if (ec) return self->readFailed(ec);
+                                    self->judge();
+                                });
+    }
+
+    void judge() {
+        const auto& request = parser_->get();
+        RequestHead head{
+            std::string(request.method_string()),      std::string(request.target()),
+            field(request, http::field::host),         field(request, http::field::origin),
+            field(request, http::field::content_type), field(request, http::field::authorization)};
+        allowedOrigin_.reset();
+        if (head.origin && isAllowedOrigin(*head.origin, server_.policy))
+            allowedOrigin_ = head.origin;
+
+        const Verdict verdict = judgeRequest(head, server_.policy);
+        if (verdict.action == Verdict::Action::Refuse) {
+            auto status = static_cast<http::status>(verdict.status);
+            return respond(status, errorJson(verdict.kind, verdict.message), true,
+                           status == http::status::method_not_allowed);
+        }
+        if (verdict.action == Verdict::Action::Preflight)
+            return respond(http::status::no_content, {}, true);
+        if (beast::iequals(request[http::field::expect], "100-continue")) {
+            auto interim =
+                std::make_shared<http::response<http::empty_body>>(http::status::continue_, 11);
+            return http::async_write(
+                stream_, *interim,
+                [self = shared_from_this(), interim](beast::error_code ec, std::size_t) {
+                    if (ec) return self->close();
+                    self->readBody();
+                });
+        }
+        readBody();
+    }
+
+    void readBody() {
+        if (parser_->is_done()) return dispatch();
+        http::async_read(stream_, buffer_, *parser_,
+                         [self = shared_from_this()](beast::error_code ec, std::size_t) {
+                             if (ec) return self->readFailed(ec);
+                             self->dispatch();
+                         });
+    }
+
+    // A request that could not be read whole: answered where HTTP allows, then closed.
+    void readFailed(beast::error_code ec) {
+        if (ec == http::error::body_limit) {
+            const auto declared = parser_->content_length();
+            const std::string json =
+                declared
+                    ? server_.processor.tooLarge(static_cast<std::size_t>(*declared)).json
+                    : errorJson("too_large",
+                                "The body exceeds the limit of " +
+                                    std::to_string(server_.processor.limits().maxBytes) + " bytes");
+            return respond(http::status::payload_too_large, json, true);
+        }
+        if (ec == http::error::header_limit)
+            return respond(http::status::request_header_fields_too_large,
+                           errorJson("too_large", "The request head exceeds " +
+                                                      std::to_string(kHeaderLimit) + " bytes"),
+                           true);
+        if (ec.category() == http::make_error_code(http::error::bad_target).category() &&
+            ec != http::error::end_of_stream && ec != http::error::partial_message)
+            return respond(http::status::bad_request,
+                           errorJson("bad_request", "Not a valid HTTP request: " + ec.message()),
+                           true);
+        close();  // the peer went away, or timed out (the stream has closed the socket)
+    }
+
+    void dispatch() {
+        state_ = State::Busy;
+        stream_.expires_never();
+        keepAlive_ = parser_->keep_alive();
+        std::string body = std::move(parser_->get().body());
+        parser_.reset();
+        net::post(server_.pool, [self = shared_from_this(), body = std::move(body)]() mutable {
+            Server& server = self->server_;
+            Answer answer = server.abandoned.load() ? Answer{} : server.processor.process(body);
+            net::post(server.ioc, [self = std::move(self), answer = std::move(answer)]() mutable {
+                if (!self->server_.tearingDown) self->answered(std::move(answer));
+            });
+        });
+    }
+
+    // respond: writes one answer; `close` ends the connection after it. A refused request's body
+    // is still unread then: it is read and dropped for a moment rather than taken as a request.
+    void respond(http::status status, std::string body, bool close, bool allowPost = false) {
+        const bool bodyUnread = parser_ && !parser_->is_done();
+        const bool keep = !close && !server_.stopping;
+        auto response = std::make_shared<http::response<http::string_body>>(status, 11);
+        response->set(http::field::server, "connector-host");
+        response->set(http::field::cache_control, "no-store");
+        if (allowPost) response->set(http::field::allow, "POST");
+        if (allowedOrigin_) {
+            response->set(http::field::access_control_allow_origin, *allowedOrigin_);
+            response->set(http::field::vary, "Origin");
+            if (status == http::status::no_content) {
+                response->set(http::field::access_control_allow_methods, "POST");
+                response->set(http::field::access_control_allow_headers,
+                              "Content-Type, Authorization");
+                response->set(http::field::access_control_max_age, "600");
+            }
+        }
+        if (!body.empty()) {
+            response->set(http::field::content_type, "application/json");
+            response->body() = std::move(body) + "\n";
+        }
+        response->keep_alive(keep);
+        response->prepare_payload();
+
+        state_ = State::Writing;
+        stream_.expires_after(server_.options.requestTimeout);
+        http::async_write(stream_, *response,
+                          [self = shared_from_this(), response, keep, bodyUnread](
+                              beast::error_code ec, std::size_t) {
+                              if (ec) return self->close();
+                              if (keep) return self->awaitRequest();
+                              if (bodyUnread) return self->linger();
+                              self->shutdown();
+                          });
+    }
+
+    void linger() {
+        state_ = State::Lingering;
+        parser_.reset();
+        beast::error_code ignored;
+        stream_.socket().shutdown(tcp::socket::shutdown_send, ignored);
+        stream_.expires_after(kLinger);
+        dropInput();
+    }
+
+    void dropInput() {
+        buffer_.consume(buffer_.size());
+        stream_.async_read_some(buffer_.prepare(16 * 1024),
+                                [self = shared_from_this()](beast::error_code ec, std::size_t) {
+                                    if (ec) return self->close();
+                                    self->dropInput();
+                                });
+    }
+
+    void shutdown() {
+        beast::error_code ignored;
+        stream_.socket().shutdown(tcp::socket::shutdown_send, ignored);
+        close();
+    }
+
+  public:
+    void close() {
+        if (state_ == State::Closed) return;
+        state_ = State::Closed;
+        beast::error_code ignored;
+        stream_.socket().close(ignored);
+        server_.closed(this);
+    }
+
+  private:
+    Server& server_;
+    beast::tcp_stream stream_;
+    beast::flat_buffer buffer_;
+    std::optional<http::request_parser<http::string_body>> parser_;
+    std::optional<std::string> allowedOrigin_;
+    State state_ = State::Reading;
+    bool keepAlive_ = false;
+};
+
+void HttpFrontEnd::Server::accept() {
+    if (stopping) return;
+    if (connections.size() >= options.maxConnections) {
+        acceptPaused = true;  // resumed when a connection closes
+        return;
+    }
+    acceptor.async_accept(ioc, [this](beast::error_code ec, tcp::socket socket) {
+        if (ec == net::error::operation_aborted || stopping) return;
+        if (ec) {
+            // Out of descriptors, say: try again shortly rather than spin.
+            acceptRetry.expires_after(kAcceptRetry);
+            acceptRetry.async_wait([this](beast::error_code waited) {
+                if (!waited) accept();
+            });
+            return;
+        }
+        std::make_shared<Connection>(*this, std::move(socket))->start();
+        accept();
+    });
 }
+
+void HttpFrontEnd::Server::beginStop() {
+    stopping = true;
+    beast::error_code ignored;
+    acceptor.close(ignored);
+    acceptRetry.cancel();
+    const std::vector<Connection*> open(connections.begin(), connections.end());
+    for (Connection* connection : open) connection->stopNow();
+    if (connections.empty()) {
+        keepRunning.reset();
+        return;
+    }
+    drainTimer.expires_after(options.drainTimeout);
+    drainTimer.async_wait([this](beast::error_code ec) {
+        if (!ec) drainDeadline();
+    });
+}
+
+void HttpFrontEnd::Server::drainDeadline() {
+    abandoned = true;
+    const std::vector<Connection*> open(connections.begin(), connections.end());
+    for (Connection* connection : open) connection->drainDeadline();
+}
+
+void HttpFrontEnd::Server::closed(Connection* connection) {
+    connections.erase(connection);
+    if (tearingDown) return;
+    if (stopping) {
+        if (connections.empty()) {
+            drainTimer.cancel();
+            keepRunning.reset();
+        }
+        return;
+    }
+    if (acceptPaused) {
+        acceptPaused = false;
+        accept();
+    }
+}
+
+HttpFrontEnd::HttpFrontEnd(EnvelopeProcessor& processor, HttpOptions options)
+    : server_(std::make_unique<Server>(processor, std::move(options))) {}
 
 HttpFrontEnd::~HttpFrontEnd() {
     stop();
+    join();
 }
 
 void HttpFrontEnd::start() {
@@ -98,11 +434,15 @@ void HttpFrontEnd::start() {
 }
 
 void HttpFrontEnd::stop() {
-    if (server_) server_->stopAll(true);
+    server_->stop();
+}
+
+void HttpFrontEnd::join() {
+    server_->join();
 }
 
 std::uint16_t HttpFrontEnd::port() const {
-    return server_->port();
+    return server_->policy.port;
 }
 
 }  // namespace connectorhost

@@ -1,9 +1,14 @@
 // connector-host: runs the information plug-in the way the Quorix framework does, and serves JSON
 // envelopes from stdin, a session file or HTTP. Answers go to stdout (one line each, in input
 // order); diagnostics go to stderr.
+//
+// Exit status: 0 after the input ended or a clean stop on SIGINT/SIGTERM; 1 when the host could
+// not start or could not write an answer; 2 for a bad command line.
 #include <signal.h>
 
-#include <boost/program_options.hpp>
+#include <boost/algorithm/string/trim.hpp>
+#include <cerrno>
+#include <cstring>
 #include <fstream>
 #include <iostream>
 #include <sstream>
@@ -11,113 +16,127 @@
 #include "host/log/DiagnosticLogger.hpp"
 #include "tools/connector-host/EngineTable.hpp"
 #include "tools/connector-host/EnvelopeProcessor.hpp"
+#include "tools/connector-host/HostOptions.hpp"
 #include "tools/connector-host/HostRuntime.hpp"
 #include "tools/connector-host/HttpFrontEnd.hpp"
 #include "tools/connector-host/LineReader.hpp"
 
-namespace po = boost::program_options;
-
 namespace {
+
+using namespace connectorhost;
+
+// An answer that could not be written: the host stops, since every later answer would be lost.
+struct OutputFailed : std::runtime_error {
+    using std::runtime_error::runtime_error;
+};
 
 bool isBlank(const std::string& text) {
     return text.find_first_not_of(" \t\r") == std::string::npos;
 }
 
-int serveLines(std::istream& in, connectorhost::EnvelopeProcessor& processor) {
-    connectorhost::LineReader reader(in, processor.maxBytes());
-    connectorhost::LineReader::Line line;
+void writeAnswer(const std::string& json) {
+    errno = 0;
+    std::cout << json << '\n' << std::flush;
+    if (!std::cout)
+        throw OutputFailed(std::string("cannot write an answer to stdout: ") +
+                           (errno ? std::strerror(errno) : "the stream failed"));
+}
+
+int serveLines(std::istream& in, EnvelopeProcessor& processor) {
+    LineReader reader(in, processor.limits().maxBytes);
+    LineReader::Line line;
     while (reader.next(line)) {
         if (!line.tooLong && isBlank(line.text)) continue;
-        const auto answer =
-            line.tooLong ? processor.tooLarge(line.size) : processor.process(line.text);
-        std::cout << answer.json << '\n' << std::flush;
+        writeAnswer(line.tooLong ? processor.tooLarge(line.size).json
+                                 : processor.process(line.text).json);
     }
     return 0;
 }
 
-int serveHttp(connectorhost::EnvelopeProcessor& processor, std::uint16_t port) {
+int serveHttp(HostRuntime& runtime, EnvelopeProcessor& processor, const HttpOptions& options) {
+    // Blocked before any thread starts, so that every thread inherits the mask and only sigwait
+    // below receives them.
     sigset_t stopSignals;
     sigemptyset(&stopSignals);
     sigaddset(&stopSignals, SIGINT);
     sigaddset(&stopSignals, SIGTERM);
-    pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);  // server threads inherit the mask
+    pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
 
-    connectorhost::HttpFrontEnd server(processor, port);
+    HttpFrontEnd server(processor, options);
     server.start();
     std::cerr << "connector-host: serving POST http://127.0.0.1:" << server.port() << "/messages"
               << std::endl;
     int received = 0;
     sigwait(&stopSignals, &received);
     std::cerr << "connector-host: stopping on signal " << received << std::endl;
+    // In order: no new requests, requests in flight answered (or refused at the drain deadline),
+    // then the services stop so that workers still inside them return, then the workers end.
     server.stop();
+    runtime.stop();
+    server.join();
+    std::cerr << "connector-host: stopped" << std::endl;
     return 0;
 }
 
-std::string readFile(const std::string& path) {
+std::string readFile(const std::string& path, const char* what) {
     std::ifstream file(path, std::ios::binary);
-    if (!file) throw std::runtime_error("cannot read " + path);
     std::ostringstream text;
-    text << file.rdbuf();
+    if (file) text << file.rdbuf();
+    if (!file || file.bad())
+        throw std::runtime_error(std::string("cannot read ") + what + " " + path);
     return text.str();
+}
+
+// The bearer token: the file's text without surrounding white space; printable ASCII only, so
+// that it can travel in a header.
+std::string readToken(const std::string& path) {
+    const std::string token = boost::algorithm::trim_copy(readFile(path, "token file"));
+    if (token.empty()) throw std::runtime_error("token file " + path + " is empty");
+    for (char c : token)
+        if (c < 0x21 || c > 0x7E)
+            throw std::runtime_error("token file " + path +
+                                     " must hold one token of printable ASCII characters");
+    return token;
+}
+
+int run(HostOptions options) {
+    if (options.logLevel) {
+        foundation::log::add_stderr_sink();
+        foundation::log::set_minimum_level(*options.logLevel);
+    }
+    const std::string table = options.engineFile ? readFile(*options.engineFile, "engine table")
+                                                 : std::string(kDefaultEngineTable);
+    if (options.tokenFile) options.httpOptions.token = readToken(*options.tokenFile);
+
+    HostRuntime runtime(makeEngine(table), options.sessions);
+    EnvelopeProcessor processor(runtime, options.limits);
+    if (options.http) return serveHttp(runtime, processor, options.httpOptions);
+    if (options.sessionFile) {
+        std::ifstream session(*options.sessionFile, std::ios::binary);
+        if (!session) throw std::runtime_error("cannot read " + *options.sessionFile);
+        return serveLines(session, processor);
+    }
+    return serveLines(std::cin, processor);
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
-    po::options_description options("Usage: connector-host [options] [SESSION_FILE]\nOptions");
-    options.add_options()("help,h", "show this help")(
-        "engine", po::value<std::string>(), "engine table (JSON) instead of the built-in one")(
-        "http", po::value<std::uint16_t>(),
-        "serve POST /messages on 127.0.0.1:PORT until SIGINT/SIGTERM")(
-        "log-level", po::value<unsigned>(),
-        "write diagnostic lines of level N and above to stderr")(
-        "max-bytes",
-        po::value<std::size_t>()->default_value(connectorhost::EnvelopeProcessor::kDefaultMaxBytes),
-        "largest line or body accepted, in bytes");
-    po::options_description hidden;
-    hidden.add_options()("session", po::value<std::string>());
-    po::positional_options_description positional;
-    positional.add("session", 1);
+    // A closed stdout or client shows as a failed write, which is reported, not as a signal.
+    signal(SIGPIPE, SIG_IGN);
 
-    po::variables_map vm;
-    try {
-        po::options_description all;
-        all.add(options).add(hidden);
-        po::store(po::command_line_parser(argc, argv).options(all).positional(positional).run(),
-                  vm);
-        po::notify(vm);
-    } catch (const std::exception& error) {
-        std::cerr << "connector-host: " << error.what() << "\n" << options << std::endl;
+    CommandLine commandLine = parseOptions(argc, argv);
+    if (auto* error = std::get_if<UsageError>(&commandLine)) {
+        std::cerr << "connector-host: " << error->message << " (see connector-host --help)"
+                  << std::endl;
         return 2;
     }
-    if (vm.count("help")) {
-        std::cout
-            << "connector-host: serves connector JSON envelopes to the information plug-in.\n"
-            << "Reads one envelope per line from SESSION_FILE or stdin and writes one answer\n"
-            << "line per envelope to stdout, or serves them over HTTP with --http.\n\n"
-            << options << std::endl;
-        return 0;
+    if (auto* print = std::get_if<PrintAndExit>(&commandLine)) {
+        std::cout << print->text << std::flush;
+        return std::cout ? 0 : 1;
     }
-
     try {
-        if (vm.count("log-level")) {
-            foundation::log::add_stderr_sink();
-            foundation::log::set_minimum_level(vm["log-level"].as<unsigned>());
-        }
-        const std::string table = vm.count("engine")
-                                      ? readFile(vm["engine"].as<std::string>())
-                                      : std::string(connectorhost::kDefaultEngineTable);
-        connectorhost::HostRuntime runtime(connectorhost::makeEngine(table));
-        connectorhost::EnvelopeProcessor processor(runtime, vm["max-bytes"].as<std::size_t>());
-
-        if (vm.count("http")) return serveHttp(processor, vm["http"].as<std::uint16_t>());
-        if (vm.count("session")) {
-            std::ifstream session(vm["session"].as<std::string>(), std::ios::binary);
-            if (!session)
-                throw std::runtime_error("cannot read " + vm["session"].as<std::string>());
-            return serveLines(session, processor);
-        }
-        return serveLines(std::cin, processor);
+        return run(std::get<HostOptions>(std::move(commandLine)));
     } catch (const std::exception& error) {
         std::cerr << "connector-host: " << error.what() << std::endl;
         return 1;

@@ -1,0 +1,79 @@
+#include "tools/connector-host/HttpPolicy.hpp"
+
+#include <algorithm>
+#include <boost/algorithm/string/predicate.hpp>
+#include <boost/algorithm/string/trim.hpp>
+
+namespace connectorhost {
+namespace {
+
+Verdict refuse(unsigned status, std::string kind, std::string message) {
+    return Verdict{Verdict::Action::Refuse, status, std::move(kind), std::move(message)};
+}
+
+// A header value quoted in an error text: cut short, so an answer never grows with the header.
+std::string quoted(const std::string& value) {
+    constexpr std::size_t kShown = 100;
+    return "\"" + (value.size() > kShown ? value.substr(0, kShown) + "..." : value) + "\"";
+}
+
+bool isLocalHost(const std::string& host, std::uint16_t port) {
+    const std::string suffix = ":" + std::to_string(port);
+    if (!boost::algorithm::ends_with(host, suffix)) return false;
+    const std::string name = host.substr(0, host.size() - suffix.size());
+    return name == "127.0.0.1" || boost::algorithm::iequals(name, "localhost");
+}
+
+// Compares in time that depends on the lengths only, so the token cannot be guessed byte by byte.
+bool sameSecret(const std::string& given, const std::string& expected) {
+    if (given.size() != expected.size()) return false;
+    unsigned char difference = 0;
+    for (std::size_t i = 0; i < given.size(); ++i)
+        difference |= static_cast<unsigned char>(given[i] ^ expected[i]);
+    return difference == 0;
+}
+
+bool hasToken(const std::optional<std::string>& authorization, const std::string& token) {
+    static const std::string scheme = "Bearer ";
+    if (!authorization || authorization->size() < scheme.size()) return false;
+    if (!boost::algorithm::iequals(authorization->substr(0, scheme.size()), scheme)) return false;
+    return sameSecret(boost::algorithm::trim_copy(authorization->substr(scheme.size())), token);
+}
+
+bool isJson(const std::optional<std::string>& contentType) {
+    if (!contentType) return false;
+    const std::string media =
+        boost::algorithm::trim_copy(contentType->substr(0, contentType->find(';')));
+    return boost::algorithm::iequals(media, "application/json");
+}
+
+}  // namespace
+
+bool isAllowedOrigin(const std::string& origin, const HttpPolicy& policy) {
+    return std::find(policy.allowedOrigins.begin(), policy.allowedOrigins.end(), origin) !=
+           policy.allowedOrigins.end();
+}
+
+Verdict judgeRequest(const RequestHead& head, const HttpPolicy& policy) {
+    const std::string here = "127.0.0.1:" + std::to_string(policy.port);
+    if (!head.host) return refuse(400, "bad_request", "A Host header is required");
+    if (!isLocalHost(*head.host, policy.port))
+        return refuse(403, "forbidden_host",
+                      "Host " + quoted(*head.host) + " is not " + here +
+                          " or localhost:" + std::to_string(policy.port));
+    if (head.origin && !isAllowedOrigin(*head.origin, policy))
+        return refuse(
+            403, "forbidden_origin",
+            "Origin " + quoted(*head.origin) + " is not allowed (connector-host --allow-origin)");
+    if (head.target != "/messages") return refuse(404, "not_found", "Only /messages is served");
+    if (head.method == "OPTIONS" && head.origin)
+        return Verdict{Verdict::Action::Preflight, 204, {}, {}};
+    if (head.method != "POST") return refuse(405, "method_not_allowed", "Send envelopes with POST");
+    if (!policy.token.empty() && !hasToken(head.authorization, policy.token))
+        return refuse(401, "unauthorized", "A valid \"Authorization: Bearer\" token is required");
+    if (!isJson(head.contentType))
+        return refuse(415, "unsupported_media_type", "Content-Type must be application/json");
+    return Verdict{};
+}
+
+}  // namespace connectorhost
