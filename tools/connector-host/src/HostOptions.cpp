@@ -61,7 +61,7 @@ po::options_description describeOptions() {
     const Limits limits;
     const HttpOptions http;
     const connector::http::SessionLimits sessions;
-    const auto text = [] { return po::value<std::string>(); };
+    const auto text = [](const char* name) { return po::value<std::string>()->value_name(name); };
     const auto number = [](auto value) { return " (default " + std::to_string(value) + ")"; };
     const auto secondsOf = [](auto duration) {
         std::ostringstream out;
@@ -73,39 +73,42 @@ po::options_description describeOptions() {
     auto add = options.add_options();
     add("help,h", "show this help");
     add("version", "print the version");
-    add("engine", text(), "engine table (JSON) instead of the built-in one");
-    add("log-level", text(),
+    add("engine", text("FILE"), "engine table (JSON) instead of the built-in one");
+    add("log-level", text("LEVEL"),
         "diagnostic lines of this level and above to stderr: debug, info (8: progress), "
         "warning (256: notices), error, or a number");
-    add("max-bytes", text(), ("largest line or body, in bytes" + number(limits.maxBytes)).c_str());
-    add("max-values", text(), ("most JSON values in one input" + number(limits.maxValues)).c_str());
-    add("max-batch", text(),
+    add("max-bytes", text("N"),
+        ("largest line or body, in bytes" + number(limits.maxBytes)).c_str());
+    add("max-values", text("N"),
+        ("most JSON values in one input" + number(limits.maxValues)).c_str());
+    add("max-batch", text("N"),
         ("most messages in one ContainerRequest" + number(limits.maxBatchMessages)).c_str());
-    add("max-features", text(),
+    add("max-features", text("N"),
         ("most feature names in one EnabledFeatures" + number(limits.maxFeatures)).c_str());
-    add("max-answer-bytes", text(),
+    add("max-answer-bytes", text("N"),
         ("largest answer, in bytes" + number(limits.maxAnswerBytes)).c_str());
-    add("session-idle", text(),
+    add("session-idle", text("SECONDS"),
         ("seconds an unused session is kept" + secondsOf(sessions.idleTimeout)).c_str());
-    add("session-budget", text(),
+    add("session-budget", text("BYTES"),
         ("bytes all sessions may hold; the least recently used go first" +
          number(sessions.memoryBudget))
             .c_str());
-    add("http", text(), "serve POST /messages on 127.0.0.1:PORT until SIGINT or SIGTERM");
-    add("max-connections", text(),
+    add("http", text("PORT"), "serve POST /messages on 127.0.0.1:PORT until SIGINT or SIGTERM");
+    add("max-connections", text("N"),
         ("HTTP: most connections open at once" + number(http.maxConnections)).c_str());
-    add("workers", text(), ("HTTP: threads that process requests" + number(http.workers)).c_str());
-    add("request-timeout", text(),
+    add("workers", text("N"),
+        ("HTTP: threads that process requests" + number(http.workers)).c_str());
+    add("request-timeout", text("SECONDS"),
         ("HTTP: seconds for a request's head and body" + secondsOf(http.requestTimeout)).c_str());
-    add("idle-timeout", text(),
+    add("idle-timeout", text("SECONDS"),
         ("HTTP: seconds a kept-alive connection may stay idle" + secondsOf(http.idleTimeout))
             .c_str());
-    add("drain-timeout", text(),
+    add("drain-timeout", text("SECONDS"),
         ("HTTP: seconds a stop waits for requests in flight" + secondsOf(http.drainTimeout))
             .c_str());
-    add("allow-origin", po::value<std::vector<std::string>>(),
+    add("allow-origin", po::value<std::vector<std::string>>()->value_name("ORIGIN"),
         "HTTP: a web origin allowed to send requests (repeatable; none by default)");
-    add("token-file", text(),
+    add("token-file", text("FILE"),
         "HTTP: file holding a token that requests must send as \"Authorization: Bearer TOKEN\"");
     return options;
 }
