@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # fuzz/run.sh SECONDS [TARGET...]: builds the libFuzzer targets with clang, AddressSanitizer and
 # UndefinedBehaviorSanitizer (the whole tree instrumented) in a build directory of their own, and
-# runs each target for SECONDS seconds, starting from its seed corpus in fuzz/corpus/<target>/.
+# runs each target for SECONDS seconds, starting from its seed corpus in fuzz/corpus/<target>/
+# and the third-party test data in tests/data/.
 # Without TARGET it runs fuzz_codecs, fuzz_host_input and fuzz_utf, one after the other.
 #
 # Exits non-zero if the build fails or if any target finds something: a failed property, a
@@ -59,15 +60,20 @@ for target in "${targets[@]}"; do
     fuzz_codecs) max_len=8192 ;;
     *) max_len=4096 ;;
   esac
+  # Seeds: the target's own, plus the third-party test data the end-to-end tests read too.
+  case $target in
+    fuzz_utf) third_party=(tests/data/json-test-suite/test_parsing tests/data/utf8) ;;
+    *) third_party=(tests/data/json-test-suite/test_parsing) ;;
+  esac
   work="$build/corpus/$target"
   artifacts="fuzz/artifacts/$target"
   log="$build/$target.log"
   mkdir -p "$work" "$artifacts"
-  echo "== $target: ${seconds}s, seeds fuzz/corpus/$target ($(ls "fuzz/corpus/$target" | wc -l) files)"
+  echo "== $target: ${seconds}s, seeds fuzz/corpus/$target and ${third_party[*]}"
   status=0
   "$build/fuzz/$target" -max_total_time="$seconds" -timeout=30 -rss_limit_mb=2048 \
     -max_len="$max_len" -print_final_stats=1 -artifact_prefix="$artifacts/" \
-    "$work" "fuzz/corpus/$target" >"$log" 2>&1 || status=$?
+    "$work" "fuzz/corpus/$target" "${third_party[@]}" >"$log" 2>&1 || status=$?
   execs=$(sed -n 's/^stat::number_of_executed_units: *//p' "$log" | tail -1)
   done_line=$(grep -E '^#[0-9]+[[:space:]]+DONE' "$log" | tail -1 || true)
   corpus=$(sed -n 's/.* corp: \([0-9]*\/[0-9]*[a-zA-Z]*\).*/\1/p' <<<"$done_line")

@@ -1,7 +1,7 @@
 """Runs the built connector-host for end-to-end tests.
 
-The binary, the source tree and the shared test data come from the environment CTest sets:
-CONNECTOR_HOST, QCI_SOURCE_DIR and QCI_TESTDATA_DIR.
+The binary and the source tree come from the environment CTest sets: CONNECTOR_HOST and
+QCI_SOURCE_DIR. Third-party test data is in the source tree, under tests/data.
 """
 import contextlib
 import http.client
@@ -15,7 +15,7 @@ import time
 
 HOST_BINARY = os.environ.get("CONNECTOR_HOST", "connector-host")
 SOURCE_DIR = os.environ.get("QCI_SOURCE_DIR", os.path.join(os.path.dirname(__file__), "..", ".."))
-TESTDATA_DIR = os.environ.get("QCI_TESTDATA_DIR", os.path.join(SOURCE_DIR, "..", "shared", "testdata"))
+TESTDATA_DIR = os.path.join(SOURCE_DIR, "tests", "data")
 EXAMPLES_DIR = os.path.join(SOURCE_DIR, "examples")
 
 
