@@ -16,14 +16,14 @@
 #include "connector/framework/ContainerMessages.hpp"
 #include "connector/framework/Context.hpp"
 #include "connector/framework/CurrentContextState.hpp"
+#include "connector/information/v1/ClientType.hpp"
+#include "connector/information/v1/EnabledFeatures.hpp"
+#include "connector/information/v1/GetCurrentClientProperties.hpp"
+#include "connector/information/v1/GetUserHomeDir.hpp"
+#include "connector/information/v1/ServiceRegistryRequest.hpp"
+#include "connector/information/v1/SetUserHomeDir.hpp"
 #include "tools/connector-host/EngineTable.hpp"
 #include "tools/connector-host/HostRuntime.hpp"
-#include "v1/ClientType.hpp"
-#include "v1/EnabledFeatures.hpp"
-#include "v1/GetCurrentClientProperties.hpp"
-#include "v1/GetUserHomeDir.hpp"
-#include "v1/ServiceRegistryRequest.hpp"
-#include "v1/SetUserHomeDir.hpp"
 
 namespace bench {
 

@@ -29,8 +29,8 @@
 #include "bench/Paired.hpp"
 #include "connector/framework/ContainerMessages.hpp"
 #include "connector/framework/CurrentContextState.hpp"
+#include "connector/information/v1/InformationServiceProviderImpl.hpp"
 #include "tools/connector-host/EnvelopeProcessor.hpp"
-#include "v1/InformationServiceProviderImpl.hpp"
 
 namespace {
 

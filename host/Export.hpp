@@ -1,7 +1,7 @@
-// QUORIX_HOST_API: default visibility for the engine stand-in's classes and functions. The
-// plug-in is compiled with hidden visibility and includes these headers; without the mark the
-// linker would hide the host's symbols inside the plug-in's shared library, and a program that
-// loads that library (connector-host) could not reach the one engine it carries.
+// QUORIX_HOST_API: default visibility for the host's classes and functions. The plug-in is
+// compiled with hidden visibility and includes these headers; the mark keeps the host's type
+// information and the functions it calls visible, so that they resolve to the host's library
+// (here the engine stand-in, libquorix_host) rather than to hidden copies.
 #pragma once
 
 #if defined(_WIN32)

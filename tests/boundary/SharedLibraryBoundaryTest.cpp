@@ -5,13 +5,13 @@
 
 #include "connector/framework/JsonSerializer.hpp"
 #include "connector/framework/ServiceProviderAPI.hpp"
-#include "v1/EnabledFeatures.hpp"
-#include "v1/GetCurrentClientProperties.hpp"
-#include "v1/GetUserHomeDir.hpp"
-#include "v1/GetUserHomeDirResponse.hpp"
-#include "v1/InformationJsonSerialization.hpp"
-#include "v1/ServiceRegistryRequest.hpp"
-#include "v1/SetUserHomeDir.hpp"
+#include "connector/information/v1/EnabledFeatures.hpp"
+#include "connector/information/v1/GetCurrentClientProperties.hpp"
+#include "connector/information/v1/GetUserHomeDir.hpp"
+#include "connector/information/v1/GetUserHomeDirResponse.hpp"
+#include "connector/information/v1/InformationJsonSerialization.hpp"
+#include "connector/information/v1/ServiceRegistryRequest.hpp"
+#include "connector/information/v1/SetUserHomeDir.hpp"
 
 namespace {
 

@@ -6,14 +6,14 @@
 #include "connector/framework/CurrentContextState.hpp"
 #include "connector/framework/HttpSessionManager.hpp"
 #include "connector/framework/MessageRouter.hpp"
-#include "v1/ClientType.hpp"
-#include "v1/ClientTypeResponse.hpp"
-#include "v1/ClientTypeServiceProvider.hpp"
-#include "v1/GetCurrentClientProperties.hpp"
-#include "v1/GetCurrentClientPropertiesResponse.hpp"
-#include "v1/GetUserHomeDir.hpp"
-#include "v1/InformationJsonSerialization.hpp"
-#include "v1/InformationServiceProviderImpl.hpp"
+#include "connector/information/v1/ClientType.hpp"
+#include "connector/information/v1/ClientTypeResponse.hpp"
+#include "connector/information/v1/ClientTypeServiceProvider.hpp"
+#include "connector/information/v1/GetCurrentClientProperties.hpp"
+#include "connector/information/v1/GetCurrentClientPropertiesResponse.hpp"
+#include "connector/information/v1/GetUserHomeDir.hpp"
+#include "connector/information/v1/InformationJsonSerialization.hpp"
+#include "connector/information/v1/InformationServiceProviderImpl.hpp"
 
 namespace {
 

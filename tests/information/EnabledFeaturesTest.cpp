@@ -2,11 +2,11 @@
 
 #include <mutex>
 
+#include "connector/information/v1/EnabledFeatures.hpp"
+#include "connector/information/v1/EnabledFeaturesResponse.hpp"
+#include "connector/information/v1/InformationServiceProviderImpl.hpp"
 #include "host/qvm/HostFunctions.hpp"
 #include "host/qvm/QVM.hpp"
-#include "v1/EnabledFeatures.hpp"
-#include "v1/EnabledFeaturesResponse.hpp"
-#include "v1/InformationServiceProviderImpl.hpp"
 
 namespace {
 

@@ -12,15 +12,15 @@
 #include <mutex>
 #include <thread>
 
+#include "connector/information/v1/EnabledFeatures.hpp"
+#include "connector/information/v1/EnabledFeaturesResponse.hpp"
+#include "connector/information/v1/InformationServiceProviderImpl.hpp"
 #include "host/cmddistributor/ArrayTransport.hpp"
 #include "host/cmddistributor/CmdDistributor.hpp"
 #include "host/cmddistributor/FEvalResult.hpp"
 #include "host/cmddistributor/RuntimeException.hpp"
 #include "host/qvm/HostFunctions.hpp"
 #include "host/qvm/QVM.hpp"
-#include "v1/EnabledFeatures.hpp"
-#include "v1/EnabledFeaturesResponse.hpp"
-#include "v1/InformationServiceProviderImpl.hpp"
 
 namespace {
 

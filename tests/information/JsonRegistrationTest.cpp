@@ -6,8 +6,8 @@
 #include <vector>
 
 #include "connector/framework/JsonSerializer.hpp"
-#include "v1/InformationJsonSerialization.hpp"
-#include "v1/ServiceRegistryRequest.hpp"
+#include "connector/information/v1/InformationJsonSerialization.hpp"
+#include "connector/information/v1/ServiceRegistryRequest.hpp"
 
 namespace {
 

@@ -1,6 +1,7 @@
-# Installs the build tree into a fresh prefix, then configures, builds and runs the consumer
-# against it. Run with: cmake -DBUILD_DIR=... -DSOURCE_DIR=... -DWORK_DIR=... [-DCXX_FLAGS=...]
-#   [-DLINKER_FLAGS=...] -P InstallAndConsume.cmake
+# Installs each package into a fresh prefix and builds and runs its consumer: first the stand-in
+# host alone (its component only), then the plug-in over it. Run with:
+#   cmake -DBUILD_DIR=... -DSOURCE_DIR=... -DWORK_DIR=... [-DCXX_FLAGS=...] [-DLINKER_FLAGS=...]
+#         -P InstallAndConsume.cmake
 file(REMOVE_RECURSE ${WORK_DIR})
 set(prefix ${WORK_DIR}/prefix)
 
@@ -12,9 +13,33 @@ function(run)
   message(STATUS "${out}")
 endfunction()
 
-run(${CMAKE_COMMAND} --install ${BUILD_DIR} --prefix ${prefix})
-run(${CMAKE_COMMAND} -S ${SOURCE_DIR}/tests/package/consumer -B ${WORK_DIR}/consumer -G Ninja
-    -DCMAKE_PREFIX_PATH=${prefix} "-DCMAKE_CXX_FLAGS=${CXX_FLAGS}"
-    "-DCMAKE_EXE_LINKER_FLAGS=${LINKER_FLAGS}")
-run(${CMAKE_COMMAND} --build ${WORK_DIR}/consumer)
-run(${WORK_DIR}/consumer/consumer)
+function(consume name)
+  run(${CMAKE_COMMAND} -S ${SOURCE_DIR}/tests/package/${name} -B ${WORK_DIR}/${name} -G Ninja
+      -DCMAKE_PREFIX_PATH=${prefix} "-DCMAKE_CXX_FLAGS=${CXX_FLAGS}"
+      "-DCMAKE_EXE_LINKER_FLAGS=${LINKER_FLAGS}")
+  run(${CMAKE_COMMAND} --build ${WORK_DIR}/${name})
+  run(${WORK_DIR}/${name}/${name})
+endfunction()
+
+run(${CMAKE_COMMAND} --install ${BUILD_DIR} --prefix ${prefix} --component standin)
+if(EXISTS ${prefix}/include/connector/information)
+  message(FATAL_ERROR "the stand-in component installed the plug-in's headers")
+endif()
+consume(standin-consumer)
+
+run(${CMAKE_COMMAND} --install ${BUILD_DIR} --prefix ${prefix} --component plugin)
+if(EXISTS ${prefix}/include/connector/information/impl OR
+   NOT EXISTS ${prefix}/include/connector/information/v1/InformationServiceProviderImpl.hpp)
+  message(FATAL_ERROR "the plug-in's headers are not installed as connector/information/v1/")
+endif()
+consume(plugin-consumer)
+
+# The installed connector-host runs the installed plug-in from bin/, finding the libraries in
+# lib/ on its own.
+file(WRITE ${WORK_DIR}/session.jsonl
+     "{\"id\": 1, \"type\": \"connector/v1/GetUserHomeDir\"}\n")
+execute_process(COMMAND ${prefix}/bin/connector-host ${WORK_DIR}/session.jsonl
+                RESULT_VARIABLE result OUTPUT_VARIABLE answer ERROR_VARIABLE err)
+if(NOT result EQUAL 0 OR NOT answer MATCHES "\"type\":\"connector/v1/GetUserHomeDirResponse\"")
+  message(FATAL_ERROR "the installed connector-host failed (${result}): ${answer}${err}")
+endif()

@@ -33,11 +33,11 @@
 #include <thread>
 #include <vector>
 
+#include "connector/information/v1/ClientTypeServiceProvider.hpp"
 #include "tools/connector-host/EngineTable.hpp"
 #include "tools/connector-host/EnvelopeProcessor.hpp"
 #include "tools/connector-host/HostRuntime.hpp"
 #include "tools/connector-host/HttpFrontEnd.hpp"
-#include "v1/ClientTypeServiceProvider.hpp"
 
 namespace {
 

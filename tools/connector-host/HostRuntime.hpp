@@ -14,9 +14,9 @@
 #include "connector/framework/HttpSessionManager.hpp"
 #include "connector/framework/JsonSerializer.hpp"
 #include "connector/framework/MessageRouter.hpp"
-#include "v1/ClientTypeServiceProvider.hpp"
-#include "v1/InformationJsonSerialization.hpp"
-#include "v1/InformationServiceProviderImpl.hpp"
+#include "connector/information/v1/ClientTypeServiceProvider.hpp"
+#include "connector/information/v1/InformationJsonSerialization.hpp"
+#include "connector/information/v1/InformationServiceProviderImpl.hpp"
 
 namespace qvm {
 class QVM;

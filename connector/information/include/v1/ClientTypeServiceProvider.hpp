@@ -15,7 +15,7 @@
 
 #include "connector/framework/ContainerMessages.hpp"
 #include "connector/framework/ContainerServiceProvider.hpp"
-#include "v1/Export.hpp"
+#include "connector/information/v1/Export.hpp"
 
 namespace connector::information::v1 {
 

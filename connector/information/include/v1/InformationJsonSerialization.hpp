@@ -13,7 +13,7 @@
 
 #include "connector/framework/DeferredService.hpp"
 #include "connector/framework/JsonSerializer.hpp"
-#include "v1/Export.hpp"
+#include "connector/information/v1/Export.hpp"
 
 namespace connector::information::v1 {
 

@@ -11,7 +11,7 @@
 #include "connector/framework/Context.hpp"
 #include "connector/framework/Future.hpp"
 #include "connector/framework/ServiceProviderAPI.hpp"
-#include "v1/Export.hpp"
+#include "connector/information/v1/Export.hpp"
 
 namespace connector::information::v1 {
 

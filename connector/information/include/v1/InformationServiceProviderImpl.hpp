@@ -17,9 +17,9 @@
 #include <vector>
 
 #include "connector/framework/HttpSessionManager.hpp"
-#include "v1/Export.hpp"
-#include "v1/InformationServiceProvider.hpp"
-#include "v1/UserManager.hpp"
+#include "connector/information/v1/Export.hpp"
+#include "connector/information/v1/InformationServiceProvider.hpp"
+#include "connector/information/v1/UserManager.hpp"
 
 namespace qvm {
 class QVM;

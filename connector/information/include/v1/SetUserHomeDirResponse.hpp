@@ -8,8 +8,8 @@
 
 #include "connector/framework/CommonMessages.hpp"
 #include "connector/framework/Message.hpp"
-#include "v1/Export.hpp"
-#include "v1/InformationTypes.hpp"
+#include "connector/information/v1/Export.hpp"
+#include "connector/information/v1/InformationTypes.hpp"
 
 namespace connector::information::v1 {
 

@@ -3,7 +3,7 @@
 
 #include <string>
 
-#include "v1/Export.hpp"
+#include "connector/information/v1/Export.hpp"
 
 namespace connector::information::v1 {
 

@@ -11,8 +11,8 @@
 #include <mutex>
 #include <string>
 
-#include "v1/Export.hpp"
-#include "v1/UserManager.hpp"
+#include "connector/information/v1/Export.hpp"
+#include "connector/information/v1/UserManager.hpp"
 
 namespace connector::information::v1 {
 

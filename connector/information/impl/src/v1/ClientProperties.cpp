@@ -3,9 +3,9 @@
 #include <utility>
 
 #include "connector/framework/CurrentContextState.hpp"
-#include "v1/GetCurrentClientProperties.hpp"
-#include "v1/GetCurrentClientPropertiesResponse.hpp"
-#include "v1/InformationServiceProviderImpl.hpp"
+#include "connector/information/v1/GetCurrentClientProperties.hpp"
+#include "connector/information/v1/GetCurrentClientPropertiesResponse.hpp"
+#include "connector/information/v1/InformationServiceProviderImpl.hpp"
 #include "v1/Loggers.hpp"
 
 namespace connector::information::v1 {

@@ -2,8 +2,8 @@
 #include <cstdlib>
 #include <locale>
 
-#include "v1/ClientType.hpp"
-#include "v1/ClientTypeServiceProvider.hpp"
+#include "connector/information/v1/ClientType.hpp"
+#include "connector/information/v1/ClientTypeServiceProvider.hpp"
 
 namespace connector::information::v1 {
 

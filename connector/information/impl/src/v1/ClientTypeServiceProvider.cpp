@@ -1,13 +1,13 @@
 // The client-type service: takes a batch's ClientType out, records the client, sends the rest on.
-#include "v1/ClientTypeServiceProvider.hpp"
+#include "connector/information/v1/ClientTypeServiceProvider.hpp"
 
 #include <boost/any.hpp>
 #include <stdexcept>
 #include <utility>
 
 #include "connector/framework/Context.hpp"
-#include "v1/ClientType.hpp"
-#include "v1/ClientTypeResponse.hpp"
+#include "connector/information/v1/ClientType.hpp"
+#include "connector/information/v1/ClientTypeResponse.hpp"
 #include "v1/Loggers.hpp"
 
 namespace connector::information::v1 {

@@ -1,11 +1,11 @@
 // Enabled features: the ten flag checks and the EnabledFeatures handler.
 #include <boost/any.hpp>
 
-#include "v1/EnabledFeatures.hpp"
-#include "v1/EnabledFeaturesResponse.hpp"
+#include "connector/information/v1/EnabledFeatures.hpp"
+#include "connector/information/v1/EnabledFeaturesResponse.hpp"
+#include "connector/information/v1/InformationServiceProviderImpl.hpp"
+#include "connector/information/v1/QuorixProduct.hpp"
 #include "v1/HostEvaluation.hpp"
-#include "v1/InformationServiceProviderImpl.hpp"
-#include "v1/QuorixProduct.hpp"
 
 namespace connector::information::v1 {
 

@@ -33,9 +33,9 @@
 #include <string>
 #include <vector>
 
+#include "connector/information/v1/QuorixProduct.hpp"
 #include "host/cmddistributor/IIPResult.hpp"
 #include "host/matrix/Array.hpp"
-#include "v1/QuorixProduct.hpp"
 
 namespace connector::information::v1 {
 

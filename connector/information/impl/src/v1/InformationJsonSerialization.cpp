@@ -1,20 +1,20 @@
-#include "v1/InformationJsonSerialization.hpp"
+#include "connector/information/v1/InformationJsonSerialization.hpp"
 
 #include <typeinfo>
 
-#include "v1/ClientType.hpp"
-#include "v1/ClientTypeResponse.hpp"
-#include "v1/EnabledFeatures.hpp"
-#include "v1/EnabledFeaturesResponse.hpp"
-#include "v1/GetCurrentClientProperties.hpp"
-#include "v1/GetCurrentClientPropertiesResponse.hpp"
-#include "v1/GetUserHomeDir.hpp"
-#include "v1/GetUserHomeDirResponse.hpp"
+#include "connector/information/v1/ClientType.hpp"
+#include "connector/information/v1/ClientTypeResponse.hpp"
+#include "connector/information/v1/EnabledFeatures.hpp"
+#include "connector/information/v1/EnabledFeaturesResponse.hpp"
+#include "connector/information/v1/GetCurrentClientProperties.hpp"
+#include "connector/information/v1/GetCurrentClientPropertiesResponse.hpp"
+#include "connector/information/v1/GetUserHomeDir.hpp"
+#include "connector/information/v1/GetUserHomeDirResponse.hpp"
+#include "connector/information/v1/ServiceRegistryRequest.hpp"
+#include "connector/information/v1/ServiceRegistryResponse.hpp"
+#include "connector/information/v1/SetUserHomeDir.hpp"
+#include "connector/information/v1/SetUserHomeDirResponse.hpp"
 #include "v1/JsonCodecs.hpp"
-#include "v1/ServiceRegistryRequest.hpp"
-#include "v1/ServiceRegistryResponse.hpp"
-#include "v1/SetUserHomeDir.hpp"
-#include "v1/SetUserHomeDirResponse.hpp"
 
 namespace connector::information::v1 {
 namespace {

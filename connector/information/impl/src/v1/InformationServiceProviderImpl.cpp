@@ -1,13 +1,13 @@
 // Construction of the information service, and its home-directory and service-registry handlers.
-#include "v1/InformationServiceProviderImpl.hpp"
+#include "connector/information/v1/InformationServiceProviderImpl.hpp"
 
-#include "v1/GetUserHomeDir.hpp"
-#include "v1/GetUserHomeDirResponse.hpp"
-#include "v1/ServiceRegistryRequest.hpp"
-#include "v1/ServiceRegistryResponse.hpp"
-#include "v1/SetUserHomeDir.hpp"
-#include "v1/SetUserHomeDirResponse.hpp"
-#include "v1/UserManagerImpl.hpp"
+#include "connector/information/v1/GetUserHomeDir.hpp"
+#include "connector/information/v1/GetUserHomeDirResponse.hpp"
+#include "connector/information/v1/ServiceRegistryRequest.hpp"
+#include "connector/information/v1/ServiceRegistryResponse.hpp"
+#include "connector/information/v1/SetUserHomeDir.hpp"
+#include "connector/information/v1/SetUserHomeDirResponse.hpp"
+#include "connector/information/v1/UserManagerImpl.hpp"
 
 namespace connector::information::v1 {
 

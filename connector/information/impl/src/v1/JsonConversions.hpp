@@ -17,7 +17,7 @@
 #include <vector>
 
 #include "connector/framework/CommonMessages.hpp"
-#include "v1/InformationTypes.hpp"
+#include "connector/information/v1/InformationTypes.hpp"
 
 namespace connector::information::v1 {
 

@@ -1,17 +1,17 @@
 // Constructors and destructors of the twelve information messages. The destructors are defined
 // here so that each class's vtable and type information live in the plug-in's shared library.
-#include "v1/ClientType.hpp"
-#include "v1/ClientTypeResponse.hpp"
-#include "v1/EnabledFeatures.hpp"
-#include "v1/EnabledFeaturesResponse.hpp"
-#include "v1/GetCurrentClientProperties.hpp"
-#include "v1/GetCurrentClientPropertiesResponse.hpp"
-#include "v1/GetUserHomeDir.hpp"
-#include "v1/GetUserHomeDirResponse.hpp"
-#include "v1/ServiceRegistryRequest.hpp"
-#include "v1/ServiceRegistryResponse.hpp"
-#include "v1/SetUserHomeDir.hpp"
-#include "v1/SetUserHomeDirResponse.hpp"
+#include "connector/information/v1/ClientType.hpp"
+#include "connector/information/v1/ClientTypeResponse.hpp"
+#include "connector/information/v1/EnabledFeatures.hpp"
+#include "connector/information/v1/EnabledFeaturesResponse.hpp"
+#include "connector/information/v1/GetCurrentClientProperties.hpp"
+#include "connector/information/v1/GetCurrentClientPropertiesResponse.hpp"
+#include "connector/information/v1/GetUserHomeDir.hpp"
+#include "connector/information/v1/GetUserHomeDirResponse.hpp"
+#include "connector/information/v1/ServiceRegistryRequest.hpp"
+#include "connector/information/v1/ServiceRegistryResponse.hpp"
+#include "connector/information/v1/SetUserHomeDir.hpp"
+#include "connector/information/v1/SetUserHomeDirResponse.hpp"
 
 namespace connector::information::v1 {
 

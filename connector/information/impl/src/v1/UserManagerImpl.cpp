@@ -1,4 +1,4 @@
-#include "v1/UserManagerImpl.hpp"
+#include "connector/information/v1/UserManagerImpl.hpp"
 
 #include <utility>
 

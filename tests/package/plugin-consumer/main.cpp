@@ -5,10 +5,10 @@
 
 #include "connector/framework/HttpSessionManager.hpp"
 #include "connector/framework/JsonSerializer.hpp"
+#include "connector/information/v1/InformationJsonSerialization.hpp"
+#include "connector/information/v1/InformationServiceProviderImpl.hpp"
 #include "host/qvm/HostFunctions.hpp"
 #include "host/qvm/QVM.hpp"
-#include "v1/InformationJsonSerialization.hpp"
-#include "v1/InformationServiceProviderImpl.hpp"
 
 int main() {
     using namespace connector::information::v1;

@@ -7,7 +7,7 @@
 #include "host/i18n/Converters.hpp"
 #include "host/matrix/Array.hpp"
 #include "host/qxutil/except/QXException.hpp"
-#include "host/src/ArrayInternals.hpp"
+#include "standin/host/src/ArrayInternals.hpp"
 
 namespace matrix {
 namespace {

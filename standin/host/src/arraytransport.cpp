@@ -7,7 +7,7 @@
 #include "host/cmddistributor/ArrayTransport.hpp"
 #include "host/cmddistributor/LockBFLHelper.hpp"
 #include "host/qxutil/except/QXException.hpp"
-#include "host/src/ArrayInternals.hpp"
+#include "standin/host/src/ArrayInternals.hpp"
 
 namespace cmddistributor::detail {
 namespace {
