@@ -7,11 +7,6 @@
 // the handle overload of the message's class. Exceptions thrown by a handle pass through.
 // REQUIRES: the provider is owned by a std::shared_ptr (else std::bad_weak_ptr is thrown).
 // Threads: no locks; any framework thread may call deliver concurrently.
-// Layout: a provider is aligned to a cache line of its own. Every delivery increments and
-// decrements the provider's shared count (shared_from_this); with std::make_shared those counts
-// sit just before the object, and without the alignment they would share a cache line with the
-// provider's fields that every delivery reads (vtable, running flag), so that threads delivering
-// at once would keep invalidating each other's copy of those fields.
 #pragma once
 
 #include <cstddef>
@@ -28,12 +23,9 @@
 
 namespace connector {
 
-inline constexpr std::size_t kProviderAlignment = 64;  // a cache line on the targets we build for
-
 template <class P>
-class CONNECTOR_FRAMEWORK_API __attribute__((aligned(kProviderAlignment))) ServiceProviderAPI
-    : public std::enable_shared_from_this<P>,
-      public ServiceProvider {
+class CONNECTOR_FRAMEWORK_API ServiceProviderAPI : public std::enable_shared_from_this<P>,
+                                                   public ServiceProvider {
   public:
     ~ServiceProviderAPI() override = default;
 

@@ -207,17 +207,22 @@ TEST(HostEvaluationTest, DelegateHoldsCompletionsBackUntilReady) {
         EXPECT_THROW((void)delegate.markReady(), std::invalid_argument);
         EXPECT_THROW((void)future.get(), std::invalid_argument);
     }
-    {  // destroyed without completion: broken promise; detached: the future stays pending
+    {  // destroyed without completion: broken promise; detached: the future stays pending for
+       // as long as its side keeps the holder, and breaks when that goes too
         boost::future<std::string> broken, detached;
+        std::shared_ptr<const void> holder;
         {
             Delegate first(&convertResult<std::string>), second(&convertResult<std::string>);
             broken = first.getFuture();
             detached = second.getFuture();
+            holder = second.promiseHolder();
             second.detach();
             EXPECT_TRUE(second.isPromiseDone());
         }
         EXPECT_THROW((void)broken.get(), boost::broken_promise);
         EXPECT_EQ(detached.wait_for(boost::chrono::milliseconds(0)), boost::future_status::timeout);
+        holder.reset();
+        EXPECT_THROW((void)detached.get(), boost::broken_promise);
     }
 }
 

@@ -29,7 +29,7 @@ using Poco::JSON::Array;
 using Poco::JSON::Object;
 using StringTable = std::unordered_map<std::string, std::string>;
 
-const std::string kContainerResponse = "connector/v1/ContainerResponse";
+const std::string kContainerResponse = MessageRouter::TYPE_PREFIX + "ContainerResponse";
 const std::string kClientType = "ClientType";
 const std::string kEnabledFeatures = "EnabledFeatures";
 

@@ -36,7 +36,8 @@ std::size_t jsonSize(const Poco::JSON::Object::Ptr& object) {
 
 }  // namespace
 
-const std::string HostRuntime::CONTAINER_REQUEST = "connector/v1/ContainerRequest";
+const std::string HostRuntime::CONTAINER_REQUEST =
+    connector::MessageRouter::TYPE_PREFIX + "ContainerRequest";
 
 HostRuntime::HostRuntime(std::shared_ptr<qvm::QVM> vm, connector::http::SessionLimits sessionLimits)
     : serializer(std::make_shared<connector::json::JsonSerializer>())
@@ -46,11 +47,9 @@ HostRuntime::HostRuntime(std::shared_ptr<qvm::QVM> vm, connector::http::SessionL
     , information(std::make_shared<InformationServiceProviderImpl>(sessions, engine))
     , clientTypes(std::make_shared<ClientTypeServiceProvider>())
     , registration_(std::make_unique<InformationJsonSerialization>(serializer)) {
-    for (const char* type :
-         {"connector/v1/EnabledFeatures", "connector/v1/GetCurrentClientProperties",
-          "connector/v1/GetUserHomeDir", "connector/v1/SetUserHomeDir",
-          "connector/v1/ServiceRegistry"}) {
-        router->addProvider(type, information);
+    for (const char* type : {"EnabledFeatures", "GetCurrentClientProperties", "GetUserHomeDir",
+                             "SetUserHomeDir", "ServiceRegistry"}) {
+        router->addProvider(connector::MessageRouter::TYPE_PREFIX + type, information);
     }
     router->addProvider(CONTAINER_REQUEST, clientTypes);
     // The serializer is held weakly: the router must not keep what owns it alive.

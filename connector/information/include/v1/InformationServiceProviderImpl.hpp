@@ -64,7 +64,13 @@ class CONNECTOR_INFORMATION_API InformationServiceProviderImpl : public Informat
 
   private:
     using Check = bool (InformationServiceProviderImpl::*)(std::shared_ptr<connector::Context>&);
-    Check findCheck(const std::string& name) const;
+    struct Flag {
+        const char* name;
+        Check check;
+    };
+    static const Flag FLAGS[10];
+    // findCheck: the decision of flag `name`, or null for a name that is no flag of this service.
+    static Check findCheck(const std::string& name);
     std::u16string versionText();
 
     bool checkGDSEnabled(std::shared_ptr<connector::Context>& context);

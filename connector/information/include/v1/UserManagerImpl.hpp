@@ -1,14 +1,10 @@
 // UserManagerImpl: the in-memory home directory. The text is kept exactly as received (UTF-16
 // code units, never converted, trimmed or validated).
-// Threads: set and get may run concurrently; a reader gets either the old or the new text whole.
-// Reads do not write to anything shared: each thread keeps its own copy of the text together with
-// the generation it was copied at, and only a changed generation (a set since) sends it to the
-// mutex for a fresh copy. Concurrent GetUserHomeDir requests therefore do not contend.
+// Threads: set and get may run concurrently; a reader gets either the old or the new text whole
+// (readers share the lock, a set takes it alone).
 #pragma once
 
-#include <atomic>
-#include <cstdint>
-#include <mutex>
+#include <shared_mutex>
 #include <string>
 
 #include "connector/information/v1/Export.hpp"
@@ -26,11 +22,7 @@ class CONNECTOR_INFORMATION_API UserManagerImpl : public UserManager {
 
   private:
     std::u16string homeDir;
-    std::mutex homeDirMutex;  // guards homeDir; generation is written under it as well
-    // Counts the sets; a thread's copy of homeDir is current while it carries this value.
-    std::atomic<std::uint64_t> generation{0};
-    // Tells this holder's copies from those of another holder, even one at the same address.
-    const std::uint64_t identity;
+    std::shared_mutex homeDirMutex;
 };
 
 }  // namespace connector::information::v1

@@ -6,21 +6,17 @@
 #include "connector/information/v1/GetCurrentClientProperties.hpp"
 #include "connector/information/v1/GetCurrentClientPropertiesResponse.hpp"
 #include "connector/information/v1/InformationServiceProviderImpl.hpp"
+#include "v1/ContextKeys.hpp"
 #include "v1/Loggers.hpp"
 
 namespace connector::information::v1 {
-
-namespace {
-const std::string kClientProperties = "clientProperties";
-const std::string kClientType = "clientType";
-}  // namespace
 
 std::unordered_map<std::string, std::string>
 InformationServiceProviderImpl::getClientTypeProperties() {
     if (sessionManager) {
         std::shared_ptr<connector::common::ContextState> state =
             connector::qvm_common::getCurrentContextState();
-        if (!state || !state->has(kClientProperties)) {
+        if (!state || !state->has(contextkeys::CLIENT_PROPERTIES)) {
             informationServiceLogger.log(foundation::log::kProgress,
                                          "Checking for last used session");
             state = sessionManager->lastUsedSessionState();
@@ -28,10 +24,10 @@ InformationServiceProviderImpl::getClientTypeProperties() {
             informationServiceLogger.log(foundation::log::kProgress,
                                          "Checking qvm_common current context");
         }
-        if (state && state->has(kClientProperties)) {
+        if (state && state->has(contextkeys::CLIENT_PROPERTIES)) {
             try {
                 // get gives a copy already: the table is moved out of it, not copied again.
-                boost::any stored = state->get(kClientProperties);
+                boost::any stored = state->get(contextkeys::CLIENT_PROPERTIES);
                 if (auto* table = boost::any_cast<StringTable>(&stored)) return std::move(*table);
             } catch (...) {
                 // An unreadable entry is answered like a missing one.
@@ -44,8 +40,9 @@ InformationServiceProviderImpl::getClientTypeProperties() {
 }
 
 bool InformationServiceProviderImpl::isClientLocal(std::shared_ptr<connector::Context>& context) {
-    if (!context || !context->has(kClientType)) return false;
-    const std::string clientType = boost::any_cast<std::string>(context->get(kClientType));
+    if (!context || !context->has(contextkeys::CLIENT_TYPE)) return false;
+    const std::string clientType =
+        boost::any_cast<std::string>(context->get(contextkeys::CLIENT_TYPE));
     return clientType.find("lcl") != std::string::npos;
 }
 

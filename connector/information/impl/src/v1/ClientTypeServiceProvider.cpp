@@ -8,26 +8,22 @@
 #include "connector/framework/Context.hpp"
 #include "connector/information/v1/ClientType.hpp"
 #include "connector/information/v1/ClientTypeResponse.hpp"
+#include "v1/ContextKeys.hpp"
 #include "v1/Loggers.hpp"
 
 namespace connector::information::v1 {
 
-using connector::common::ContextScope;
 using connector::container::v1::ContainerRequest;
 using connector::container::v1::ContainerResponse;
 
 namespace {
 
-const std::string kClientType = "clientType";
-const std::string kOrigClientType = "origClientType";
-const std::string kClientProperties = "clientProperties";
 const std::string kOrigClientTypeProperty = "ORIG_CLIENT_TYPE";
-constexpr ContextScope kScope = ContextScope::Session;  // value 1
 
 void recordClient(connector::Context& context, const std::string& clientType,
                   const std::string& origType, StringTable& properties) {
-    context.set(kClientType, clientType, kScope);
-    context.set(kOrigClientType, origType, kScope);
+    context.set(contextkeys::CLIENT_TYPE, clientType, contextkeys::WRITE_SCOPE);
+    context.set(contextkeys::ORIG_CLIENT_TYPE, origType, contextkeys::WRITE_SCOPE);
     properties[kOrigClientTypeProperty] = origType;
     properties[ClientTypeServiceProvider::TYPE_KEY] = clientType;
 }
@@ -70,20 +66,24 @@ ClientTypeServiceProvider::Answer ClientTypeServiceProvider::handle(
             if (context) {
                 if (!clientType.empty())
                     recordClient(*context, clientType, origType, responseProperties);
-                context->set(kClientProperties, responseProperties, kScope);
+                context->set(contextkeys::CLIENT_PROPERTIES, responseProperties,
+                             contextkeys::WRITE_SCOPE);
             }
             clientTypeServiceLogger.log(foundation::log::kProgress, [&](std::ostream& out) {
                 out << "Client type found: " << clientType;
             });
         }
         table.erase(announced);
-    } else if (context && context->has(kClientType) && !context->has(kOrigClientType)) {
+    } else if (context && context->has(contextkeys::CLIENT_TYPE) &&
+               !context->has(contextkeys::ORIG_CLIENT_TYPE)) {
         // B: a client recorded without its suffixes gets them now (as a remote client).
-        const std::string old = boost::any_cast<std::string>(context->get(kClientType));
+        const std::string old =
+            boost::any_cast<std::string>(context->get(contextkeys::CLIENT_TYPE));
         const std::string clientType = getClientTypeWithSuffixes(old, std::string());
         if (!clientType.empty()) {
             recordClient(*context, clientType, old, responseProperties);
-            context->set(kClientProperties, responseProperties, kScope);
+            context->set(contextkeys::CLIENT_PROPERTIES, responseProperties,
+                         contextkeys::WRITE_SCOPE);
         }
     }
 

@@ -5,6 +5,7 @@
 #include "connector/information/v1/EnabledFeaturesResponse.hpp"
 #include "connector/information/v1/InformationServiceProviderImpl.hpp"
 #include "connector/information/v1/QuorixProduct.hpp"
+#include "v1/ContextKeys.hpp"
 #include "v1/HostEvaluation.hpp"
 
 namespace connector::information::v1 {
@@ -22,24 +23,24 @@ bool contextFlag(const std::shared_ptr<connector::Context>& context, const std::
 
 }  // namespace
 
+// The ten flags, in the order a request without names is answered, each beside its decision.
+const InformationServiceProviderImpl::Flag InformationServiceProviderImpl::FLAGS[] = {
+    {"isVantrellCmdEnabled", &InformationServiceProviderImpl::checkIsVantrellCmdEnabled},
+    {"isGDSEnabled", &InformationServiceProviderImpl::checkGDSEnabled},
+    {"isLoginRequired", &InformationServiceProviderImpl::checkIsLoginRequired},
+    {"isQGGEnabled", &InformationServiceProviderImpl::checkIsQGGEnabled},
+    {"isNativePublishEnabled", &InformationServiceProviderImpl::checkIsNativePublishEnabled},
+    {"isUDCFeedbackEnabled", &InformationServiceProviderImpl::checkIsUDCFeedbackEnabled},
+    {"isSetPathEnabled", &InformationServiceProviderImpl::checkIsSetPathEnabled},
+    {"isNativeImportDataEnabled", &InformationServiceProviderImpl::checkIsNativeImportDataEnabled},
+    {"isWebSocketEnabled", &InformationServiceProviderImpl::checkIsWebSocketEnabled},
+    {"isWebSocketPKEnabled", &InformationServiceProviderImpl::checkIsWebSocketPKEnabled},
+};
+
 InformationServiceProviderImpl::Check InformationServiceProviderImpl::findCheck(
-    const std::string& name) const {
-    // In the order of featureNames.
-    static const Check checks[] = {
-        &InformationServiceProviderImpl::checkIsVantrellCmdEnabled,
-        &InformationServiceProviderImpl::checkGDSEnabled,
-        &InformationServiceProviderImpl::checkIsLoginRequired,
-        &InformationServiceProviderImpl::checkIsQGGEnabled,
-        &InformationServiceProviderImpl::checkIsNativePublishEnabled,
-        &InformationServiceProviderImpl::checkIsUDCFeedbackEnabled,
-        &InformationServiceProviderImpl::checkIsSetPathEnabled,
-        &InformationServiceProviderImpl::checkIsNativeImportDataEnabled,
-        &InformationServiceProviderImpl::checkIsWebSocketEnabled,
-        &InformationServiceProviderImpl::checkIsWebSocketPKEnabled,
-    };
-    static_assert(sizeof(checks) / sizeof(checks[0]) == 10, "one check per feature name");
-    for (std::size_t i = 0; i < featureNames.size(); ++i) {
-        if (featureNames[i] == name) return checks[i];
+    const std::string& name) {
+    for (const Flag& flag : FLAGS) {
+        if (name == flag.name) return flag.check;
     }
     return nullptr;
 }
@@ -73,12 +74,12 @@ std::u16string InformationServiceProviderImpl::versionText() {
 }
 
 bool InformationServiceProviderImpl::checkGDSEnabled(std::shared_ptr<connector::Context>& context) {
-    return contextFlag(context, "gdsEnabled");
+    return contextFlag(context, contextkeys::GDS_ENABLED);
 }
 
 bool InformationServiceProviderImpl::checkIsLoginRequired(
     std::shared_ptr<connector::Context>& context) {
-    return contextFlag(context, "loginRequired");
+    return contextFlag(context, contextkeys::LOGIN_REQUIRED);
 }
 
 bool InformationServiceProviderImpl::checkIsQGGEnabled(std::shared_ptr<connector::Context>&) {

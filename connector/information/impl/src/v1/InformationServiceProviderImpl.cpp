@@ -1,6 +1,8 @@
 // Construction of the information service, and its home-directory and service-registry handlers.
 #include "connector/information/v1/InformationServiceProviderImpl.hpp"
 
+#include <iterator>
+
 #include "connector/information/v1/GetUserHomeDir.hpp"
 #include "connector/information/v1/GetUserHomeDirResponse.hpp"
 #include "connector/information/v1/ServiceRegistryRequest.hpp"
@@ -14,10 +16,6 @@ namespace connector::information::v1 {
 using connector::common::v1::Fault;
 using connector::common::v1::FaultCondition;
 
-// Delivery keeps the provider's fields off the cache line of its shared counts (see
-// ServiceProviderAPI); the alignment must reach the class the framework allocates.
-static_assert(alignof(InformationServiceProviderImpl) >= connector::kProviderAlignment);
-
 namespace {
 template <class Response, class... Args>
 InformationServiceProviderImpl::Answer answer(Args&&... args) {
@@ -29,17 +27,8 @@ InformationServiceProviderImpl::Answer answer(Args&&... args) {
 InformationServiceProviderImpl::InformationServiceProviderImpl(
     std::shared_ptr<connector::http::HttpSessionManager> sessions, std::shared_ptr<qvm::QVM> engine)
     : sessionManager(std::move(sessions)), vm(std::move(engine)) {
-    featureNames.reserve(10);
-    featureNames.push_back("isVantrellCmdEnabled");
-    featureNames.push_back("isGDSEnabled");
-    featureNames.push_back("isLoginRequired");
-    featureNames.push_back("isQGGEnabled");
-    featureNames.push_back("isNativePublishEnabled");
-    featureNames.push_back("isUDCFeedbackEnabled");
-    featureNames.push_back("isSetPathEnabled");
-    featureNames.push_back("isNativeImportDataEnabled");
-    featureNames.push_back("isWebSocketEnabled");
-    featureNames.push_back("isWebSocketPKEnabled");
+    featureNames.reserve(std::size(FLAGS));
+    for (const Flag& flag : FLAGS) featureNames.push_back(flag.name);
     userManager = std::make_shared<UserManagerImpl>();
 }
 

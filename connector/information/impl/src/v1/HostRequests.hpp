@@ -1,0 +1,280 @@
+// The host-side classes of one evaluation, as the engine's command distributor expects them:
+// its payload (FEvalOpaqueData: input arrays on demand, output arrays into the typed result),
+// its request (FEvalCmdRequest) and the delegate that fulfils its promise (PromiseDelegateT).
+// The evaluation API built on them is HostEvaluation.hpp.
+#pragma once
+
+#include <atomic>
+#include <boost/make_shared.hpp>
+#include <boost/shared_ptr.hpp>
+#include <boost/thread/future.hpp>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <tuple>
+#include <type_traits>
+#include <typeinfo>
+#include <utility>
+#include <variant>
+#include <vector>
+
+#include "host/cmddistributor/ArrayTransport.hpp"
+#include "host/cmddistributor/CmdRequest.hpp"
+#include "host/cmddistributor/FEvalIIP.hpp"
+#include "host/cmddistributor/FEvalOpaqueInputData.hpp"
+#include "host/cmddistributor/PromiseDelegate.hpp"
+#include "host/cmddistributor/RuntimeException.hpp"
+#include "host/cmddistributor/VariadicFEvalType.hpp"
+#include "host/foundation/quorixdata/Array.hpp"
+#include "host/qvm/QvmID.hpp"
+#include "v1/HostResultConversion.hpp"
+
+namespace connector::information::v1 {
+
+// sourceTag: names this library as the origin of its requests, for the engine's diagnostics.
+inline constexpr const char* sourceTag = "src/v1/InformationServiceProviderImpl";
+
+// The stream of evaluations made on behalf of a service rather than typed by a user.
+inline constexpr cmddistributor::IqmStreamID kServiceStreamID =
+    static_cast<cmddistributor::IqmStreamID>(-2);
+
+}  // namespace connector::information::v1
+
+namespace cmddistributor {
+
+namespace detail {
+
+// FEvalOpaqueInputData for text arguments: keeps the pointers, makes the arrays on demand.
+template <class... Args>
+class FEvalOpaqueInputData<std::tuple<Args...>> {
+    static_assert((std::is_same_v<Args, const char*> && ...),
+                  "host evaluations take text arguments only");
+
+  public:
+    explicit FEvalOpaqueInputData(std::tuple<Args...> arguments) : arguments_(arguments) {}
+
+    [[nodiscard]] std::vector<matrix::UniqueArray> makeArrays() const {
+        std::vector<matrix::UniqueArray> arrays;
+        arrays.reserve(sizeof...(Args));
+        std::apply(
+            [&arrays](auto... text) {
+                (arrays.push_back(connector::information::v1::makeInputArray(text)), ...);
+            },
+            arguments_);
+        return arrays;
+    }
+
+  private:
+    std::tuple<Args...> arguments_;
+};
+
+}  // namespace detail
+
+// FEvalOpaqueData<In, Out>: the payload of one evaluation: makes its input arrays when the
+// engine asks, and turns output arrays into Out when the engine converts on its side.
+template <class In, class Out>
+class FEvalOpaqueData final : public FEvalIIP::Data {
+  public:
+    explicit FEvalOpaqueData(detail::FEvalOpaqueInputData<In> input) : input_(std::move(input)) {}
+    ~FEvalOpaqueData() override = default;
+
+    [[nodiscard]] SerializedInputs serializeInputs() const override {
+        const std::vector<matrix::UniqueArray> arrays = input_.makeArrays();
+        std::vector<matrix::qxArray*> borrowed;
+        borrowed.reserve(arrays.size());
+        for (const matrix::UniqueArray& array : arrays) borrowed.push_back(array.get());
+        return SerializedInputs(std::in_place_index<0>, detail::serializeQxArrays(borrowed));
+    }
+
+    // getInputs: the arrays become the caller's.
+    [[nodiscard]] Inputs getInputs() const override {
+        std::vector<matrix::UniqueArray> arrays = input_.makeArrays();
+        std::vector<matrix::qxArray*> owned;
+        owned.reserve(arrays.size());
+        for (matrix::UniqueArray& array : arrays) owned.push_back(array.release());
+        return Inputs(std::in_place_index<0>, std::move(owned));
+    }
+
+    void setDeleters(ArrayDeleter, ArrayDeleter) override {}
+
+    [[nodiscard]] boost::any completedEventFromDataArrays(
+        std::vector<foundation::quorixdata::Array>&) override {
+        connector::information::v1::detail::raiseRuntimeError(
+            std::string("Cannot create completed event from :") +
+            typeid(std::vector<foundation::quorixdata::Array>).name());
+    }
+
+    [[nodiscard]] boost::any completedEventFromQxArrays(
+        std::vector<matrix::qxArray*>& outputs) override {
+        return boost::any(qxutil::cmddistributor::detail::VariadicFEvalType<Out>{
+            connector::information::v1::fromQxArrays<Out>(outputs)});
+    }
+
+    [[nodiscard]] bool prefersDataArrays() const override { return false; }
+
+  private:
+    detail::FEvalOpaqueInputData<In> input_;
+};
+
+// FEvalCmdRequest<In, Out>: the request of one evaluation; carries its FEvalIIP.
+template <class In, class Out>
+class FEvalCmdRequest final : public CmdRequest {
+  public:
+    FEvalCmdRequest(std::string function, boost::shared_ptr<qxutil::io::QXSink> outputSink,
+                    boost::shared_ptr<qxutil::io::QXSink> errorSink,
+                    detail::FEvalOpaqueInputData<In> input)
+        : CmdRequest(connector::information::v1::kServiceStreamID, std::move(outputSink),
+                     std::move(errorSink))
+        , iip_(boost::make_shared<FEvalIIP>(
+              FEvalIIP::Function(std::in_place_index<0>, std::move(function)), 1,
+              boost::make_shared<FEvalOpaqueData<In, Out>>(std::move(input)), getStreamID(),
+              getOutputSink(), getErrorSink(), qvm::UndefinedQvmID, qvm::UndefinedQvmID, false,
+              connector::information::v1::sourceTag)) {}
+    ~FEvalCmdRequest() override = default;
+
+    [[nodiscard]] boost::shared_ptr<IIP> getIIP() const override { return iip_; }
+
+  private:
+    boost::shared_ptr<FEvalIIP> iip_;
+};
+
+// PromiseDelegateT<Out>: fulfils the promise of one evaluation with the converted result or the
+// error. Completions that arrive before markReady are held back (the latest one wins) and
+// applied by markReady. Every operation takes the delegate's own mutex.
+//
+// Detaching: the promise lives in a shared allocation. detach() puts a reference to it into the
+// promise holder, which the future's side owns (promiseHolder()), so that destroying the
+// delegate leaves the future pending instead of breaking it; fulfilling the promise empties the
+// holder again. The promise thus lives while the delegate may still fulfil it or a future may
+// still wait for it, and no longer.
+template <class Out>
+class PromiseDelegateT final : public PromiseDelegate {
+  public:
+    using Converter = Out (*)(IIPResult&);
+
+    explicit PromiseDelegateT(Converter converter)
+        : promise_(std::make_shared<boost::promise<Out>>())
+        , holder_(std::make_shared<Holder>())
+        , converter_(converter) {}
+    // Unless fulfilled or detached, the promise breaks here (boost::broken_promise).
+    ~PromiseDelegateT() override = default;
+
+    // promiseHolder: keeps the promise of a detached delegate pending while it is held.
+    [[nodiscard]] std::shared_ptr<const void> promiseHolder() const { return holder_; }
+
+    // getFuture: REQUIRES called once, before the delegate is handed over.
+    [[nodiscard]] boost::future<Out> getFuture() {
+        std::lock_guard<std::mutex> lock(mutex_);
+        return promise_->get_future();
+    }
+
+    bool completeWithResult(std::unique_ptr<IIPResult> result) override {
+        std::lock_guard<std::mutex> lock(mutex_);
+        const bool ready = ready_.load();
+        if (ready) {
+            setPromiseValue(*promise_, converter_, std::move(result));
+            fulfilled();
+        } else {
+            pending_.template emplace<kPendingResult>(std::move(result));
+        }
+        return ready;
+    }
+
+    bool completeWithError(boost::exception_ptr error) override {
+        std::lock_guard<std::mutex> lock(mutex_);
+        const bool ready = ready_.load();
+        if (ready) {
+            promise_->set_exception(error);
+            fulfilled();
+        } else {
+            pending_.template emplace<kPendingError>(std::move(error));
+        }
+        return ready;
+    }
+
+    void setWaitCallback(std::function<void()> callback) override {
+        std::lock_guard<std::mutex> lock(mutex_);
+        // Boost binds the callback to the promise, so it must name its result type.
+        boost::function<void(boost::promise<Out>&)> onWait =
+            [callback = std::move(callback)](boost::promise<Out>&) { callback(); };
+        promise_->set_wait_callback(std::move(onWait));
+    }
+
+    // markReady: gives the execution status of a held-back completion it applied (a result's, or
+    // a RuntimeException's), nothing otherwise. A held-back error of another type is delivered
+    // and then raised.
+    boost::optional<inExecutionStatus> markReady() override {
+        Pending taken;
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            if (ready_.load()) return boost::none;
+            ready_.store(true);
+            taken.swap(pending_);
+        }
+        if (auto* result = std::get_if<kPendingResult>(&taken)) {
+            const inExecutionStatus status =
+                *result ? (*result)->getExecutionStatus() : inExecutionStatus::Error;
+            completeWithResult(std::move(*result));
+            return status;
+        }
+        if (auto* error = std::get_if<kPendingError>(&taken)) {
+            completeWithError(*error);
+            try {
+                boost::rethrow_exception(*error);
+            } catch (const RuntimeException& hostError) {
+                return hostError.getExecutionStatus();
+            }
+        }
+        return boost::none;
+    }
+
+    // detach: the promise moves into the holder (unless it is fulfilled already), so destroying
+    // the delegate leaves the future pending; a later completion through this delegate still
+    // fulfils it.
+    void detach() override {
+        std::lock_guard<std::mutex> lock(mutex_);
+        if (!fulfilled_) holder_->promise = promise_;
+        tryRunTask();
+    }
+
+  private:
+    static constexpr std::size_t kPendingResult = 1;
+    static constexpr std::size_t kPendingError = 2;
+    using Pending = std::variant<std::monostate, std::unique_ptr<IIPResult>, boost::exception_ptr>;
+
+    // setPromiseValue: fulfils the promise with the converted result; a conversion error is
+    // stored instead. Fulfilling a fulfilled promise raises boost::promise_already_satisfied.
+    static void setPromiseValue(boost::promise<Out>& promise, Converter converter,
+                                std::unique_ptr<IIPResult> result) {
+        try {
+            if (!result)
+                connector::information::v1::detail::raiseLogicError(
+                    "The engine completed an evaluation without a result.");
+            promise.set_value(converter(*result));
+        } catch (...) {
+            promise.set_exception(boost::current_exception());
+        }
+    }
+
+    // REQUIRES: mutex_ held.
+    void fulfilled() {
+        fulfilled_ = true;
+        holder_->promise.reset();
+        tryRunTask();
+    }
+
+    struct Holder {
+        std::shared_ptr<boost::promise<Out>> promise;
+    };
+
+    std::atomic<bool> ready_{false};
+    std::mutex mutex_;
+    Pending pending_;
+    std::shared_ptr<boost::promise<Out>> promise_;
+    std::shared_ptr<Holder> holder_;
+    Converter converter_;
+    bool fulfilled_ = false;
+};
+
+}  // namespace cmddistributor
