@@ -1,0 +1,61 @@
+// Engine pieces shared by the evaluation and information suites: a running provider for
+// fevalSync, the host functions the information service evaluates, and host results and errors
+// made by hand, as the engine's distributor would deliver them.
+#pragma once
+
+#include <boost/exception_ptr.hpp>
+#include <memory>
+#include <string>
+
+#include "connector/framework/ServiceProvider.hpp"
+#include "host/cmddistributor/ArrayTransport.hpp"
+#include "host/cmddistributor/FEvalResult.hpp"
+#include "host/cmddistributor/RuntimeException.hpp"
+#include "host/matrix/Array.hpp"
+#include "host/qvm/HostFunctions.hpp"
+#include "host/qvm/QVM.hpp"
+
+namespace testsupport {
+
+class RunningProvider final : public connector::ServiceProvider {
+  public:
+    RunningProvider() { setRunning(true); }
+    void onStart() override {}
+    void onStop() override {}
+};
+
+// registerServiceFunctions: "version", "ver", "which" and "qls.internal.feature", answered for
+// the arguments the information service passes, as an installed host answers them.
+inline void registerServiceFunctions(qvm::QVM& engine) {
+    namespace fn = qvm::functions;
+    engine.registerFunction("version", fn::byArgument({{"", fn::answerText("4.2.0 build 1187")}}));
+    engine.registerFunction(
+        "ver", fn::byArgument({{"vantrell", fn::answerRecords({{{"Name", "Vantrell"}}})}}));
+    engine.registerFunction(
+        "which", fn::byArgument({{"vtr", fn::answerText("built-in (/opt/quorix/lib/vtr)")}}));
+    engine.registerFunction("qls.internal.feature",
+                            fn::byArgument({{"graphicsAndGuis", fn::answerText("on")}}));
+}
+
+inline matrix::UniqueArray textArray(const std::string& utf8) {
+    return matrix::create(utf8.data(), utf8.size());
+}
+
+// serializedResult: an evaluation result holding `array` (may be null) in serialized form.
+inline std::unique_ptr<cmddistributor::FEvalResult> serializedResult(matrix::qxArray* array) {
+    return cmddistributor::FEvalResult::makeSerialized(
+        cmddistributor::detail::serializeQxArrays({array}));
+}
+
+inline std::unique_ptr<cmddistributor::FEvalResult> textResult(const std::string& text) {
+    return serializedResult(textArray(text).get());
+}
+
+// hostError: the engine's own error, with the identifier "Quorix:injected".
+inline boost::exception_ptr hostError(cmddistributor::inExecutionStatus status,
+                                      const std::string& text) {
+    return boost::copy_exception(
+        cmddistributor::RuntimeException(status, text, "Quorix:injected", "", {}, {}, false, {}));
+}
+
+}  // namespace testsupport
