@@ -1,6 +1,11 @@
+// Host evaluation through the engine's distributor: the service evaluations in every engine
+// mode, refusal of an invalid state, errors passed on unchanged, the delegate's holding back of
+// early completions, refused requests, and cancellation once the engine or service goes away.
 #include <gtest/gtest.h>
 
 #include "../support/ErrorText.hpp"
+#include "../support/FaultyDistributor.hpp"
+#include "../support/HostEngine.hpp"
 
 #include <atomic>
 #include <chrono>
@@ -11,9 +16,6 @@
 
 #include <boost/optional/optional_io.hpp>
 
-#include "connector/framework/ServiceProvider.hpp"
-#include "host/cmddistributor/FEvalResult.hpp"
-#include "host/qvm/HostFunctions.hpp"
 #include "host/qvm/NullCmdDistributorTaskReference.hpp"
 #include "host/qxutil/except/QXException.hpp"
 #include "v1/HostEvaluation.hpp"
@@ -28,25 +30,11 @@ using cmddistributor::RuntimeException;
 using Products = std::vector<QuorixProduct>;
 namespace fn = qvm::functions;
 
-class Provider final : public connector::ServiceProvider {
-  public:
-    Provider() { setRunning(true); }
-    void onStart() override {}
-    void onStop() override {}
-};
-
-// The functions the information service evaluates, answered as an installed host would.
-void registerServiceFunctions(qvm::QVM& engine) {
-    engine.registerFunction("version", fn::byArgument({{"", fn::answerText("4.2.0 build 1187")}}));
-    engine.registerFunction(
-        "ver", fn::byArgument({{"vantrell", fn::answerRecords({{{"Name", "Vantrell"}}})}}));
-    engine.registerFunction(
-        "which", fn::byArgument({{"vtr", fn::answerText("built-in (/opt/quorix/lib/vtr)")}}));
-    engine.registerFunction("qls.internal.feature",
-                            fn::byArgument({{"graphicsAndGuis", fn::answerText("on")}}));
-}
-
+using Provider = testsupport::RunningProvider;
 using testsupport::errorText;
+using testsupport::hostError;
+using testsupport::registerServiceFunctions;
+using testsupport::textResult;
 
 TEST(HostEvaluationTest, TheFourServiceEvaluationsRunEndToEndInEveryEngineMode) {
     Provider provider;
@@ -152,16 +140,6 @@ TEST(HostEvaluationTest, HostAndConversionErrorsReachTheCallerUnchanged) {
     }
 }
 
-std::unique_ptr<cmddistributor::FEvalResult> textResult(const std::string& text) {
-    matrix::UniqueArray array = matrix::create(text.data(), text.size());
-    return cmddistributor::FEvalResult::makeSerialized(
-        cmddistributor::detail::serializeQxArrays({array.get()}));
-}
-
-boost::exception_ptr hostError(inExecutionStatus status, const std::string& text) {
-    return boost::copy_exception(RuntimeException(status, text, "", "", {}, {}, false, {}));
-}
-
 TEST(HostEvaluationTest, DelegateHoldsCompletionsBackUntilReady) {
     using Delegate = cmddistributor::PromiseDelegateT<std::string>;
     {  // result first: markReady delivers it and reports its status
@@ -226,118 +204,9 @@ TEST(HostEvaluationTest, DelegateHoldsCompletionsBackUntilReady) {
     }
 }
 
-// A distributor that misbehaves in the way `fault` says, to reach the caller's failure paths.
-class FaultyDistributor final : public CmdDistributor {
-  public:
-    enum class Fault {
-        ThrowOnTrack,
-        ThrowOnSubmit,
-        DropDelegate,
-        ErrorBeforeReady,
-        ResultBeforeReady,
-        CompleteOnlyWhenCancelled
-    };
-
-    explicit FaultyDistributor(Fault fault) : CmdDistributor(nullptr), fault_(fault) {}
-    ~FaultyDistributor() override { kept_.reset(); }
-
-    RequestTrackingPtr trackRequest(const boost::shared_ptr<cmddistributor::CmdRequest>& request,
-                                    std::unique_ptr<cmddistributor::PromiseDelegate> delegate,
-                                    const cmddistributor::RunOptions& options,
-                                    const cmddistributor::IDType& id, bool trackById,
-                                    std::function<void()> onFinished) override {
-        if (fault_ == Fault::ThrowOnTrack) throw std::runtime_error("cannot track");
-        return CmdDistributor::trackRequest(request, std::move(delegate), options, id, trackById,
-                                            std::move(onFinished));
-    }
-
-    void submitRequest(const RequestTrackingPtr& handle, const cmddistributor::IDType& id,
-                       cmddistributor::RunOptions, bool) override {
-        auto delegate = handle->releaseDelegate();
-        switch (fault_) {
-            case Fault::ThrowOnSubmit:
-                throw std::runtime_error("cannot submit");
-            case Fault::ErrorBeforeReady:
-                delegate->completeWithError(hostError(inExecutionStatus::Error, "refused"));
-                (void)delegate->markReady();
-                break;
-            case Fault::ResultBeforeReady:
-                delegate->completeWithResult(textResult("early"));
-                status_ = delegate->markReady();
-                break;
-            case Fault::CompleteOnlyWhenCancelled: {
-                std::lock_guard<std::mutex> lock(mutex_);
-                kept_ = std::move(delegate);
-                id_ = id.getValue();
-                break;
-            }
-            default:  // DropDelegate: destroyed here, never completed
-                break;
-        }
-    }
-
-    bool cancelRequest(const cmddistributor::IDType& id) override {
-        std::lock_guard<std::mutex> lock(mutex_);
-        if (!kept_ || id.getValue() != id_) return false;
-        (void)kept_->markReady();
-        kept_->completeWithError(hostError(inExecutionStatus::Interrupted, "cancelled late"));
-        kept_.reset();
-        return true;
-    }
-
-    boost::optional<inExecutionStatus> status_;
-
-  private:
-    Fault fault_;
-    std::mutex mutex_;
-    std::unique_ptr<cmddistributor::PromiseDelegate> kept_;
-    std::uint64_t id_ = 0;
-};
-
-TEST(HostEvaluationTest, DistributorFaultsSurfaceAtTheCaller) {
-    using Fault = FaultyDistributor::Fault;
-    Provider provider;
-    auto engineWith = [](Fault fault) {
-        auto distributor = boost::make_shared<FaultyDistributor>(fault);
-        return std::make_pair(std::make_shared<qvm::QVM>(nullptr, distributor), distributor);
-    };
-    EXPECT_EQ(errorText([&] {
-                  (void)fevalSync<std::string>(provider, engineWith(Fault::ThrowOnTrack).first,
-                                               "version");
-              }),
-              "cannot track");
-    EXPECT_EQ(errorText([&] {
-                  (void)fevalSync<std::string>(provider, engineWith(Fault::ThrowOnSubmit).first,
-                                               "version");
-              }),
-              "cannot submit");
-    EXPECT_THROW(
-        (void)fevalSync<std::string>(provider, engineWith(Fault::DropDelegate).first, "version"),
-        boost::broken_promise);
-    EXPECT_EQ(errorText([&] {
-                  (void)fevalSync<std::string>(provider, engineWith(Fault::ErrorBeforeReady).first,
-                                               "version");
-              }),
-              "refused");
-    auto early = engineWith(Fault::ResultBeforeReady);
-    EXPECT_EQ(fevalSync<std::string>(provider, early.first, "version"), "early");
-    EXPECT_EQ(early.second->status_,
-              boost::optional<inExecutionStatus>(inExecutionStatus::Completed));
-
-    // A task that completes only once asked to stop: the first cancellation signals the token,
-    // a second one goes through cancel_callback again.
-    auto silent = engineWith(Fault::CompleteOnlyWhenCancelled).first;
-    auto future = fevalAsync<std::string>(silent, "version");
-    EXPECT_EQ(future.wait_for(boost::chrono::milliseconds(20)), boost::future_status::timeout);
-    qvm::TaskReference& task = *future.getTaskReference();
-    cancelTask(task);
-    EXPECT_TRUE(task.isCancelRequested());
-    EXPECT_EQ(task.getCancellationToken().getSignallingThread(), std::this_thread::get_id());
-    cancelTask(task);
-    EXPECT_EQ(errorText([&] { (void)future.get(); }), "cancelled late");
-    EXPECT_THROW((void)future.get(), boost::future_uninitialized);
-    EXPECT_THROW((void)qvm::Future<std::string>().get(), boost::future_uninitialized);
-
+// Errors of the distributor itself are driven through the service in FaultInjectionTest; here,
+// what fevalRequest refuses and how cancelTask asks a task to stop.
+TEST(HostEvaluationTest, MalformedRequestsAreRefusedAndCancellingAsksTheDistributorEachTime) {
     auto distributor = boost::make_shared<CmdDistributor>(nullptr);
     auto bare = boost::make_shared<cmddistributor::CmdRequest>(0, nullptr, nullptr);
     EXPECT_EQ(errorText([&] { (void)fevalRequest<std::string>(distributor, nullptr, {}, {}); }),
@@ -345,6 +214,22 @@ TEST(HostEvaluationTest, DistributorFaultsSurfaceAtTheCaller) {
     EXPECT_EQ(errorText([&] { (void)fevalRequest<std::string>(distributor, bare, {}, {}); }),
               "request must contain an IIP.");
     EXPECT_EQ(distributor->getSubmittedCount(), 0u);
+
+    // The first cancellation signals the token (whose callback asks the distributor), a second
+    // one asks the distributor again through cancel_callback.
+    auto faulty = boost::make_shared<testsupport::FaultyDistributor>(nullptr);
+    auto engine = std::make_shared<qvm::QVM>(nullptr, faulty);
+    faulty->arm(testsupport::Fault::NeverComplete);
+    auto future = fevalAsync<std::string>(engine, "version");
+    faulty->waitUntilKept();
+    qvm::TaskReference& task = *future.getTaskReference();
+    cancelTask(task);
+    EXPECT_TRUE(task.isCancelRequested());
+    EXPECT_EQ(task.getCancellationToken().getSignallingThread(), std::this_thread::get_id());
+    EXPECT_EQ(faulty->cancelRequests.load(), 1);
+    cancelTask(task);
+    EXPECT_EQ(faulty->cancelRequests.load(), 2);
+    EXPECT_EQ(errorText([&] { (void)future.get(); }), "evaluation cancelled");
 }
 
 TEST(HostEvaluationTest, TheTaskIsCancelledWhenTheEngineOrServiceGoesAway) {
@@ -365,9 +250,13 @@ TEST(HostEvaluationTest, TheTaskIsCancelledWhenTheEngineOrServiceGoesAway) {
         return fn::answerText("finished anyway")(call);
     });
 
+    // There is no overall time-out, but the engine is looked at between short waits: losing it
+    // is noticed within a generous half second, though "slow" alone would never answer.
     Provider provider;
+    std::chrono::steady_clock::time_point invalidatedAt;
     std::thread invalidate([&] {
         started.get_future().wait();
+        invalidatedAt = std::chrono::steady_clock::now();
         engine->setValid(false);
     });
     try {
@@ -377,8 +266,12 @@ TEST(HostEvaluationTest, TheTaskIsCancelledWhenTheEngineOrServiceGoesAway) {
         EXPECT_EQ(error.getExecutionStatus(), inExecutionStatus::Interrupted);
         EXPECT_STREQ(error.what(), "Evaluation of 'slow' was cancelled.");
     }
+    const auto returnedAt = std::chrono::steady_clock::now();
     invalidate.join();
     EXPECT_TRUE(sawCancel);
+    EXPECT_LT(
+        std::chrono::duration_cast<std::chrono::milliseconds>(returnedAt - invalidatedAt).count(),
+        500);
 
     engine->setValid(true);
     std::thread stop([&] {

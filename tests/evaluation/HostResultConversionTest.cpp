@@ -1,4 +1,9 @@
+// Conversion of the engine's answers into the plug-in's result types (text, UTF-16 text, product
+// lists) from arrays, serialized arrays and typed values, every refusal with its error, and the
+// input arrays an evaluation's payload makes of its text arguments.
 #include <gtest/gtest.h>
+
+#include "../support/HostEngine.hpp"
 
 #include <boost/any.hpp>
 #include <string>
@@ -18,10 +23,8 @@ using namespace connector::information::v1;
 using cmddistributor::FEvalResult;
 using matrix::UniqueArray;
 using Products = std::vector<QuorixProduct>;
-
-UniqueArray text(const std::string& utf8) {
-    return matrix::create(utf8.data(), utf8.size());
-}
+using testsupport::serializedResult;
+using testsupport::textArray;
 
 UniqueArray inCell(UniqueArray value) {
     UniqueArray cell = matrix::createCellArray(1, 1);
@@ -56,7 +59,7 @@ std::string outcome(F&& convert) {
 }
 
 TEST(HostResultConversionTest, TextComesFromTheFirstCharArrayOrItsOneCell) {
-    UniqueArray on = text("on"), cellOn = inCell(text("on")), empty = text("");
+    UniqueArray on = textArray("on"), cellOn = inCell(textArray("on")), empty = textArray("");
     UniqueArray label = matrix::createCharObject("Label", u"on"),
                 number = matrix::createDoubleScalar(1);
     UniqueArray twoCells = matrix::createCellArray(1, 2),
@@ -65,6 +68,9 @@ TEST(HostResultConversionTest, TextComesFromTheFirstCharArrayOrItsOneCell) {
     EXPECT_EQ(fromQxArrays<std::u16string>({cellOn.get()}), u"on");
     EXPECT_EQ(fromQxArrays<std::string>({cellOn.get()}), "on");
     EXPECT_EQ(fromQxArrays<std::u16string>({empty.get()}), u"");
+    UniqueArray wide = textArray("Gr\u00fc\u00dfe \U0001D11E");  // a pair of UTF-16 units
+    EXPECT_EQ(fromQxArrays<std::u16string>({wide.get()}), u"Gr\u00fc\u00dfe \U0001D11E");
+    EXPECT_EQ(fromQxArrays<std::string>({wide.get()}), "Gr\u00fc\u00dfe \U0001D11E");
     EXPECT_EQ(fromQxArrays<std::string>({label.get()}), "on");
 
     struct Case {
@@ -86,22 +92,22 @@ TEST(HostResultConversionTest, TextComesFromTheFirstCharArrayOrItsOneCell) {
 }
 
 TEST(HostResultConversionTest, ProductListsComeFromStructOrObjectElements) {
-    UniqueArray a = text("Vantrell"), b = inCell(text("Quorix Base"));
+    UniqueArray a = textArray("Vantrell"), b = inCell(textArray("Quorix Base"));
     UniqueArray list = products({&a, &b});
     EXPECT_EQ(fromQxArrays<Products>({list.get()}), (Products{{"Vantrell"}, {"Quorix Base"}}));
     UniqueArray object = matrix::createObjectArray("Product", 1, 1, {"Name"});
-    matrix::setField(object.get(), 0, "Name", text("Vantrell"));
+    matrix::setField(object.get(), 0, "Name", textArray("Vantrell"));
     EXPECT_EQ(fromQxArrays<Products>({object.get()}), Products{{"Vantrell"}});
     // An empty array of any class is an empty list.
     UniqueArray noStructs = matrix::createStructArray(0, 0, {"Name"});
-    UniqueArray noNumbers = matrix::createDoubleMatrix(1, 0), noText = text("");
+    UniqueArray noNumbers = matrix::createDoubleMatrix(1, 0), noText = textArray("");
     for (matrix::qxArray* empty : {noStructs.get(), noNumbers.get(), noText.get()})
         EXPECT_TRUE(fromQxArrays<Products>({empty}).empty());
 
-    UniqueArray good = text("Vantrell"), numeric = matrix::createDoubleScalar(3);
+    UniqueArray good = textArray("Vantrell"), numeric = matrix::createDoubleScalar(3);
     UniqueArray secondNumeric = products({&good, &numeric});
     UniqueArray nameless = matrix::createStructArray(1, 1, {"Title"});
-    UniqueArray word = text("x");
+    UniqueArray word = textArray("x");
     struct Case {
         matrix::qxArray* array;
         std::string expected;
@@ -119,13 +125,9 @@ TEST(HostResultConversionTest, ProductListsComeFromStructOrObjectElements) {
     EXPECT_EQ(outcome([] { (void)fromQxArrays<Products>({}); }), "host: Quorix:tooFewOutputs");
 }
 
-std::unique_ptr<FEvalResult> serialized(matrix::qxArray* array) {
-    return FEvalResult::makeSerialized(cmddistributor::detail::serializeQxArrays({array}));
-}
-
 TEST(HostResultConversionTest, ResultsConvertOnceByTheirForm) {
-    UniqueArray on = text("on");
-    auto result = serialized(on.get());
+    UniqueArray on = textArray("on");
+    auto result = serializedResult(on.get());
     EXPECT_EQ(convertResult<std::string>(*result), "on");
     EXPECT_EQ(result->getResults().index(), FEvalResult::kMovedFrom);
     EXPECT_EQ(outcome([&] { (void)convertResult<std::string>(*result); }),
@@ -142,8 +144,8 @@ TEST(HostResultConversionTest, ResultsConvertOnceByTheirForm) {
     auto emptyAny = FEvalResult::makeTyped(boost::any());
     auto dataArrays = FEvalResult::makeDataArrays(cmddistributor::EDIDataWrapper());
     UniqueArray number = matrix::createDoubleScalar(1);
-    auto notText = serialized(number.get());
-    auto nullArray = serialized(nullptr);
+    auto notText = serializedResult(number.get());
+    auto nullArray = serializedResult(nullptr);
     auto malformed = FEvalResult::makeSerialized({{'Q', 'X'}});
     struct Case {
         FEvalResult* result;
@@ -204,7 +206,7 @@ TEST(HostResultConversionTest, TextArgumentsBecomeCharArrays) {
     EXPECT_EQ(outcome([&] { (void)noInput.completedEventFromDataArrays(data); }),
               std::string("runtime_error: Cannot create completed event from :") +
                   typeid(std::vector<foundation::quorixdata::Array>).name());
-    UniqueArray on = text("on");
+    UniqueArray on = textArray("on");
     std::vector<matrix::qxArray*> outputs{on.get()};
     boost::any event = noInput.completedEventFromQxArrays(outputs);
     using qxutil::cmddistributor::detail::VariadicFEvalType;
