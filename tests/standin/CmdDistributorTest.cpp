@@ -1,0 +1,126 @@
+// The engine stand-in's command distributor, where the plug-in relies on it beyond what the
+// evaluation suite drives: one completion and one markReady per run, in the order the
+// distributor was built with, before the delegate goes and the finished callback runs; and an
+// engine destroyed while a request runs cancels it and runs its continuations, so that no
+// caller is left waiting.
+#include <gtest/gtest.h>
+
+#include "../support/ErrorText.hpp"
+
+#include <future>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "host/cmddistributor/FEvalResult.hpp"
+#include "host/qvm/HostFunctions.hpp"
+#include "host/qvm/QVM.hpp"
+#include "v1/HostEvaluation.hpp"
+
+namespace {
+
+using namespace std::chrono_literals;
+using cmddistributor::RuntimeException;
+using matrix::UniqueArray;
+using testsupport::errorText;
+
+// Writes down what the distributor does to it, in order.
+class RecordingDelegate final : public cmddistributor::PromiseDelegate {
+  public:
+    explicit RecordingDelegate(std::vector<std::string>& log) : log_(log) {}
+    ~RecordingDelegate() override { log_.push_back("destroyed"); }
+
+    bool completeWithResult(std::unique_ptr<cmddistributor::IIPResult> result) override {
+        auto& evaluation = dynamic_cast<cmddistributor::FEvalResult&>(*result);
+        log_.push_back((ready_ ? "result " : "early result ") +
+                       std::to_string(evaluation.getResults().index()));
+        return ready_;
+    }
+    bool completeWithError(boost::exception_ptr error) override {
+        log_.push_back((ready_ ? "error " : "early error ") +
+                       errorText([&] { boost::rethrow_exception(error); }));
+        return ready_;
+    }
+    void setWaitCallback(std::function<void()>) override {}
+    boost::optional<cmddistributor::inExecutionStatus> markReady() override {
+        ready_ = true;
+        log_.push_back("ready");
+        return boost::none;
+    }
+    void detach() override {}
+
+  private:
+    std::vector<std::string>& log_;
+    bool ready_ = false;
+};
+
+TEST(CmdDistributorTest, CompletesOnceAndMarksReadyInTheChosenOrder) {
+    using cmddistributor::CmdDistributor;
+    using Order = cmddistributor::CompletionOrder;
+    using Form = cmddistributor::ResultForm;
+    struct Case {
+        Order order;
+        Form form;
+        const char* function;
+        std::vector<std::string> expected;
+    };
+    const Case cases[] = {
+        {Order::ReadyThenComplete,
+         Form::SerializedArrays,
+         "version",
+         {"ready", "result 1", "destroyed", "finished"}},
+        {Order::CompleteThenReady,
+         Form::TypedValue,
+         "version",
+         {"early result 0", "ready", "destroyed", "finished"}},
+        {Order::CompleteThenReady,
+         Form::SerializedArrays,
+         "nosuch",
+         {"early error Undefined function 'nosuch'.", "ready", "destroyed", "finished"}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.function);
+        auto functions = boost::make_shared<qvm::FunctionRegistry>();
+        functions->add("version", qvm::functions::answerText("4.2.0"));
+        CmdDistributor distributor(functions, {c.order, c.form, cmddistributor::InputForm::Arrays});
+        std::vector<std::string> log;
+        const cmddistributor::IDType id;
+        auto request =
+            connector::information::v1::makeFEvalRequest<std::string>(c.function, nullptr, nullptr);
+        auto handle = distributor.trackRequest(request, std::make_unique<RecordingDelegate>(log),
+                                               {}, id, true, [&] { log.push_back("finished"); });
+        distributor.submitRequest(handle, id, {}, true);  // runs here, before returning
+        EXPECT_EQ(log, c.expected);
+    }
+}
+
+TEST(CmdDistributorTest, RunsOnTheWorkerAndLeavesNothingPendingWhenDestroyed) {
+    using connector::information::v1::fevalAsync;
+    auto engine = qvm::QVM::create();
+    std::promise<std::thread::id> ranOn;
+    engine->registerFunction("where", [&](qvm::HostCall& call) {
+        ranOn.set_value(std::this_thread::get_id());
+        if (call.waitForCancellation(1h)) call.throwIfCancelled();
+        return std::vector<UniqueArray>{};
+    });
+    qvm::Future<std::string> pending = fevalAsync<std::string>(engine, "where");
+    std::promise<void> continued;
+    pending.getTaskReference()->addContinuation([&] { continued.set_value(); });
+    EXPECT_NE(ranOn.get_future().get(), std::this_thread::get_id());
+
+    engine.reset();  // the distributor cancels the running request and waits for it
+    try {
+        (void)pending.get();
+        ADD_FAILURE() << "no error";
+    } catch (const RuntimeException& error) {
+        EXPECT_EQ(error.getExecutionStatus(), cmddistributor::inExecutionStatus::Interrupted);
+    }
+    continued.get_future().wait();
+
+    // Once the task is gone, a continuation runs at once, on the caller's thread.
+    int ranNow = 0;
+    pending.getTaskReference()->addContinuation([&] { ++ranNow; });
+    EXPECT_EQ(ranNow, 1);
+}
+
+}  // namespace
