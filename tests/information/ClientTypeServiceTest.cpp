@@ -1,7 +1,11 @@
+// The client-type service: how it works out a client's full type, what it records in the
+// client's context, what it takes out of a batch before sending the rest onward, and what it
+// answers for every kind of onward answer or error.
 #include <gtest/gtest.h>
 
 #include <cstdlib>
 
+#include "../support/ErrorText.hpp"
 #include "../support/LogCapture.hpp"
 #include "connector/framework/CurrentContextState.hpp"
 #include "connector/framework/HttpSessionManager.hpp"
@@ -12,6 +16,7 @@
 #include "connector/information/v1/GetCurrentClientProperties.hpp"
 #include "connector/information/v1/GetCurrentClientPropertiesResponse.hpp"
 #include "connector/information/v1/GetUserHomeDir.hpp"
+#include "connector/information/v1/GetUserHomeDirResponse.hpp"
 #include "connector/information/v1/InformationJsonSerialization.hpp"
 #include "connector/information/v1/InformationServiceProviderImpl.hpp"
 
@@ -91,6 +96,12 @@ TEST(ClientTypeResolutionTest, BaseTypeAndJsdRecognition) {
         EXPECT_FALSE(Provider::isJsdClientType(no)) << no;
 }
 
+std::unique_ptr<ContainerRequest> batchWith(StringTable properties) {
+    auto batch = std::make_unique<ContainerRequest>();
+    batch->messages["ClientType"].push_back(std::make_unique<ClientType>("ct-1", properties));
+    return batch;
+}
+
 // A client-type service in front of a router that serves the information service onward.
 class ClientTypeRequestTest : public ::testing::Test {
   protected:
@@ -114,12 +125,6 @@ class ClientTypeRequestTest : public ::testing::Test {
         return clientTypes
             ->deliver(std::move(batch), Address("a"), std::shared_ptr<Context>(context))
             .get();
-    }
-
-    static std::unique_ptr<ContainerRequest> batchWith(StringTable properties) {
-        auto batch = std::make_unique<ContainerRequest>();
-        batch->messages["ClientType"].push_back(std::make_unique<ClientType>("ct-1", properties));
-        return batch;
     }
 
     std::string text(const std::string& key) {
@@ -246,6 +251,89 @@ TEST_F(ClientTypeRequestTest, OnwardErrorsLeaveHandleAndTheResponseHandlerIsRefu
     } catch (const std::runtime_error& error) {
         EXPECT_STREQ(error.what(), "ClientTypeServiceProvider response handler not implemented.");
     }
+}
+
+// A router that records the short names in every batch sent onward to it and answers with
+// `reply` once given, else with an empty ContainerResponse.
+class RecordingRouter final : public connector::BatchRouter {
+  public:
+    connector::Future<std::unique_ptr<Message>> routeBatch(
+        std::unique_ptr<ContainerRequest>&& batch, Address&&, std::shared_ptr<Context>) override {
+        std::vector<std::string>& names = onward.emplace_back();
+        for (const auto& entry : batch->messages) names.push_back(entry.first);
+        if (!reply) reply = std::make_unique<ContainerResponse>();
+        return connector::makeReadyFuture(std::move(reply));
+    }
+
+    std::vector<std::vector<std::string>> onward;
+    std::unique_ptr<Message> reply;
+};
+
+class ClientTypeOnwardTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        unsetenv(kHostingVariable);
+        service->setRunning(true);
+    }
+
+    std::unique_ptr<Message> send(std::unique_ptr<ContainerRequest> batch,
+                                  std::shared_ptr<Context> to) {
+        return service->deliver(std::move(batch), Address("a"), std::move(to)).get();
+    }
+
+    static std::unique_ptr<ContainerRequest> withHomeDir(std::unique_ptr<ContainerRequest> batch) {
+        batch->messages["GetUserHomeDir"].push_back(std::make_unique<GetUserHomeDir>());
+        return batch;
+    }
+
+    // The uuids of the ClientTypeResponses in a ContainerResponse.
+    static std::vector<std::string> answered(Message& answer) {
+        std::vector<std::string> uuids;
+        for (auto& m : dynamic_cast<ContainerResponse&>(answer).messages["ClientTypeResponse"])
+            uuids.push_back(dynamic_cast<ClientTypeResponse&>(*m).uuid);
+        return uuids;
+    }
+
+    std::shared_ptr<RecordingRouter> router = std::make_shared<RecordingRouter>();
+    std::shared_ptr<Context> context = std::make_shared<Context>(router);
+    std::shared_ptr<Provider> service = std::make_shared<Provider>();
+};
+
+TEST_F(ClientTypeOnwardTest, ClientTypesAreTakenOutBeforeTheBatchGoesOnAndOnlyTheFirstCounts) {
+    auto alone = send(batchWith({{"TYPE", "jsd"}}), context);
+    EXPECT_TRUE(router->onward.empty());  // nothing else in the batch: nothing goes onward
+    EXPECT_EQ(answered(*alone), std::vector<std::string>{"ct-1"});
+
+    // A second ClientType is neither sent onward nor answered nor recorded.
+    auto batch = withHomeDir(batchWith({{"TYPE", "jsd"}}));
+    batch->messages["ClientType"].push_back(
+        std::make_unique<ClientType>("ct-2", StringTable{{"TYPE", "ml"}}));
+    auto answer = send(std::move(batch), context);
+    EXPECT_EQ(router->onward, (std::vector<std::vector<std::string>>{{"GetUserHomeDir"}}));
+    EXPECT_EQ(answered(*answer), std::vector<std::string>{"ct-1"});
+    EXPECT_EQ(boost::any_cast<std::string>(context->get("clientType")), "jsd_rmt_nkv");
+}
+
+TEST_F(ClientTypeOnwardTest, AnOnwardAnswerOfAnotherClassComesBackAsItIs) {
+    router->reply = std::make_unique<GetUserHomeDirResponse>(u"/home/q");
+    const Message* reply = router->reply.get();
+    auto answer = send(withHomeDir(batchWith({{"TYPE", "jsd"}})), context);
+    EXPECT_EQ(answer.get(), reply);  // no ClientTypeResponse added, nothing wrapped
+    EXPECT_EQ(boost::any_cast<std::string>(context->get("clientType")), "jsd_rmt_nkv");
+}
+
+TEST_F(ClientTypeOnwardTest, WithoutAContextOnlyAClientTypeAloneIsAnswered) {
+    const std::string noContext = "No context to send the batch onward.";
+    EXPECT_EQ(testsupport::errorText([&] {
+                  (void)send(withHomeDir(batchWith({{"TYPE", "jsd"}})), nullptr);
+              }),
+              noContext);
+    EXPECT_EQ(testsupport::errorText(
+                  [&] { (void)send(withHomeDir(std::make_unique<ContainerRequest>()), nullptr); }),
+              noContext);
+    EXPECT_EQ(answered(*send(batchWith({{"TYPE", "jsd"}}), nullptr)),
+              std::vector<std::string>{"ct-1"});
+    EXPECT_TRUE(router->onward.empty());
 }
 
 }  // namespace
