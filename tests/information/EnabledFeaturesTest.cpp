@@ -1,7 +1,12 @@
+// The information service's EnabledFeatures: which flags it gives for which names, from the
+// request context or from the engine's answers, which evaluations it asks in which order, the
+// cached version, and failures of the engine failing the request.
 #include <gtest/gtest.h>
 
 #include <mutex>
 
+#include "../support/Answers.hpp"
+#include "../support/ErrorText.hpp"
 #include "connector/information/v1/EnabledFeatures.hpp"
 #include "connector/information/v1/EnabledFeaturesResponse.hpp"
 #include "connector/information/v1/InformationServiceProviderImpl.hpp"
@@ -51,25 +56,16 @@ class EnabledFeaturesTest : public ::testing::Test {
 
     std::unique_ptr<EnabledFeaturesResponse> ask(std::vector<std::string> names,
                                                  std::shared_ptr<Context> context = nullptr) {
-        std::unique_ptr<Message> answer =
+        return testsupport::answerAs<EnabledFeaturesResponse>(
             service
                 ->deliver(std::make_unique<EnabledFeatures>("u", std::move(names)), Address(),
                           std::move(context))
-                .get();
-        auto* typed = dynamic_cast<EnabledFeaturesResponse*>(answer.get());
-        if (typed == nullptr) throw std::logic_error("not an EnabledFeaturesResponse");
-        answer.release();
-        return std::unique_ptr<EnabledFeaturesResponse>(typed);
+                .get());
     }
 
     std::string failure(std::vector<std::string> names,
                         std::shared_ptr<Context> context = nullptr) {
-        try {
-            (void)ask(std::move(names), std::move(context));
-        } catch (const std::exception& error) {
-            return error.what();
-        }
-        return "<no error>";
+        return testsupport::errorText([&] { (void)ask(std::move(names), std::move(context)); });
     }
 
     std::mutex mutex;

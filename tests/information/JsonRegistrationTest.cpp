@@ -1,3 +1,5 @@
+// InformationJsonSerialization: which twelve types it registers, in which order, what copies and
+// assignment do, what a failing registration leaves behind, and that ending it withdraws them.
 #include <gtest/gtest.h>
 
 #include <stdexcept>
@@ -12,6 +14,7 @@
 namespace {
 
 using connector::information::v1::InformationJsonSerialization;
+using connector::information::v1::ServiceRegistryRequest;
 
 // Records every call instead of registering; can fail on a chosen registration.
 class RecordingSerializer : public connector::json::JsonSerializer {
@@ -51,11 +54,27 @@ TEST(JsonRegistrationTest, RegistersTwelveInOrderAndWithdrawsThemInTheSameOrder)
             "connector/v1/GetCurrentClientProperties",
             "connector/v1/GetCurrentClientPropertiesResponse"};
         EXPECT_EQ(recorder->registered, expected);
-        EXPECT_EQ(recorder->registeredTypes[4],
-                  std::type_index(typeid(connector::information::v1::ServiceRegistryRequest)));
+        EXPECT_EQ(recorder->registeredTypes[4], std::type_index(typeid(ServiceRegistryRequest)));
         EXPECT_TRUE(recorder->withdrawn.empty());
     }
     EXPECT_EQ(recorder->withdrawn, recorder->registeredTypes);
+}
+
+// With the framework's own serializer: once the registration ends, its types can no longer be
+// encoded or decoded.
+TEST(JsonRegistrationTest, TheFrameworkSerializerForgetsTheTypesWhenTheRegistrationEnds) {
+    auto serializer = std::make_shared<connector::json::JsonSerializer>();
+    std::unique_ptr<connector::Message> request =
+        std::make_unique<ServiceRegistryRequest>("u", connector::information::v1::StringTable());
+    connector::json::JsonSerializer::Encoded encoded;
+    {
+        InformationJsonSerialization registration(serializer);
+        encoded = serializer->serialize(request);
+    }
+    EXPECT_FALSE(serializer->isRegistered("connector/v1/ServiceRegistry"));
+    EXPECT_THROW((void)serializer->serialize(request), std::invalid_argument);
+    EXPECT_THROW((void)serializer->deserialize("connector/v1/ServiceRegistry", encoded.object),
+                 std::invalid_argument);
 }
 
 TEST(JsonRegistrationTest, CopiesRegisterNothingAndEachDestructionWithdrawsAll) {
