@@ -1,3 +1,6 @@
+// Delivery of a message to its provider's handle (ServiceProviderAPI / MessageAPI): ownership,
+// sender and context handed over; a stopped provider, a message of another provider family and
+// a provider not owned by a std::shared_ptr refused; handler errors passed through.
 #include <gtest/gtest.h>
 
 #include "../support/ErrorText.hpp"

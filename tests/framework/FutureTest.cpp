@@ -1,13 +1,18 @@
+// connector::Future / Promise: fixed misuse texts, values and errors across threads,
+// continuations (where they run, exactly once, also when installed while the value arrives),
+// cancellation, and promises abandoned by destruction or by being assigned over.
 #include "connector/framework/Future.hpp"
 
 #include <gtest/gtest.h>
 
 #include "../support/ErrorText.hpp"
 
+#include <atomic>
 #include <memory>
 #include <stdexcept>
 #include <string>
 #include <thread>
+#include <vector>
 
 namespace {
 
@@ -129,6 +134,44 @@ TEST(FutureTest, ContinuationOnPendingStateRunsOnTheResolvingThread) {
     EXPECT_THROW((void)fromContinuation.get(), std::out_of_range);
 }
 
+// `then` and `setValue` on two threads released together, many times, one of them held back a
+// little longer from round to round so that every interleaving comes up: the continuation runs
+// exactly once, with the value, by the time both calls have returned.
+TEST(FutureTest, ThenRacingSetValueRunsTheContinuationOnceWithTheValue) {
+    constexpr int kRounds = 4000;
+    std::vector<Promise<int>> promises(kRounds);
+    std::vector<Future<int>> sources, chained(kRounds);
+    for (Promise<int>& promise : promises) sources.push_back(promise.getFuture());
+    std::vector<std::atomic<int>> runs(kRounds);
+    std::atomic<int> released{-1};
+    auto holdBack = [](int round, bool mine) {
+        for (volatile int spin = 0; mine && spin < round % 500; spin = spin + 1) {
+        }
+    };
+    std::thread producer([&] {
+        for (int round = 0; round < kRounds; ++round) {
+            while (released.load() < round) {
+            }
+            holdBack(round, round % 2 == 0);
+            promises[round].setValue(int(round));
+        }
+    });
+    for (int round = 0; round < kRounds; ++round) {
+        released.store(round);
+        holdBack(round, round % 2 == 1);
+        chained[round] = sources[round].then([&runs, round](Future<int> f) {
+            ++runs[round];
+            return f.get();
+        });
+    }
+    producer.join();
+    for (int round = 0; round < kRounds; ++round) {
+        ASSERT_TRUE(chained[round].isReady()) << "round " << round;
+        ASSERT_EQ(chained[round].get(), round);
+        ASSERT_EQ(runs[round].load(), 1) << "round " << round;
+    }
+}
+
 TEST(FutureTest, CancelledAndAbandonedStatesNeverLeaveAWaiterBlocked) {
     Promise<int> cancelled;
     auto future = cancelled.getFuture();
@@ -153,6 +196,27 @@ TEST(FutureTest, CancelledAndAbandonedStatesNeverLeaveAWaiterBlocked) {
         orphan = dropped.getFuture();
     }
     EXPECT_EQ(errorText([&] { (void)orphan.get(); }), "Promise destroyed before it was resolved.");
+
+    // Assigning over a pending promise abandons its state as destruction does; the promise
+    // then owns the other state, which it still resolves, or abandons in turn.
+    Promise<int> target, source;
+    Future<int> overwritten = target.getFuture(), moved = source.getFuture();
+    target = std::move(source);
+    ASSERT_TRUE(overwritten.isReady());  // else get would wait for ever
+    EXPECT_EQ(errorText([&] { (void)overwritten.get(); }),
+              "Promise destroyed before it was resolved.");
+    target.setValue(4);
+    EXPECT_EQ(moved.get(), 4);
+
+    Future<int> pending;
+    {
+        Promise<int> settled, fresh;
+        settled.setValue(1);
+        pending = fresh.getFuture();
+        settled = std::move(fresh);
+    }
+    ASSERT_TRUE(pending.isReady());
+    EXPECT_EQ(errorText([&] { (void)pending.get(); }), "Promise destroyed before it was resolved.");
 }
 
 }  // namespace
