@@ -10,21 +10,16 @@
 //   - every client's properties and client type are its own, in batches and in
 //     GetCurrentClientProperties; its EnabledFeatures flags follow its own context;
 //   - nothing deadlocks (CTest's time-out would catch it).
-// The same workload runs once by direct calls and once over HTTP (HttpFrontEnd, loopback).
+// HTTP is left to the end-to-end tests (tests/e2e), which drive the built host over loopback.
 //
 // Size: QCI_STRESS_SCALE (a positive integer, default 1) multiplies the requests per client
-// (1,500 direct and 300 over HTTP at scale 1). The figures are printed for the record; nothing
-// about time is asserted.
+// (1,500 at scale 1). The figures are printed for the record; nothing about time is asserted.
 #include <Poco/JSON/Parser.h>
-#include <Poco/Net/HTTPClientSession.h>
-#include <Poco/Net/HTTPRequest.h>
-#include <Poco/Net/HTTPResponse.h>
 #include <gtest/gtest.h>
 
 #include <atomic>
 #include <chrono>
 #include <cstdlib>
-#include <functional>
 #include <iostream>
 #include <mutex>
 #include <random>
@@ -37,7 +32,6 @@
 #include "tools/connector-host/EngineTable.hpp"
 #include "tools/connector-host/EnvelopeProcessor.hpp"
 #include "tools/connector-host/HostRuntime.hpp"
-#include "tools/connector-host/HttpFrontEnd.hpp"
 
 namespace {
 
@@ -62,7 +56,7 @@ int scale() {
     return value > 0 ? value : 1;
 }
 
-enum class Op { SetHome, GetHome, Features, Batch, Registry, Properties, Count };
+enum class Op { SetHome, GetHome, Features, Batch, Registry, Properties };
 const char* const kOpNames[] = {"SetUserHomeDir",  "GetUserHomeDir",
                                 "EnabledFeatures", "ContainerRequest (ClientType batch)",
                                 "ServiceRegistry", "GetCurrentClientProperties"};
@@ -110,15 +104,11 @@ std::string quoted(const std::string& text) {
     return "\"" + text + "\"";
 }
 
-// Send: one envelope in, its answer out (direct call or HTTP round trip).
-using Send = std::function<std::string(const std::string&)>;
-
 struct Tally {
     std::mutex mutex;
     std::vector<std::string> failures;  // the first few, for the report
     std::atomic<long> failureCount{0};
     std::atomic<long> answered{0};
-    std::atomic<long> perOp[static_cast<int>(Op::Count)] = {};
 
     void fail(const std::string& what) {
         ++failureCount;
@@ -132,13 +122,12 @@ class Client {
     Client(int id, const Plan& plan, Tally& tally, const std::string& typeSuffix)
         : id_(id), plan_(plan), tally_(tally), localType_("jsd_lcl" + typeSuffix) {}
 
-    void run(const Send& send) {
+    void run(connectorhost::EnvelopeProcessor& processor) {
         const auto& ops = plan_.ops[id_];
         for (int step = 0; step < static_cast<int>(ops.size()); ++step) {
             const std::string requestId = std::to_string(id_) + "-" + std::to_string(step);
-            const std::string answer = send(envelope(ops[step], step, requestId));
+            const std::string answer = processor.process(envelope(ops[step], step, requestId)).json;
             ++tally_.answered;
-            ++tally_.perOp[static_cast<int>(ops[step])];
             try {
                 check(ops[step], requestId, answer);
             } catch (const std::exception& error) {
@@ -277,36 +266,6 @@ class Client {
     std::string localType_;
 };
 
-// runClients: the eight clients at once, each sending through its own `makeSend()`; gives the
-// wall time, for the record.
-double runClients(const Plan& plan, Tally& tally, const std::function<Send()>& makeSend) {
-    const std::string suffix =
-        connector::information::v1::ClientTypeServiceProvider::getClientHostingEnvironmentSuffix();
-    const auto start = std::chrono::steady_clock::now();
-    std::vector<std::thread> threads;
-    for (int id = 0; id < kClients; ++id) {
-        threads.emplace_back([&, id] {
-            Send send = makeSend();
-            Client(id, plan, tally, suffix).run(send);
-        });
-    }
-    for (std::thread& thread : threads) thread.join();
-    return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-}
-
-void report(const char* mode, const Plan& plan, Tally& tally, double seconds) {
-    long planned = 0;
-    for (const auto& ops : plan.ops) planned += static_cast<long>(ops.size());
-    std::cout << "[stress] " << mode << ": " << kClients << " clients, " << tally.answered
-              << " requests answered of " << planned << " sent, " << tally.failureCount
-              << " failed checks, " << seconds << " s\n";
-    for (int op = 0; op < static_cast<int>(Op::Count); ++op)
-        std::cout << "[stress]   " << kOpNames[op] << ": " << tally.perOp[op] << "\n";
-    EXPECT_EQ(tally.answered, planned);
-    EXPECT_EQ(tally.failureCount, 0);
-    for (const std::string& failure : tally.failures) ADD_FAILURE() << failure;
-}
-
 class RouterStressTest : public ::testing::Test {
   protected:
     connectorhost::HostRuntime runtime{connectorhost::makeEngine(kSlowEngine)};
@@ -316,44 +275,25 @@ class RouterStressTest : public ::testing::Test {
 TEST_F(RouterStressTest, EightClientsThroughTheEnvelopeProcessor) {
     const Plan plan(1500 * scale());
     Tally tally;
-    const double seconds = runClients(plan, tally, [&]() -> Send {
-        return [&](const std::string& line) { return processor.process(line).json; };
-    });
-    report("direct", plan, tally, seconds);
-    EXPECT_EQ(runtime.sessions->sessionCount(), static_cast<std::size_t>(kClients));
-}
+    const std::string suffix =
+        connector::information::v1::ClientTypeServiceProvider::getClientHostingEnvironmentSuffix();
+    const auto start = std::chrono::steady_clock::now();
+    std::vector<std::thread> threads;
+    for (int id = 0; id < kClients; ++id)
+        threads.emplace_back([&, id] { Client(id, plan, tally, suffix).run(processor); });
+    for (std::thread& thread : threads) thread.join();
+    const double seconds =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
 
-TEST_F(RouterStressTest, EightClientsOverHttp) {
-    connectorhost::HttpFrontEnd server(processor, connectorhost::HttpOptions{});
-    server.start();
-    const Plan plan(300 * scale());
-    Tally tally;
-    const double seconds = runClients(plan, tally, [&]() -> Send {
-        // One keep-alive connection per client, as a browser tab would hold.
-        auto connection =
-            std::make_shared<Poco::Net::HTTPClientSession>("127.0.0.1", server.port());
-        connection->setKeepAlive(true);
-        connection->setTimeout(Poco::Timespan(120, 0));
-        return [connection](const std::string& line) {
-            Poco::Net::HTTPRequest request(Poco::Net::HTTPRequest::HTTP_POST, "/messages",
-                                           Poco::Net::HTTPMessage::HTTP_1_1);
-            request.setContentType("application/json");
-            request.setContentLength(static_cast<std::streamsize>(line.size()));
-            request.setKeepAlive(true);
-            connection->sendRequest(request) << line;
-            Poco::Net::HTTPResponse response;
-            std::istream& body = connection->receiveResponse(response);
-            std::string text((std::istreambuf_iterator<char>(body)),
-                             std::istreambuf_iterator<char>());
-            if (response.getStatus() != Poco::Net::HTTPResponse::HTTP_OK)
-                return "{\"error\":{\"kind\":\"http\",\"message\":\"status " +
-                       std::to_string(response.getStatus()) + "\"},\"body\":" + text + "}";
-            return text;
-        };
-    });
-    server.stop();
-    server.join();
-    report("http", plan, tally, seconds);
+    long planned = 0;
+    for (const auto& ops : plan.ops) planned += static_cast<long>(ops.size());
+    std::cout << "[stress] " << kClients << " clients, " << tally.answered
+              << " requests answered of " << planned << " sent, " << tally.failureCount
+              << " failed checks, " << seconds << " s\n";
+    EXPECT_EQ(tally.answered, planned);
+    EXPECT_EQ(tally.failureCount, 0);
+    for (const std::string& failure : tally.failures) ADD_FAILURE() << failure;
+    EXPECT_EQ(runtime.sessions->sessionCount(), static_cast<std::size_t>(kClients));
 }
 
 }  // namespace
