@@ -55,43 +55,30 @@ class RecordingDelegate final : public cmddistributor::PromiseDelegate {
 };
 
 TEST(CmdDistributorTest, CompletesOnceAndMarksReadyInTheChosenOrder) {
-    using cmddistributor::CmdDistributor;
     using Order = cmddistributor::CompletionOrder;
     using Form = cmddistributor::ResultForm;
-    struct Case {
-        Order order;
-        Form form;
-        const char* function;
-        std::vector<std::string> expected;
-    };
-    const Case cases[] = {
-        {Order::ReadyThenComplete,
-         Form::SerializedArrays,
-         "version",
-         {"ready", "result 1", "destroyed", "finished"}},
-        {Order::CompleteThenReady,
-         Form::TypedValue,
-         "version",
-         {"early result 0", "ready", "destroyed", "finished"}},
-        {Order::CompleteThenReady,
-         Form::SerializedArrays,
-         "nosuch",
-         {"early error Undefined function 'nosuch'.", "ready", "destroyed", "finished"}},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.function);
+    using Log = std::vector<std::string>;
+    // What one run of `function` does to its delegate, on this thread.
+    auto run = [](Order order, Form form, const char* function) {
         auto functions = boost::make_shared<qvm::FunctionRegistry>();
         functions->add("version", qvm::functions::answerText("4.2.0"));
-        CmdDistributor distributor(functions, {c.order, c.form, cmddistributor::InputForm::Arrays});
-        std::vector<std::string> log;
+        cmddistributor::CmdDistributor distributor(
+            functions, {order, form, cmddistributor::InputForm::Arrays});
+        Log log;
         const cmddistributor::IDType id;
         auto request =
-            connector::information::v1::makeFEvalRequest<std::string>(c.function, nullptr, nullptr);
+            connector::information::v1::makeFEvalRequest<std::string>(function, nullptr, nullptr);
         auto handle = distributor.trackRequest(request, std::make_unique<RecordingDelegate>(log),
                                                {}, id, true, [&] { log.push_back("finished"); });
-        distributor.submitRequest(handle, id, {}, true);  // runs here, before returning
-        EXPECT_EQ(log, c.expected);
-    }
+        distributor.submitRequest(handle, id, {}, true);
+        return log;
+    };
+    EXPECT_EQ(run(Order::ReadyThenComplete, Form::SerializedArrays, "version"),
+              (Log{"ready", "result 1", "destroyed", "finished"}));
+    EXPECT_EQ(run(Order::CompleteThenReady, Form::TypedValue, "version"),
+              (Log{"early result 0", "ready", "destroyed", "finished"}));
+    EXPECT_EQ(run(Order::CompleteThenReady, Form::SerializedArrays, "nosuch"),
+              (Log{"early error Undefined function 'nosuch'.", "ready", "destroyed", "finished"}));
 }
 
 TEST(CmdDistributorTest, RunsOnTheWorkerAndLeavesNothingPendingWhenDestroyed) {
