@@ -13,7 +13,7 @@ if ! command -v valgrind >/dev/null 2>&1; then
 fi
 
 status=0
-for suite in framework_tests host_tests information_tests boundary_tests; do
+for suite in framework_tests information_tests evaluation_tests standin_tests boundary_tests; do
   binary="$build/tests/$suite"
   if [ ! -x "$binary" ]; then
     echo "leak-check: $binary not built" >&2
