@@ -10,6 +10,7 @@
 #pragma once
 
 #include <functional>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <unordered_map>
@@ -29,12 +30,13 @@ class QUORIX_HOST_API FunctionRegistry {
     void add(const std::string& name, HostFunction function);
     // remove: gives whether a function of that name was registered.
     bool remove(const std::string& name);
-    // find: the function registered under `name`; an empty function if there is none.
-    [[nodiscard]] HostFunction find(const std::string& name) const;
+    // find: the function registered under `name`, shared (a run keeps it while the name is
+    // replaced); empty if there is none.
+    [[nodiscard]] std::shared_ptr<const HostFunction> find(const std::string& name) const;
 
   private:
     mutable std::mutex mutex_;
-    std::unordered_map<std::string, HostFunction> functions_;
+    std::unordered_map<std::string, std::shared_ptr<const HostFunction>> functions_;
 };
 
 }  // namespace qvm

@@ -182,12 +182,12 @@ TEST(HostEvaluationTest, DelegateHoldsCompletionsBackUntilReady) {
     {  // destroyed without completion: broken promise; detached: the future stays pending for
        // as long as its side keeps the holder, and breaks when that goes too
         boost::future<std::string> broken, detached;
-        std::shared_ptr<const void> holder;
+        boost::shared_ptr<const void> holder;
         {
             Delegate first(&convertResult<std::string>), second(&convertResult<std::string>);
             broken = first.getFuture();
             detached = second.getFuture();
-            holder = second.promiseHolder();
+            holder = second.state();
             second.detach();
             EXPECT_TRUE(second.isPromiseDone());
         }

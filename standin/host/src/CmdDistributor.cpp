@@ -222,8 +222,8 @@ Outcome evaluate(const qvm::FunctionRegistry& functions, const CmdDistributor::O
         name = *byName;
         if (entry.cancellation.isSignalled())
             return boost::copy_exception(qvm::HostCall::cancelledError(name));
-        const qvm::HostFunction function = functions.find(name);
-        if (!function)
+        const std::shared_ptr<const qvm::HostFunction> function = functions.find(name);
+        if (!function || !*function)
             return hostError("Undefined function '" + name + "'.", "Quorix:undefinedFunction",
                              name);
         data = iip->getData();
@@ -257,7 +257,7 @@ Outcome evaluate(const qvm::FunctionRegistry& functions, const CmdDistributor::O
                            runOptions.getOutSink() ? *runOptions.getOutSink() : discard,
                            runOptions.getErrSink() ? *runOptions.getErrSink() : discard,
                            entry.cancellation);
-        outputs = function(call);
+        outputs = (*function)(call);
     } catch (...) {
         return asHostError(name);
     }

@@ -22,19 +22,27 @@ constexpr char kTag[4] = {'Q', 'X', 'A', '1'};
 // Deeper nesting than this is refused rather than followed (the reader recurses).
 constexpr int kMaxDepth = 64;
 
+// Writes an array's bytes, or, without an output, only counts them: a first pass measures, so that
+// the second writes into bytes reserved once.
 class Writer {
   public:
-    explicit Writer(ByteVector& out) : out_(out) {}
+    explicit Writer(ByteVector* out) : out_(out) {}
+
+    [[nodiscard]] std::size_t size() const noexcept { return size_; }
 
     void bytes(const void* data, std::size_t size) {
+        size_ += size;
+        if (size == 0 || out_ == nullptr) return;
         // resize + memcpy rather than a range insert: GCC 12 at -O3 misreads the latter as an
         // overflow (-Wstringop-overflow) once the 4-byte tag has been inlined into it.
-        if (size == 0) return;
-        const std::size_t at = out_.size();
-        out_.resize(at + size);
-        std::memcpy(out_.data() + at, data, size);
+        const std::size_t at = out_->size();
+        out_->resize(at + size);
+        std::memcpy(out_->data() + at, data, size);
     }
-    void u8(std::uint8_t value) { out_.push_back(value); }
+    void u8(std::uint8_t value) {
+        ++size_;
+        if (out_ != nullptr) out_->push_back(value);
+    }
     void u64(std::uint64_t value) {
         for (int shift = 0; shift < 64; shift += 8) u8(static_cast<std::uint8_t>(value >> shift));
     }
@@ -82,7 +90,8 @@ class Writer {
     }
 
   private:
-    ByteVector& out_;
+    ByteVector* out_;
+    std::size_t size_ = 0;
 };
 
 class Reader {
@@ -229,8 +238,12 @@ SerializedArrays serializeQxArrays(const std::vector<qxArray*>& arrays) {
     SerializedArrays out;
     out.reserve(arrays.size());
     for (const qxArray* array : arrays) {
+        Writer counter(nullptr);
+        counter.bytes(kTag, sizeof kTag);
+        counter.node(array);
         ByteVector bytes;
-        Writer writer(bytes);
+        bytes.reserve(counter.size());
+        Writer writer(&bytes);
         writer.bytes(kTag, sizeof kTag);
         writer.node(array);
         out.push_back(std::move(bytes));

@@ -114,8 +114,9 @@ cmddistributor::RuntimeException HostCall::cancelledError(const std::string& fun
 }
 
 void FunctionRegistry::add(const std::string& name, HostFunction function) {
+    auto shared = std::make_shared<const HostFunction>(std::move(function));
     std::lock_guard<std::mutex> lock(mutex_);
-    functions_[name] = std::move(function);
+    functions_[name] = std::move(shared);
 }
 
 bool FunctionRegistry::remove(const std::string& name) {
@@ -123,10 +124,10 @@ bool FunctionRegistry::remove(const std::string& name) {
     return functions_.erase(name) != 0;
 }
 
-HostFunction FunctionRegistry::find(const std::string& name) const {
+std::shared_ptr<const HostFunction> FunctionRegistry::find(const std::string& name) const {
     std::lock_guard<std::mutex> lock(mutex_);
     const auto found = functions_.find(name);
-    return found == functions_.end() ? HostFunction() : found->second;
+    return found == functions_.end() ? nullptr : found->second;
 }
 
 // ---- QVM -----------------------------------------------------------------------------------

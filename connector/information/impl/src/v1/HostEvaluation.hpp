@@ -73,39 +73,47 @@ makeFEvalRequest(std::string function, const boost::shared_ptr<qxutil::io::QXSin
         std::move(function), outputSink, errorSink, std::move(input));
 }
 
-// RequestedFuture: the future of a submitted evaluation, and the holder that keeps its promise
-// pending should the distributor detach the delegate. Keep the holder as long as the future.
+// RequestedFuture: the future of a submitted evaluation, and the promise's shared state, which
+// keeps the promise pending should the distributor detach the delegate. Keep the state as long
+// as the future.
 template <class Out>
 struct RequestedFuture {
     boost::future<Out> future;
-    std::shared_ptr<const void> promiseHolder;
+    boost::shared_ptr<cmddistributor::PromiseState<Out>> state;
 };
 
-// fevalRequest: hands `request` to `distributor` with a new delegate and gives the delegate's
-// future. Raises std::invalid_argument "request cannot be null." and "request must contain an
-// IIP."; errors of the distributor's trackRequest and submitRequest pass on.
+// EvaluationState<Out>: what one evaluation started by fevalAsync shares between its delegate
+// and its future, in one allocation: the promise and the task reference.
+template <class Out>
+struct EvaluationState : cmddistributor::PromiseState<Out> {
+    EvaluationState(const boost::shared_ptr<cmddistributor::CmdDistributor>& distributor,
+                    const cmddistributor::IDType& id)
+        : task(distributor, id) {}
+    qvm::detail::CmdDistributorTaskReference task;
+};
+
+// fevalRequest: hands `request` to `distributor` with a new delegate (over `state`, or a promise
+// state of its own) and gives the delegate's future. Raises std::invalid_argument "request cannot
+// be null." and "request must contain an IIP."; errors of the distributor's trackRequest and
+// submitRequest pass on.
 template <class Out>
 [[nodiscard]] RequestedFuture<Out> fevalRequest(
     const boost::shared_ptr<cmddistributor::CmdDistributor>& distributor,
     const boost::shared_ptr<cmddistributor::CmdRequest>& request,
-    const cmddistributor::RunOptions& options, const cmddistributor::IDType& id) {
+    const cmddistributor::RunOptions& options, const cmddistributor::IDType& id,
+    boost::shared_ptr<cmddistributor::PromiseState<Out>> state = nullptr) {
     if (!request) throw std::invalid_argument("request cannot be null.");
     if (!request->getIIP()) throw std::invalid_argument("request must contain an IIP.");
-    auto delegate = std::make_unique<cmddistributor::PromiseDelegateT<Out>>(&convertResult<Out>);
-    RequestedFuture<Out> requested{delegate->getFuture(), delegate->promiseHolder()};
+    if (!state) state = boost::make_shared<cmddistributor::PromiseState<Out>>();
+    auto delegate =
+        std::make_unique<cmddistributor::PromiseDelegateT<Out>>(&convertResult<Out>, state);
+    RequestedFuture<Out> requested{delegate->getFuture(), std::move(state)};
     cmddistributor::CmdDistributor::RequestTrackingPtr handle = distributor->trackRequest(
         request, std::move(delegate), options, id, true, std::function<void()>());
     distributor->submitRequest(handle, id, options, false);
     handle.reset();
     return requested;
 }
-
-// TaskAndPromiseHolder: what a qvm::Future's task reference owns here: the task itself, and the
-// holder of the evaluation's promise, so that both end with the future.
-struct TaskAndPromiseHolder {
-    boost::shared_ptr<qvm::TaskReference> task;
-    std::shared_ptr<const void> promiseHolder;
-};
 
 // fevalAsync: starts the evaluation and gives its future at once. An engine without a
 // distributor gives a future holding RuntimeException "No CmdDistributor available" (status
@@ -124,19 +132,18 @@ template <class Out, class... Args>
         return qvm::Future<Out>(unavailable.get_future(),
                                 boost::make_shared<qvm::detail::NullCmdDistributorTaskReference>());
     }
-    auto task = boost::make_shared<qvm::detail::CmdDistributorTaskReference>(distributor, id);
+    auto state = boost::make_shared<EvaluationState<Out>>(distributor, id);
     cmddistributor::RunOptions options;
     options.setOutSink(vm->wrapSink(options.getOutSink(), false));
     options.setErrSink(vm->wrapSink(options.getErrSink(), true));
     auto request =
         makeFEvalRequest<Out>(function, options.getOutSink(), options.getErrSink(), args...);
-    RequestedFuture<Out> requested =
-        fevalRequest<Out>(distributor, request, cmddistributor::RunOptions(options), id);
-    auto owner = boost::make_shared<TaskAndPromiseHolder>(
-        TaskAndPromiseHolder{std::move(task), std::move(requested.promiseHolder)});
-    // Aliasing: the reference points at the task and owns both.
-    return qvm::Future<Out>(std::move(requested.future),
-                            boost::shared_ptr<qvm::TaskReference>(owner, owner->task.get()));
+    boost::future<Out> future =
+        fevalRequest<Out>(distributor, request, cmddistributor::RunOptions(options), id, state)
+            .future;
+    // Aliasing: the task reference the future holds keeps the promise's state too.
+    return qvm::Future<Out>(std::move(future),
+                            boost::shared_ptr<qvm::TaskReference>(state, &state->task));
 }
 
 // cancelTask: asks the task to stop: signals its token, or repeats the request through

@@ -4,7 +4,6 @@
 // The evaluation API built on them is HostEvaluation.hpp.
 #pragma once
 
-#include <atomic>
 #include <boost/make_shared.hpp>
 #include <boost/shared_ptr.hpp>
 #include <boost/thread/future.hpp>
@@ -139,66 +138,88 @@ class FEvalCmdRequest final : public CmdRequest {
     boost::shared_ptr<FEvalIIP> iip_;
 };
 
+// PromiseState<Out>: the promise of one evaluation, in an allocation of its own that the delegate
+// and the future's side share, so that it lives while either may still need it and no longer.
+template <class Out>
+struct PromiseState {
+    boost::promise<Out> promise;
+    // What a thread about to wait on the future runs first (the distributor's wait callback).
+    // Kept here rather than in the promise's own callback, whose copies must stay small.
+    std::function<void()> onWait;
+};
+
 // PromiseDelegateT<Out>: fulfils the promise of one evaluation with the converted result or the
 // error. Completions that arrive before markReady are held back (the latest one wins) and
-// applied by markReady. Every operation takes the delegate's own mutex.
+// applied by markReady. Every operation takes the delegate's own mutex; tryRunTask runs after it
+// is released, since a distributor may run a task from it.
 //
-// Detaching: the promise lives in a shared allocation. detach() puts a reference to it into the
-// promise holder, which the future's side owns (promiseHolder()), so that destroying the
-// delegate leaves the future pending instead of breaking it; fulfilling the promise empties the
-// holder again. The promise thus lives while the delegate may still fulfil it or a future may
-// still wait for it, and no longer.
+// A delegate destroyed without completing breaks its promise (boost::broken_promise when the
+// value is taken), unless it was detached: the promise then stays pending in its shared state,
+// which the future's side keeps (state()), and a completion that still comes through the
+// delegate fulfils it.
 template <class Out>
 class PromiseDelegateT final : public PromiseDelegate {
   public:
     using Converter = Out (*)(IIPResult&);
 
-    explicit PromiseDelegateT(Converter converter)
-        : promise_(std::make_shared<boost::promise<Out>>())
-        , holder_(std::make_shared<Holder>())
-        , converter_(converter) {}
-    // Unless fulfilled or detached, the promise breaks here (boost::broken_promise).
-    ~PromiseDelegateT() override = default;
+    explicit PromiseDelegateT(Converter converter, boost::shared_ptr<PromiseState<Out>> state =
+                                                       boost::make_shared<PromiseState<Out>>())
+        : state_(std::move(state)), converter_(converter) {}
+    ~PromiseDelegateT() override {
+        if (!fulfilled_ && !detached_) {
+            try {
+                state_->promise.set_exception(boost::copy_exception(boost::broken_promise()));
+            } catch (...) {
+                // Satisfied after all (by a completion that raised): nothing is broken.
+            }
+        }
+    }
 
-    // promiseHolder: keeps the promise of a detached delegate pending while it is held.
-    [[nodiscard]] std::shared_ptr<const void> promiseHolder() const { return holder_; }
+    // state: the promise's shared state; keep it as long as the future.
+    [[nodiscard]] const boost::shared_ptr<PromiseState<Out>>& state() const noexcept {
+        return state_;
+    }
 
     // getFuture: REQUIRES called once, before the delegate is handed over.
     [[nodiscard]] boost::future<Out> getFuture() {
         std::lock_guard<std::mutex> lock(mutex_);
-        return promise_->get_future();
+        return state_->promise.get_future();
     }
 
     bool completeWithResult(std::unique_ptr<IIPResult> result) override {
-        std::lock_guard<std::mutex> lock(mutex_);
-        const bool ready = ready_.load();
-        if (ready) {
-            setPromiseValue(*promise_, converter_, std::move(result));
-            fulfilled();
-        } else {
-            pending_.template emplace<kPendingResult>(std::move(result));
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            if (!ready_) {
+                pending_.template emplace<kPendingResult>(std::move(result));
+                return false;
+            }
+            setPromiseValue(state_->promise, converter_, std::move(result));
+            fulfilled_ = true;
         }
-        return ready;
+        tryRunTask();
+        return true;
     }
 
     bool completeWithError(boost::exception_ptr error) override {
-        std::lock_guard<std::mutex> lock(mutex_);
-        const bool ready = ready_.load();
-        if (ready) {
-            promise_->set_exception(error);
-            fulfilled();
-        } else {
-            pending_.template emplace<kPendingError>(std::move(error));
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            if (!ready_) {
+                pending_.template emplace<kPendingError>(std::move(error));
+                return false;
+            }
+            state_->promise.set_exception(error);
+            fulfilled_ = true;
         }
-        return ready;
+        tryRunTask();
+        return true;
     }
 
     void setWaitCallback(std::function<void()> callback) override {
         std::lock_guard<std::mutex> lock(mutex_);
-        // Boost binds the callback to the promise, so it must name its result type.
-        boost::function<void(boost::promise<Out>&)> onWait =
-            [callback = std::move(callback)](boost::promise<Out>&) { callback(); };
-        promise_->set_wait_callback(std::move(onWait));
+        state_->onWait = std::move(callback);
+        // Boost copies its callback on every wait: a pointer is all it holds. The state lives as
+        // long as the promise, and once the promise is gone no wait calls back.
+        state_->promise.set_wait_callback(CallOnWait{state_.get()});
     }
 
     // markReady: gives the execution status of a held-back completion it applied (a result's, or
@@ -208,8 +229,8 @@ class PromiseDelegateT final : public PromiseDelegate {
         Pending taken;
         {
             std::lock_guard<std::mutex> lock(mutex_);
-            if (ready_.load()) return boost::none;
-            ready_.store(true);
+            if (ready_) return boost::none;
+            ready_ = true;
             taken.swap(pending_);
         }
         if (auto* result = std::get_if<kPendingResult>(&taken)) {
@@ -229,16 +250,26 @@ class PromiseDelegateT final : public PromiseDelegate {
         return boost::none;
     }
 
-    // detach: the promise moves into the holder (unless it is fulfilled already), so destroying
-    // the delegate leaves the future pending; a later completion through this delegate still
-    // fulfils it.
+    // detach: the promise no longer breaks with the delegate; it stays pending in its shared
+    // state, and a later completion through this delegate still fulfils it.
     void detach() override {
-        std::lock_guard<std::mutex> lock(mutex_);
-        if (!fulfilled_) holder_->promise = promise_;
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            detached_ = true;
+        }
         tryRunTask();
     }
 
   private:
+    // The promise's wait callback (Boost's bind needs its result type named).
+    struct CallOnWait {
+        using result_type = void;
+        PromiseState<Out>* state;
+        void operator()(boost::promise<Out>&) const {
+            if (state->onWait) state->onWait();
+        }
+    };
+
     static constexpr std::size_t kPendingResult = 1;
     static constexpr std::size_t kPendingError = 2;
     using Pending = std::variant<std::monostate, std::unique_ptr<IIPResult>, boost::exception_ptr>;
@@ -257,24 +288,13 @@ class PromiseDelegateT final : public PromiseDelegate {
         }
     }
 
-    // REQUIRES: mutex_ held.
-    void fulfilled() {
-        fulfilled_ = true;
-        holder_->promise.reset();
-        tryRunTask();
-    }
-
-    struct Holder {
-        std::shared_ptr<boost::promise<Out>> promise;
-    };
-
-    std::atomic<bool> ready_{false};
     std::mutex mutex_;
-    Pending pending_;
-    std::shared_ptr<boost::promise<Out>> promise_;
-    std::shared_ptr<Holder> holder_;
-    Converter converter_;
+    bool ready_ = false;
     bool fulfilled_ = false;
+    bool detached_ = false;
+    Pending pending_;
+    boost::shared_ptr<PromiseState<Out>> state_;
+    Converter converter_;
 };
 
 }  // namespace cmddistributor
