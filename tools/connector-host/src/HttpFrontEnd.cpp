@@ -179,6 +179,15 @@ class Connection : public std::enable_shared_from_this<Connection> {
         respond(statusOf(answer.outcome), std::move(answer.json), !keepAlive_);
     }
 
+    // close: ends the connection at once; later completions of its operations find it closed.
+    void close() {
+        if (state_ == State::Closed) return;
+        state_ = State::Closed;
+        beast::error_code ignored;
+        stream_.socket().close(ignored);
+        server_.closed(this);
+    }
+
   private:
     enum class State { Reading, Busy, Writing, Lingering, Closed };
 
@@ -347,15 +356,6 @@ class Connection : public std::enable_shared_from_this<Connection> {
         beast::error_code ignored;
         stream_.socket().shutdown(tcp::socket::shutdown_send, ignored);
         close();
-    }
-
-  public:
-    void close() {
-        if (state_ == State::Closed) return;
-        state_ = State::Closed;
-        beast::error_code ignored;
-        stream_.socket().close(ignored);
-        server_.closed(this);
     }
 
   private:
