@@ -25,8 +25,9 @@
 // qvm::HostCall). A request tracked with `trackById` false cannot be found by its id, neither
 // to cancel it nor to add continuations.
 //
-// Destruction cancels every live request and waits for the worker to finish them, so no request
-// is left pending. It must not happen on the worker thread.
+// Destruction cancels every live request and waits for the worker, and for the requests running
+// on waiting threads, to finish them, so no request is left pending. It must not happen on the
+// worker thread nor inside a run.
 //
 // Derived distributors may override trackRequest, submitRequest and cancelRequest (tests do, to
 // inject faults); RequestTracking lets them reach the tracked request and take its delegate.
@@ -53,6 +54,7 @@ namespace cmddistributor {
 
 namespace detail {
 struct TrackedRequest;
+struct RunGate;
 }
 
 enum class CompletionOrder {
@@ -67,11 +69,16 @@ enum class InputForm {
     SerializedArrays,  // the payload's serializeInputs, deserialized by the engine
     Arrays,            // the payload's getInputs
 };
+enum class WaitingThread {
+    RunsTask,   // a thread that waits for a request nobody has started runs it
+    OnlyWaits,  // every request submitted to the worker runs there
+};
 // DistributorOptions (CmdDistributor::Options): the choices a distributor is built with.
 struct DistributorOptions {
     CompletionOrder order = CompletionOrder::ReadyThenComplete;
     ResultForm result = ResultForm::SerializedArrays;
     InputForm inputs = InputForm::SerializedArrays;
+    WaitingThread waiting = WaitingThread::RunsTask;
 };
 
 class QUORIX_HOST_API CmdDistributor {
@@ -79,6 +86,7 @@ class QUORIX_HOST_API CmdDistributor {
     using CompletionOrder = cmddistributor::CompletionOrder;
     using ResultForm = cmddistributor::ResultForm;
     using InputForm = cmddistributor::InputForm;
+    using WaitingThread = cmddistributor::WaitingThread;
     using Options = DistributorOptions;
 
     // RequestTracking: the caller's handle on a tracked request.
@@ -116,14 +124,17 @@ class QUORIX_HOST_API CmdDistributor {
         const boost::shared_ptr<CmdRequest>& request, std::unique_ptr<PromiseDelegate> delegate,
         const RunOptions& options, const IDType& id, bool trackById,
         std::function<void()> onFinished);
-    // submitRequest: starts the run with `options`, on the worker, or on this thread when
-    // `runOnCallingThread` is true (it then returns when the run has ended). Raises
+    // submitRequest: starts the run with `options`, on the worker (or on a thread that waits for
+    // it, see the top), or on this thread when `runOnCallingThread` is true (it then returns when
+    // the run has ended). Raises
     // std::invalid_argument for an empty handle or an id that is not the handle's, and
     // std::logic_error for a request submitted before.
     virtual void submitRequest(const RequestTrackingPtr& handle, const IDType& id,
                                RunOptions options, bool runOnCallingThread);
     // cancelRequest: signals the cancellation of the live request `id`; false if there is none.
     virtual bool cancelRequest(const IDType& id);
+    // cancelAll: signals the cancellation of every live request tracked by id; gives how many.
+    std::size_t cancelAll();
     // addContinuation: runs `continuation` after the live request `id` has finished, on the
     // worker; at once, on this thread, if there is no such request.
     void addContinuation(const IDType& id, std::function<void()> continuation);
@@ -135,7 +146,12 @@ class QUORIX_HOST_API CmdDistributor {
   private:
     struct Worker;
 
-    void run(const std::shared_ptr<detail::TrackedRequest>& entry) noexcept;
+    void runOnWorker(const std::shared_ptr<detail::TrackedRequest>& entry) noexcept;
+    static void runForWaiter(const std::shared_ptr<detail::RunGate>& gate,
+                             CmdDistributor* distributor,
+                             const std::weak_ptr<detail::TrackedRequest>& weak) noexcept;
+    void runDelegate(detail::TrackedRequest& entry) noexcept;
+    void finish(const std::shared_ptr<detail::TrackedRequest>& entry) noexcept;
     std::shared_ptr<detail::TrackedRequest> findLive(const IDType& id);
 
     boost::shared_ptr<qvm::FunctionRegistry> functions_;
@@ -143,6 +159,7 @@ class QUORIX_HOST_API CmdDistributor {
     std::atomic<std::size_t> submitted_{0};
     std::mutex mutex_;
     std::unordered_map<IDType, std::weak_ptr<detail::TrackedRequest>> live_;
+    std::shared_ptr<detail::RunGate> gate_;  // shared with the wait callbacks
     std::unique_ptr<Worker> worker_;  // last: destroyed (joined) first
 };
 

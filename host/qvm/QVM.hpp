@@ -3,7 +3,7 @@
 //
 //   auto engine = qvm::QVM::create();                   // valid, with its own distributor
 //   engine->registerFunction("version", qvm::functions::answerText("4.2.0"));
-//   engine->setValid(false);                            // from now on it takes no evaluations
+//   engine->setValid(false);        // from now on it takes no evaluations; running ones stop
 //
 // An engine may also be built around any distributor (a derived one, say) sharing its function
 // table, or without a distributor at all (createWithoutDistributor).
@@ -46,7 +46,9 @@ class QUORIX_HOST_API QVM {
 
     // isValid: false once the engine takes no more evaluations.
     [[nodiscard]] bool isValid() const noexcept { return valid_.load(std::memory_order_acquire); }
-    void setValid(bool valid) noexcept { valid_.store(valid, std::memory_order_release); }
+    // setValid: false also cancels every evaluation in flight on the distributor, those running
+    // on a thread that waits for them included (nothing else can reach those).
+    void setValid(bool valid) noexcept;
 
     // getCmdDistributor: the distributor; empty if the engine has none.
     [[nodiscard]] boost::shared_ptr<cmddistributor::CmdDistributor> getCmdDistributor() const {

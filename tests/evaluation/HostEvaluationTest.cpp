@@ -230,22 +230,30 @@ TEST(HostEvaluationTest, TheTaskIsCancelledWhenTheEngineOrServiceGoesAway) {
     auto engine = qvm::QVM::create();
     std::promise<void> started;
     std::atomic<bool> sawCancel{false};
+    std::thread::id ranOn;
     engine->registerFunction("slow", [&](qvm::HostCall& call) {
+        ranOn = std::this_thread::get_id();
         started.set_value();
         sawCancel = call.waitForCancellation(1h);
         call.throwIfCancelled();
         return std::vector<matrix::UniqueArray>{};
     });
-    // A task that finishes its work despite the cancellation still delivers its value.
+    // A task that finishes its work despite the cancellation still delivers its value. The
+    // service's stop is seen between waits, so this engine runs everything on its worker: a
+    // task run by the waiting thread itself would keep that thread until it ends.
+    cmddistributor::DistributorOptions onlyWaits;
+    onlyWaits.waiting = cmddistributor::WaitingThread::OnlyWaits;
+    auto workerOnly = qvm::QVM::create(onlyWaits);
     std::promise<void> stubbornStarted;
-    engine->registerFunction("stubborn", [&](qvm::HostCall& call) {
+    workerOnly->registerFunction("stubborn", [&](qvm::HostCall& call) {
         stubbornStarted.set_value();
         (void)call.waitForCancellation(1h);
         return fn::answerText("finished anyway")(call);
     });
 
-    // There is no overall time-out, but the engine is looked at between short waits: losing it
-    // is noticed within a generous half second, though "slow" alone would never answer.
+    // There is no overall time-out; the waiting thread runs "slow" itself, and the engine's
+    // invalidation cancels it there within a generous half second, though "slow" alone would
+    // never answer.
     Provider provider;
     std::chrono::steady_clock::time_point invalidatedAt;
     std::thread invalidate([&] {
@@ -262,17 +270,17 @@ TEST(HostEvaluationTest, TheTaskIsCancelledWhenTheEngineOrServiceGoesAway) {
     }
     const auto returnedAt = std::chrono::steady_clock::now();
     invalidate.join();
+    EXPECT_EQ(ranOn, std::this_thread::get_id());
     EXPECT_TRUE(sawCancel);
     EXPECT_LT(
         std::chrono::duration_cast<std::chrono::milliseconds>(returnedAt - invalidatedAt).count(),
         500);
 
-    engine->setValid(true);
     std::thread stop([&] {
         stubbornStarted.get_future().wait();
         provider.setRunning(false);
     });
-    EXPECT_EQ(fevalSync<std::string>(provider, engine, "stubborn"), "finished anyway");
+    EXPECT_EQ(fevalSync<std::string>(provider, workerOnly, "stubborn"), "finished anyway");
     stop.join();
 }
 

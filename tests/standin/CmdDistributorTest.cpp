@@ -2,7 +2,8 @@
 // evaluation suite drives: one completion and one markReady per run, in the order the
 // distributor was built with, before the delegate goes and the finished callback runs; and an
 // engine destroyed while a request runs cancels it and runs its continuations, so that no
-// caller is left waiting.
+// caller is left waiting; a thread that waits for a request nobody has started runs it itself,
+// one that waits for a request the worker runs just waits, and both can be cancelled.
 #include <gtest/gtest.h>
 
 #include "../support/ErrorText.hpp"
@@ -15,6 +16,7 @@
 #include "host/cmddistributor/FEvalResult.hpp"
 #include "host/qvm/HostFunctions.hpp"
 #include "host/qvm/QVM.hpp"
+#include "../support/HostEngine.hpp"
 #include "v1/HostEvaluation.hpp"
 
 namespace {
@@ -108,6 +110,52 @@ TEST(CmdDistributorTest, RunsOnTheWorkerAndLeavesNothingPendingWhenDestroyed) {
     int ranNow = 0;
     pending.getTaskReference()->addContinuation([&] { ++ranNow; });
     EXPECT_EQ(ranNow, 1);
+}
+
+TEST(CmdDistributorTest, AWaitingThreadRunsWhatNobodyStartedAndWaitsForWhatTheWorkerRuns) {
+    using namespace connector::information::v1;
+    testsupport::RunningProvider provider;
+    const std::thread::id self = std::this_thread::get_id();
+    // Claimed by the waiting thread, in both completion orders; a host function that waits for
+    // a nested evaluation gets it from its own thread, which holds the engine already.
+    for (auto order : {cmddistributor::CompletionOrder::ReadyThenComplete,
+                       cmddistributor::CompletionOrder::CompleteThenReady}) {
+        auto engine = qvm::QVM::create({order});
+        const std::shared_ptr<qvm::QVM>& inner = engine;
+        std::vector<std::thread::id> ranOn;
+        engine->registerFunction("version", [&](qvm::HostCall& call) {
+            ranOn.push_back(std::this_thread::get_id());
+            return qvm::functions::answerText("4.2.0")(call);
+        });
+        engine->registerFunction("nested", [&](qvm::HostCall& call) {
+            std::string version = fevalSync<std::string>(provider, inner, "version");
+            return qvm::functions::answerText("nested " + version)(call);
+        });
+        EXPECT_EQ(fevalSync<std::string>(provider, engine, "version"), "4.2.0");
+        EXPECT_EQ(fevalSync<std::string>(provider, engine, "nested"), "nested 4.2.0");
+        EXPECT_EQ(ranOn, (std::vector<std::thread::id>{self, self}));
+    }
+
+    // Started by the worker before anybody waits: the waiter leaves it there, and cancelling
+    // reaches it. A second evaluation waited for meanwhile finds the engine busy, waits too,
+    // and is run once the first has ended.
+    auto engine = qvm::QVM::create();
+    std::promise<std::thread::id> heldOn;
+    engine->registerFunction("hold", [&](qvm::HostCall& call) {
+        heldOn.set_value(std::this_thread::get_id());
+        (void)call.waitForCancellation(1h);
+        call.throwIfCancelled();
+        return std::vector<UniqueArray>{};
+    });
+    engine->registerFunction("version", qvm::functions::answerText("4.2.0"));
+    qvm::Future<std::string> held = fevalAsync<std::string>(engine, "hold");
+    EXPECT_NE(heldOn.get_future().get(), self);
+    EXPECT_EQ(held.wait_for(boost::chrono::milliseconds(20)), boost::future_status::timeout);
+    qvm::Future<std::string> queued = fevalAsync<std::string>(engine, "version");
+    EXPECT_EQ(queued.wait_for(boost::chrono::milliseconds(20)), boost::future_status::timeout);
+    cancelTask(*held.getTaskReference());
+    EXPECT_EQ(errorText([&] { (void)held.get(); }), "Evaluation of 'hold' was cancelled.");
+    EXPECT_EQ(queued.get(), "4.2.0");
 }
 
 }  // namespace

@@ -10,6 +10,7 @@
 #include <boost/make_shared.hpp>
 #include <boost/pointer_cast.hpp>
 #include <boost/throw_exception.hpp>
+#include <condition_variable>
 #include <stdexcept>
 #include <utility>
 #include <variant>
@@ -45,6 +46,43 @@ struct TrackedRequest {
     std::vector<std::function<void()>> continuations;
     bool submitted = false;
     bool finished = false;
+
+    // Set by whichever thread starts the run (the worker or a waiting thread); the other one
+    // leaves the request alone.
+    std::atomic<bool> claimed{false};
+};
+
+// What the distributor shares with the wait callbacks it installs, which may be called after it
+// is gone. A waiting thread may run a request only between enter() and leave(), and only while
+// the distributor is not closing; the distributor's destructor waits until none is.
+struct RunGate {
+    // Held while a request runs: the engine runs one at a time. Re-entrant, so that a host
+    // function may wait for a nested evaluation, which its own thread then runs.
+    std::recursive_mutex engine;
+
+    std::mutex mutex;  // guards closing and waiterRuns
+    std::condition_variable idle;
+    bool closing = false;
+    std::size_t waiterRuns = 0;
+
+    bool enter() {
+        std::lock_guard<std::mutex> lock(mutex);
+        if (closing) return false;
+        ++waiterRuns;
+        return true;
+    }
+    void leave() {
+        std::lock_guard<std::mutex> lock(mutex);
+        if (--waiterRuns == 0) idle.notify_all();
+    }
+    void close() {
+        std::lock_guard<std::mutex> lock(mutex);
+        closing = true;
+    }
+    void waitTillIdle() {
+        std::unique_lock<std::mutex> lock(mutex);
+        idle.wait(lock, [this] { return waiterRuns == 0; });
+    }
 };
 
 }  // namespace detail
@@ -123,9 +161,11 @@ void CmdDistributor::RequestTrackingDeleter::operator()(RequestTracking* handle)
 CmdDistributor::CmdDistributor(boost::shared_ptr<qvm::FunctionRegistry> functions, Options options)
     : functions_(functions ? std::move(functions) : boost::make_shared<qvm::FunctionRegistry>())
     , options_(options)
+    , gate_(std::make_shared<detail::RunGate>())
     , worker_(std::make_unique<Worker>()) {}
 
 CmdDistributor::~CmdDistributor() {
+    gate_->close();  // no waiting thread starts a run from now on
     std::vector<std::shared_ptr<detail::TrackedRequest>> live;
     {
         std::lock_guard<std::mutex> lock(mutex_);
@@ -135,6 +175,7 @@ CmdDistributor::~CmdDistributor() {
     for (const auto& entry : live) entry->cancellation.signal();
     live.clear();
     worker_->pool.join();  // queued runs see their cancellation and end quickly
+    gate_->waitTillIdle();  // and so do runs on waiting threads
 }
 
 CmdDistributor::RequestTrackingPtr CmdDistributor::trackRequest(
@@ -172,10 +213,18 @@ void CmdDistributor::submitRequest(const RequestTrackingPtr& handle, const IDTyp
     }
     submitted_.fetch_add(1);
     if (runOnCallingThread) {
-        run(entry);
-    } else {
-        boost::asio::post(worker_->pool, [this, entry = std::move(entry)] { run(entry); });
+        runOnWorker(entry);
+        return;
     }
+    if (options_.waiting == WaitingThread::RunsTask) {
+        std::lock_guard<std::mutex> lock(entry->mutex);
+        if (entry->delegate)
+            entry->delegate->setWaitCallback(
+                [gate = gate_, this, weak = std::weak_ptr<detail::TrackedRequest>(entry)] {
+                    runForWaiter(gate, this, weak);
+                });
+    }
+    boost::asio::post(worker_->pool, [this, entry = std::move(entry)] { runOnWorker(entry); });
 }
 
 bool CmdDistributor::cancelRequest(const IDType& id) {
@@ -183,6 +232,18 @@ bool CmdDistributor::cancelRequest(const IDType& id) {
     if (!entry) return false;
     entry->cancellation.signal();
     return true;
+}
+
+std::size_t CmdDistributor::cancelAll() {
+    std::vector<std::shared_ptr<detail::TrackedRequest>> live;
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        for (const auto& [id, weak] : live_)
+            if (auto entry = weak.lock()) live.push_back(std::move(entry));
+    }
+    // Signalled outside the table's lock: a token's callbacks may call back into the distributor.
+    for (const auto& entry : live) entry->cancellation.signal();
+    return live.size();
 }
 
 void CmdDistributor::addContinuation(const IDType& id, std::function<void()> continuation) {
@@ -298,29 +359,60 @@ void completeQuietly(PromiseDelegate& delegate, Outcome outcome) noexcept {
 
 }  // namespace
 
-void CmdDistributor::run(const std::shared_ptr<detail::TrackedRequest>& entry) noexcept {
+void CmdDistributor::runOnWorker(const std::shared_ptr<detail::TrackedRequest>& entry) noexcept {
+    if (entry->claimed.exchange(true, std::memory_order_acq_rel)) return;  // a waiter ran it
+    {
+        std::lock_guard<std::recursive_mutex> engine(gate_->engine);
+        runDelegate(*entry);
+    }
+    finish(entry);
+}
+
+void CmdDistributor::runForWaiter(const std::shared_ptr<detail::RunGate>& gate,
+                                  CmdDistributor* distributor,
+                                  const std::weak_ptr<detail::TrackedRequest>& weak) noexcept {
+    // Every wait on the future comes here first, the slices of a timed wait included: what is
+    // started, finished or gone costs one atomic load.
+    const std::shared_ptr<detail::TrackedRequest> entry = weak.lock();
+    if (!entry || entry->claimed.load(std::memory_order_acquire)) return;
+    if (!gate->enter()) return;  // the distributor is closing: its worker runs the rest
+    struct Leave {
+        detail::RunGate& gate;
+        ~Leave() { gate.leave(); }
+    } leave{*gate};
+    // A busy engine is not waited for here: the thread goes back to its timed wait, and tries
+    // again on its next slice unless the worker has started the request by then.
+    std::unique_lock<std::recursive_mutex> engine(gate->engine, std::try_to_lock);
+    if (!engine.owns_lock()) return;
+    if (entry->claimed.exchange(true, std::memory_order_acq_rel)) return;
+    distributor->runDelegate(*entry);
+    engine.unlock();
+    distributor->finish(entry);
+}
+
+void CmdDistributor::runDelegate(detail::TrackedRequest& entry) noexcept {
     std::unique_ptr<PromiseDelegate> delegate;
     RunOptions runOptions;
     {
-        std::lock_guard<std::mutex> lock(entry->mutex);
-        delegate = std::move(entry->delegate);
-        runOptions = entry->options;
+        std::lock_guard<std::mutex> lock(entry.mutex);
+        delegate = std::move(entry.delegate);
+        runOptions = entry.options;
     }
-    if (delegate) {
-        const bool readyFirst = options_.order == CompletionOrder::ReadyThenComplete;
-        if (readyFirst) markReadyQuietly(*delegate);
-        Outcome outcome = [&]() -> Outcome {
-            try {
-                return evaluate(*functions_, options_, *entry, runOptions);
-            } catch (...) {
-                return boost::current_exception();  // out of memory while reporting an error
-            }
-        }();
-        completeQuietly(*delegate, std::move(outcome));
-        if (!readyFirst) markReadyQuietly(*delegate);
-        delegate.reset();
-    }
+    if (!delegate) return;
+    const bool readyFirst = options_.order == CompletionOrder::ReadyThenComplete;
+    if (readyFirst) markReadyQuietly(*delegate);
+    Outcome outcome = [&]() -> Outcome {
+        try {
+            return evaluate(*functions_, options_, entry, runOptions);
+        } catch (...) {
+            return boost::current_exception();  // out of memory while reporting an error
+        }
+    }();
+    completeQuietly(*delegate, std::move(outcome));
+    if (!readyFirst) markReadyQuietly(*delegate);
+}
 
+void CmdDistributor::finish(const std::shared_ptr<detail::TrackedRequest>& entry) noexcept {
     {
         std::lock_guard<std::mutex> lock(mutex_);
         const auto found = live_.find(entry->id);

@@ -158,6 +158,16 @@ boost::shared_ptr<qxutil::io::QXSink> QVM::wrapSink(
     return output_;
 }
 
+void QVM::setValid(bool valid) noexcept {
+    valid_.store(valid, std::memory_order_release);
+    if (valid || !distributor_) return;
+    try {
+        (void)distributor_->cancelAll();
+    } catch (...) {
+        // Out of memory listing the live requests: the callers' own checks still cancel theirs.
+    }
+}
+
 void QVM::registerFunction(const std::string& name, HostFunction function) {
     functions_->add(name, std::move(function));
 }

@@ -13,9 +13,13 @@
 //      └── waits on qvm::Future <── boost::promise
 //
 // fevalSync blocks the calling thread in timed waits of TIMEOUT_SLICE on the future (a fast
-// evaluation returns as soon as it is done). Between slices it looks at the engine's validity
+// evaluation returns as soon as it is done). Before each slice it looks at the engine's validity
 // and the provider's running flag; once either is gone it cancels the task and takes whatever
 // the task then delivers. There is no overall time-out.
+//
+// The engine may run the task on the waiting thread itself (the future's wait callback): the
+// thread then sees the provider stop only once the task has ended, and the engine's
+// invalidation reaches the task through its cancellation token.
 //
 // Errors: "Invalid QVM state" (std::runtime_error) before anything is submitted; everything
 // else, the engine's errors included, is raised when the value is taken, unchanged in type and
@@ -165,11 +169,13 @@ template <class Out, class... Args>
     if (!provider.isRunning() || !vm || !vm->isValid())
         throw std::runtime_error("Invalid QVM state");
     qvm::Future<Out> future = fevalAsync<Out>(vm, function, args...);
-    for (;;) {
+    // The engine and the service are looked at before every slice, the first included: one that
+    // went away while the evaluation was being submitted is not waited for.
+    for (bool first = true;; first = false) {
         if (!future.valid()) boost::throw_exception(boost::future_uninitialized());
-        if (future.wait_for(TIMEOUT_SLICE) == boost::future_status::ready) break;
         if (!vm->isValid() || !provider.isRunning()) break;
-        std::this_thread::yield();
+        if (!first) std::this_thread::yield();
+        if (future.wait_for(TIMEOUT_SLICE) == boost::future_status::ready) break;
     }
     if (!future.is_ready() && future.getTaskReference()) cancelTask(*future.getTaskReference());
     return future.get();
