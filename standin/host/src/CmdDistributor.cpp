@@ -6,7 +6,9 @@
 #endif
 
 #include <boost/asio/post.hpp>
+#include <boost/asio/steady_timer.hpp>
 #include <boost/asio/thread_pool.hpp>
+#include <chrono>
 #include <boost/make_shared.hpp>
 #include <boost/pointer_cast.hpp>
 #include <boost/throw_exception.hpp>
@@ -50,6 +52,8 @@ struct TrackedRequest {
     // Set by whichever thread starts the run (the worker or a waiting thread); the other one
     // leaves the request alone.
     std::atomic<bool> claimed{false};
+    // Set once the request has been handed to the worker at once (see Worker::startLater).
+    std::atomic<bool> posted{false};
 };
 
 // What the distributor shares with the wait callbacks it installs, which may be called after it
@@ -129,8 +133,47 @@ void runQuietly(const std::function<void()>& function) noexcept {
 
 }  // namespace
 
+// The worker thread, and the requests it starts only if nobody has started them by then.
+//
+// A request that a thread may wait for is not handed to the worker at once: waking a sleeping
+// thread costs more than most evaluations (a futex call, and on another CPU an interrupt), and
+// the thread that waits runs the request itself on its first wait. The worker starts such
+// requests kStartDelay after their submission, all that came within that time together: one
+// timer, armed through the timer file descriptor, which wakes nobody. Whatever nobody waits for
+// therefore starts within kStartDelay; a request whose waiter finds the engine busy is handed to
+// the worker at once (post), to run as soon as the engine is free.
 struct CmdDistributor::Worker {
+    static constexpr std::chrono::microseconds kStartDelay{1000};
+
     boost::asio::thread_pool pool{1};
+    std::mutex mutex;  // guards the timer's arming, sweepArmed and later
+    boost::asio::steady_timer sweep{pool};
+    bool sweepArmed = false;
+    std::vector<std::shared_ptr<detail::TrackedRequest>> later;
+
+    void post(CmdDistributor& distributor, std::shared_ptr<detail::TrackedRequest> entry) {
+        entry->posted.store(true, std::memory_order_relaxed);
+        boost::asio::post(pool, [&distributor, entry = std::move(entry)] {
+            distributor.runOnWorker(entry);
+        });
+    }
+
+    void startLater(CmdDistributor& distributor, std::shared_ptr<detail::TrackedRequest> entry) {
+        std::lock_guard<std::mutex> lock(mutex);
+        later.push_back(std::move(entry));
+        if (sweepArmed) return;
+        sweepArmed = true;
+        sweep.expires_after(kStartDelay);
+        sweep.async_wait([this, &distributor](const boost::system::error_code&) {
+            std::vector<std::shared_ptr<detail::TrackedRequest>> due;
+            {
+                std::lock_guard<std::mutex> lock(mutex);
+                due.swap(later);
+                sweepArmed = false;
+            }
+            for (const auto& entry : due) distributor.runOnWorker(entry);
+        });
+    }
 };
 
 const IDType& CmdDistributor::RequestTracking::getID() const noexcept {
@@ -224,7 +267,10 @@ void CmdDistributor::submitRequest(const RequestTrackingPtr& handle, const IDTyp
                     runForWaiter(gate, this, weak);
                 });
     }
-    boost::asio::post(worker_->pool, [this, entry = std::move(entry)] { runOnWorker(entry); });
+    if (options_.waiting == WaitingThread::RunsTask)
+        worker_->startLater(*this, std::move(entry));
+    else
+        worker_->post(*this, std::move(entry));
 }
 
 bool CmdDistributor::cancelRequest(const IDType& id) {
@@ -380,10 +426,20 @@ void CmdDistributor::runForWaiter(const std::shared_ptr<detail::RunGate>& gate,
         detail::RunGate& gate;
         ~Leave() { gate.leave(); }
     } leave{*gate};
-    // A busy engine is not waited for here: the thread goes back to its timed wait, and tries
-    // again on its next slice unless the worker has started the request by then.
+    // A busy engine is not waited for here: the worker gets the request at once, to run it as
+    // soon as the engine is free, and the thread goes back to its timed wait (it tries again on
+    // its next slice, should the request still not have started).
     std::unique_lock<std::recursive_mutex> engine(gate->engine, std::try_to_lock);
-    if (!engine.owns_lock()) return;
+    if (!engine.owns_lock()) {
+        if (!entry->posted.load(std::memory_order_relaxed)) {
+            try {
+                distributor->worker_->post(*distributor, entry);
+            } catch (...) {
+                // Out of memory: the worker still starts it with the others, kStartDelay later.
+            }
+        }
+        return;
+    }
     if (entry->claimed.exchange(true, std::memory_order_acq_rel)) return;
     distributor->runDelegate(*entry);
     engine.unlock();
