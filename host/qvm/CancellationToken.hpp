@@ -45,6 +45,9 @@ class QUORIX_HOST_API CancellationToken {
     std::atomic<bool> signalled_{false};
     bool callbacksDone_ = false;
     std::thread::id signallingThread_;
+    // The first callback is kept apart: most tokens get exactly one (their task reference's),
+    // and it then costs no list.
+    std::function<void()> firstCallback_;
     std::vector<std::function<void()>> callbacks_;
 };
 

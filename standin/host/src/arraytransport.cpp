@@ -252,14 +252,22 @@ SerializedArrays serializeQxArrays(const std::vector<qxArray*>& arrays) {
 }
 
 std::vector<qxArray*> deserializeQxArrays(const SerializedArrays& bytes) {
-    std::vector<UniqueArray> built;
-    built.reserve(bytes.size());
+    // Built in place; should one fail, those made so far are destroyed.
+    std::vector<qxArray*> arrays;
+    arrays.reserve(bytes.size());
+    struct Guard {
+        std::vector<qxArray*>* arrays;
+        ~Guard() {
+            if (arrays != nullptr) nullSafeQxVecDestroy(*arrays);
+        }
+    } guard{&arrays};
     for (std::size_t i = 0; i < bytes.size(); ++i) {
         try {
             Reader reader(bytes[i]);
             reader.tag();
-            built.push_back(reader.node(0));
+            UniqueArray array = reader.node(0);
             if (reader.remaining() != 0) Reader::malformed("trailing bytes after the array");
+            arrays.push_back(array.release());  // reserved: cannot fail
         } catch (const QXException& error) {
             boost::throw_exception(QXException(
                 error.getIdentifier(), "Malformed serialized array " + std::to_string(i + 1) +
@@ -267,9 +275,7 @@ std::vector<qxArray*> deserializeQxArrays(const SerializedArrays& bytes) {
                                            error.getMessage() + "."));
         }
     }
-    std::vector<qxArray*> arrays;
-    arrays.reserve(built.size());
-    for (UniqueArray& array : built) arrays.push_back(array.release());
+    guard.arrays = nullptr;
     return arrays;
 }
 

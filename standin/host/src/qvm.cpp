@@ -19,13 +19,16 @@ bool CancellationToken::signal() {
     if (signalled_.load(std::memory_order_relaxed)) return false;
     signallingThread_ = std::this_thread::get_id();
     signalled_.store(true, std::memory_order_release);
-    for (const auto& callback : callbacks_) {
+    auto run = [](const std::function<void()>& callback) {
         try {
-            callback();
+            if (callback) callback();
         } catch (...) {
             // One failing callback must not keep the others from running.
         }
-    }
+    };
+    run(firstCallback_);
+    for (const auto& callback : callbacks_) run(callback);
+    firstCallback_ = nullptr;
     callbacks_.clear();
     callbacksDone_ = true;
     lock.unlock();
@@ -39,7 +42,10 @@ void CancellationToken::registerCallback(std::function<void()> callback) {
         callback();
         return;
     }
-    callbacks_.push_back(std::move(callback));
+    if (!firstCallback_ && callbacks_.empty())
+        firstCallback_ = std::move(callback);
+    else
+        callbacks_.push_back(std::move(callback));
 }
 
 bool CancellationToken::waitFor(std::chrono::nanoseconds timeout) const {

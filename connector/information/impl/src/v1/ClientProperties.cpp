@@ -1,5 +1,6 @@
 // Client properties and locality: what the client-type service recorded in a client's context.
 #include <boost/any.hpp>
+#include <boost/throw_exception.hpp>
 #include <utility>
 
 #include "connector/framework/CurrentContextState.hpp"
@@ -41,9 +42,10 @@ InformationServiceProviderImpl::getClientTypeProperties() {
 
 bool InformationServiceProviderImpl::isClientLocal(std::shared_ptr<connector::Context>& context) {
     if (!context || !context->has(contextkeys::CLIENT_TYPE)) return false;
-    const std::string clientType =
-        boost::any_cast<std::string>(context->get(contextkeys::CLIENT_TYPE));
-    return clientType.find("lcl") != std::string::npos;
+    const boost::any value = context->get(contextkeys::CLIENT_TYPE);
+    const std::string* clientType = boost::any_cast<std::string>(&value);
+    if (clientType == nullptr) boost::throw_exception(boost::bad_any_cast());
+    return clientType->find("lcl") != std::string::npos;
 }
 
 InformationServiceProviderImpl::Answer InformationServiceProviderImpl::handle(

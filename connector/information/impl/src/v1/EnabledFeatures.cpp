@@ -1,5 +1,6 @@
 // Enabled features: the ten flag checks and the EnabledFeatures handler.
 #include <boost/any.hpp>
+#include <boost/optional.hpp>
 
 #include "connector/information/v1/EnabledFeatures.hpp"
 #include "connector/information/v1/EnabledFeaturesResponse.hpp"
@@ -48,12 +49,30 @@ InformationServiceProviderImpl::Check InformationServiceProviderImpl::findCheck(
 InformationServiceProviderImpl::Answer InformationServiceProviderImpl::handle(
     std::unique_ptr<EnabledFeatures>&& request, connector::Address&&,
     std::shared_ptr<connector::Context>&& context) {
+    // No names asks for every flag: the request's own list is filled in, as its owner may see.
     if (request->features.empty()) request->features = featureNames;
+    const std::vector<std::string>& names = request->features;
+    // The four locality flags share one decision, made on first use: one read of the context,
+    // and one answer even if the client's type changes meanwhile.
+    boost::optional<bool> local;
+    auto decidedByLocality = [](Check check) {
+        return check == &InformationServiceProviderImpl::checkIsNativePublishEnabled ||
+               check == &InformationServiceProviderImpl::checkIsUDCFeedbackEnabled ||
+               check == &InformationServiceProviderImpl::checkIsSetPathEnabled ||
+               check == &InformationServiceProviderImpl::checkIsNativeImportDataEnabled;
+    };
     FlagTable flags;
-    for (const std::string& name : request->features) {
+    flags.reserve(names.size());
+    for (const std::string& name : names) {
         Check check = findCheck(name);
         if (check == nullptr) continue;  // not a flag of this service
-        const bool enabled = (this->*check)(context);
+        bool enabled;
+        if (decidedByLocality(check)) {
+            if (!local) local = isClientLocal(context);
+            enabled = *local;
+        } else {
+            enabled = (this->*check)(context);
+        }
         flags.emplace(name, enabled);  // a repeated name keeps its first result
     }
     auto response = std::make_unique<EnabledFeaturesResponse>(std::move(flags), std::u16string());
