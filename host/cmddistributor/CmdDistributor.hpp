@@ -41,7 +41,7 @@
 #include <functional>
 #include <memory>
 #include <mutex>
-#include <unordered_map>
+#include <vector>
 
 #include "host/Export.hpp"
 #include "host/cmddistributor/CmdRequest.hpp"
@@ -158,7 +158,13 @@ class QUORIX_HOST_API CmdDistributor {
     Options options_;
     std::atomic<std::size_t> submitted_{0};
     std::mutex mutex_;
-    std::unordered_map<IDType, std::weak_ptr<detail::TrackedRequest>> live_;
+    // The live requests tracked by id: a short list (as long as the requests in flight), searched
+    // from the front; it allocates only when it grows.
+    struct LiveRequest {
+        IDType id;
+        std::weak_ptr<detail::TrackedRequest> entry;
+    };
+    std::vector<LiveRequest> live_;
     std::shared_ptr<detail::RunGate> gate_;  // shared with the wait callbacks
     std::unique_ptr<Worker> worker_;  // last: destroyed (joined) first
 };

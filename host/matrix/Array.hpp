@@ -63,7 +63,7 @@ using UniqueArray = std::unique_ptr<qxArray, ArrayDeleter>;
 // only when `length` is 0. Raises QXException for invalid UTF-8.
 [[nodiscard]] QUORIX_HOST_API UniqueArray create(const char* text, std::size_t length);
 // createCharArray: a 1xN char array holding the UTF-16 units as given (not validated).
-[[nodiscard]] QUORIX_HOST_API UniqueArray createCharArray(const std::u16string& text);
+[[nodiscard]] QUORIX_HOST_API UniqueArray createCharArray(std::u16string text);
 [[nodiscard]] QUORIX_HOST_API UniqueArray createDoubleMatrix(std::size_t rows, std::size_t cols);
 [[nodiscard]] QUORIX_HOST_API UniqueArray createDoubleScalar(double value);
 // createCellArray: rows x cols cells, all unset.

@@ -21,7 +21,8 @@ namespace qvm {
 
 class QUORIX_HOST_API HostCall {
   public:
-    HostCall(std::string functionName, const std::vector<matrix::qxArray*>& inputs,
+    // The name, inputs, sinks and token are borrowed: the engine keeps them for the call.
+    HostCall(const std::string& functionName, const std::vector<matrix::qxArray*>& inputs,
              std::size_t outputCount, qxutil::io::QXSink& output, qxutil::io::QXSink& errors,
              const CancellationToken& cancellation);
 
@@ -47,7 +48,7 @@ class QUORIX_HOST_API HostCall {
         const std::string& functionName);
 
   private:
-    std::string functionName_;
+    const std::string& functionName_;
     const std::vector<matrix::qxArray*>& inputs_;
     std::size_t outputCount_;
     qxutil::io::QXSink& output_;

@@ -12,7 +12,9 @@
 #include <boost/make_shared.hpp>
 #include <boost/pointer_cast.hpp>
 #include <boost/throw_exception.hpp>
+#include <algorithm>
 #include <condition_variable>
+#include <new>
 #include <stdexcept>
 #include <utility>
 #include <variant>
@@ -54,6 +56,11 @@ struct TrackedRequest {
     std::atomic<bool> claimed{false};
     // Set once the request has been handed to the worker at once (see Worker::startLater).
     std::atomic<bool> posted{false};
+
+    // The caller's handle lives here too, saving an allocation per request: built in place by
+    // trackRequest, destroyed in place by RequestTrackingDeleter. It keeps this entry alive.
+    alignas(CmdDistributor::RequestTracking) unsigned char handle[sizeof(
+        CmdDistributor::RequestTracking)];
 };
 
 // What the distributor shares with the wait callbacks it installs, which may be called after it
@@ -198,7 +205,9 @@ CmdDistributor::RequestTracking::RequestTracking(std::shared_ptr<detail::Tracked
     : entry_(std::move(entry)) {}
 
 void CmdDistributor::RequestTrackingDeleter::operator()(RequestTracking* handle) const noexcept {
-    delete handle;
+    // The handle sits inside its entry: the entry may go only once the handle is gone.
+    std::shared_ptr<detail::TrackedRequest> entry = std::move(handle->entry_);
+    handle->~RequestTracking();
 }
 
 CmdDistributor::CmdDistributor(boost::shared_ptr<qvm::FunctionRegistry> functions, Options options)
@@ -212,8 +221,8 @@ CmdDistributor::~CmdDistributor() {
     std::vector<std::shared_ptr<detail::TrackedRequest>> live;
     {
         std::lock_guard<std::mutex> lock(mutex_);
-        for (const auto& [id, weak] : live_)
-            if (auto entry = weak.lock()) live.push_back(std::move(entry));
+        for (const LiveRequest& request : live_)
+            if (auto entry = request.entry.lock()) live.push_back(std::move(entry));
     }
     for (const auto& entry : live) entry->cancellation.signal();
     live.clear();
@@ -234,11 +243,16 @@ CmdDistributor::RequestTrackingPtr CmdDistributor::trackRequest(
     entry->onFinished = std::move(onFinished);
     if (trackById) {
         std::lock_guard<std::mutex> lock(mutex_);
-        for (auto it = live_.begin(); it != live_.end();)
-            it = it->second.expired() ? live_.erase(it) : std::next(it);
-        live_[id] = entry;
+        // Finished requests leave on their own; this sweeps those whose run never came.
+        live_.erase(std::remove_if(live_.begin(), live_.end(),
+                                   [&](const LiveRequest& live) {
+                                       return live.id == id || live.entry.expired();
+                                   }),
+                    live_.end());
+        live_.push_back({id, entry});
     }
-    return RequestTrackingPtr(new RequestTracking(std::move(entry)));
+    void* storage = entry->handle;
+    return RequestTrackingPtr(new (storage) RequestTracking(std::move(entry)));
 }
 
 void CmdDistributor::submitRequest(const RequestTrackingPtr& handle, const IDType& id,
@@ -284,8 +298,8 @@ std::size_t CmdDistributor::cancelAll() {
     std::vector<std::shared_ptr<detail::TrackedRequest>> live;
     {
         std::lock_guard<std::mutex> lock(mutex_);
-        for (const auto& [id, weak] : live_)
-            if (auto entry = weak.lock()) live.push_back(std::move(entry));
+        for (const LiveRequest& request : live_)
+            if (auto entry = request.entry.lock()) live.push_back(std::move(entry));
     }
     // Signalled outside the table's lock: a token's callbacks may call back into the distributor.
     for (const auto& entry : live) entry->cancellation.signal();
@@ -305,8 +319,9 @@ void CmdDistributor::addContinuation(const IDType& id, std::function<void()> con
 
 std::shared_ptr<detail::TrackedRequest> CmdDistributor::findLive(const IDType& id) {
     std::lock_guard<std::mutex> lock(mutex_);
-    const auto found = live_.find(id);
-    return found == live_.end() ? nullptr : found->second.lock();
+    for (const LiveRequest& request : live_)
+        if (request.id == id) return request.entry.lock();
+    return nullptr;
 }
 
 namespace {
@@ -314,9 +329,13 @@ namespace {
 // The outcome of one evaluation: the result, or the error to give the caller.
 Outcome evaluate(const qvm::FunctionRegistry& functions, const CmdDistributor::Options& options,
                  detail::TrackedRequest& entry, const RunOptions& runOptions) {
-    std::string name;
+    static const std::string kNoName;
+    const std::string* name = &kNoName;  // the request's own, once known
     std::vector<matrix::UniqueArray> outputs;
     boost::shared_ptr<FEvalIIP::Data> data;
+    // The inputs, destroyed once the function has returned; the list's storage then serves for
+    // the outputs.
+    std::vector<matrix::qxArray*> inputs;
     try {
         const auto iip = boost::dynamic_pointer_cast<FEvalIIP>(entry.request->getIIP());
         if (!iip)
@@ -326,17 +345,16 @@ Outcome evaluate(const qvm::FunctionRegistry& functions, const CmdDistributor::O
         if (byName == nullptr)
             return hostError("This engine calls functions by name only.",
                              "Quorix:unsupportedFunction", "");
-        name = *byName;
+        name = byName;
         if (entry.cancellation.isSignalled())
-            return boost::copy_exception(qvm::HostCall::cancelledError(name));
-        const std::shared_ptr<const qvm::HostFunction> function = functions.find(name);
+            return boost::copy_exception(qvm::HostCall::cancelledError(*name));
+        const std::shared_ptr<const qvm::HostFunction> function = functions.find(*name);
         if (!function || !*function)
-            return hostError("Undefined function '" + name + "'.", "Quorix:undefinedFunction",
-                             name);
+            return hostError("Undefined function '" + *name + "'.", "Quorix:undefinedFunction",
+                             *name);
         data = iip->getData();
-        if (!data) return hostError("The evaluation has no payload.", "Quorix:noPayload", name);
+        if (!data) return hostError("The evaluation has no payload.", "Quorix:noPayload", *name);
 
-        std::vector<matrix::qxArray*> inputs;
         struct Release {
             std::vector<matrix::qxArray*>& arrays;
             ~Release() { detail::nullSafeQxVecDestroy(arrays); }
@@ -348,30 +366,31 @@ Outcome evaluate(const qvm::FunctionRegistry& functions, const CmdDistributor::O
                 const auto* bytes = std::get_if<detail::SerializedArrays>(&serialized);
                 if (bytes == nullptr)
                     return hostError("Inputs as data arrays are not supported.",
-                                     "Quorix:unsupportedInputs", name);
+                                     "Quorix:unsupportedInputs", *name);
                 inputs = detail::deserializeQxArrays(*bytes);
             } else {
                 FEvalIIP::Data::Inputs given = data->getInputs();
                 auto* arrays = std::get_if<std::vector<matrix::qxArray*>>(&given);
                 if (arrays == nullptr)
                     return hostError("Inputs as data arrays are not supported.",
-                                     "Quorix:unsupportedInputs", name);
+                                     "Quorix:unsupportedInputs", *name);
                 inputs = std::move(*arrays);
             }
         }
         NullSink discard;
-        qvm::HostCall call(name, inputs, iip->getOutputCount(),
+        qvm::HostCall call(*name, inputs, iip->getOutputCount(),
                            runOptions.getOutSink() ? *runOptions.getOutSink() : discard,
                            runOptions.getErrSink() ? *runOptions.getErrSink() : discard,
                            entry.cancellation);
         outputs = (*function)(call);
     } catch (...) {
-        return asHostError(name);
+        return asHostError(*name);
     }
 
     // Making the result may run the caller's own conversion; its errors reach it unchanged.
     try {
-        std::vector<matrix::qxArray*> raw;
+        std::vector<matrix::qxArray*>& raw = inputs;
+        raw.clear();
         raw.reserve(outputs.size());
         for (const matrix::UniqueArray& output : outputs) raw.push_back(output.get());
         detail::LockBFLHelper lock;
@@ -471,8 +490,15 @@ void CmdDistributor::runDelegate(detail::TrackedRequest& entry) noexcept {
 void CmdDistributor::finish(const std::shared_ptr<detail::TrackedRequest>& entry) noexcept {
     {
         std::lock_guard<std::mutex> lock(mutex_);
-        const auto found = live_.find(entry->id);
-        if (found != live_.end() && found->second.lock() == entry) live_.erase(found);
+        const auto found =
+            std::find_if(live_.begin(), live_.end(), [&](const LiveRequest& request) {
+                return request.id == entry->id && !request.entry.owner_before(entry) &&
+                       !entry.owner_before(request.entry);
+            });
+        if (found != live_.end()) {
+            *found = std::move(live_.back());
+            live_.pop_back();
+        }
     }
     std::vector<std::function<void()>> continuations;
     std::function<void()> onFinished;

@@ -109,13 +109,14 @@ UniqueArray create(const char* text, std::size_t length) {
     } catch (const fl::i18n::conversion_error& error) {
         fail("Quorix:invalidText", error.what());
     }
-    return createCharArray(units);
+    return createCharArray(std::move(units));
 }
 
-UniqueArray createCharArray(const std::u16string& text) {
-    UniqueArray array =
-        makeArray(static_cast<std::uint8_t>(ClassID::Char), ClassID::Char, 1, text.size());
-    array->chars = text;
+UniqueArray createCharArray(std::u16string text) {
+    // Made empty and then given the text's own buffer: the units are not copied.
+    UniqueArray array = makeArray(static_cast<std::uint8_t>(ClassID::Char), ClassID::Char, 1, 0);
+    array->cols = text.size();
+    array->chars = std::move(text);
     return array;
 }
 

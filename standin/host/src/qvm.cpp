@@ -99,10 +99,10 @@ void NullCmdDistributorTaskReference::addContinuation(std::function<void()> cont
 
 // ---- Host functions ------------------------------------------------------------------------
 
-HostCall::HostCall(std::string functionName, const std::vector<matrix::qxArray*>& inputs,
+HostCall::HostCall(const std::string& functionName, const std::vector<matrix::qxArray*>& inputs,
                    std::size_t outputCount, qxutil::io::QXSink& output, qxutil::io::QXSink& errors,
                    const CancellationToken& cancellation)
-    : functionName_(std::move(functionName))
+    : functionName_(functionName)
     , inputs_(inputs)
     , outputCount_(outputCount)
     , output_(output)

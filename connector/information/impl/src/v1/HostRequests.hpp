@@ -53,14 +53,22 @@ class FEvalOpaqueInputData<std::tuple<Args...>> {
   public:
     explicit FEvalOpaqueInputData(std::tuple<Args...> arguments) : arguments_(arguments) {}
 
-    [[nodiscard]] std::vector<matrix::UniqueArray> makeArrays() const {
-        std::vector<matrix::UniqueArray> arrays;
+    // makeArrays: one new array per argument, the caller's to destroy.
+    [[nodiscard]] std::vector<matrix::qxArray*> makeArrays() const {
+        std::vector<matrix::qxArray*> arrays;
         arrays.reserve(sizeof...(Args));
-        std::apply(
-            [&arrays](auto... text) {
-                (arrays.push_back(connector::information::v1::makeInputArray(text)), ...);
-            },
-            arguments_);
+        try {
+            std::apply(
+                [&arrays](auto... text) {
+                    // Reserved: push_back cannot fail once the array is made.
+                    (arrays.push_back(connector::information::v1::makeInputArray(text).release()),
+                     ...);
+                },
+                arguments_);
+        } catch (...) {
+            nullSafeQxVecDestroy(arrays);
+            throw;
+        }
         return arrays;
     }
 
@@ -79,20 +87,17 @@ class FEvalOpaqueData final : public FEvalIIP::Data {
     ~FEvalOpaqueData() override = default;
 
     [[nodiscard]] SerializedInputs serializeInputs() const override {
-        const std::vector<matrix::UniqueArray> arrays = input_.makeArrays();
-        std::vector<matrix::qxArray*> borrowed;
-        borrowed.reserve(arrays.size());
-        for (const matrix::UniqueArray& array : arrays) borrowed.push_back(array.get());
-        return SerializedInputs(std::in_place_index<0>, detail::serializeQxArrays(borrowed));
+        std::vector<matrix::qxArray*> arrays = input_.makeArrays();
+        struct Destroy {
+            std::vector<matrix::qxArray*>& arrays;
+            ~Destroy() { detail::nullSafeQxVecDestroy(arrays); }
+        } destroy{arrays};
+        return SerializedInputs(std::in_place_index<0>, detail::serializeQxArrays(arrays));
     }
 
     // getInputs: the arrays become the caller's.
     [[nodiscard]] Inputs getInputs() const override {
-        std::vector<matrix::UniqueArray> arrays = input_.makeArrays();
-        std::vector<matrix::qxArray*> owned;
-        owned.reserve(arrays.size());
-        for (matrix::UniqueArray& array : arrays) owned.push_back(array.release());
-        return Inputs(std::in_place_index<0>, std::move(owned));
+        return Inputs(std::in_place_index<0>, input_.makeArrays());
     }
 
     void setDeleters(ArrayDeleter, ArrayDeleter) override {}
