@@ -158,4 +158,4 @@ BENCHMARK_CAPTURE(clientTypes, ClientTypeBatch, &announceOnly)->Name("Allocation
 BENCHMARK_CAPTURE(clientTypes, ClientTypeBatchOnward, &announceAndOnward)
     ->Name("Allocations/ClientType+GetUserHomeDir");
 
-BENCHMARK_MAIN();
+QCI_BENCHMARK_MAIN();

@@ -2,9 +2,10 @@
 // serializer with the plug-in's registrations, the router, the sessions, the engine stand-in
 // with its default table, both providers running), shared by every benchmark of a binary.
 //
-// It is set up as a client would leave it: a home directory longer than a short-string buffer
-// has been stored, and session "bench" has announced itself as a local desktop client, so that
-// GetCurrentClientProperties and the locality flags take their full paths.
+// Its threads run on the placement's helper CPU (bench/Placement.hpp). It is set up as a client
+// would leave it: a home directory longer than a short-string buffer has been stored, and session
+// "bench" has announced itself as a local desktop client, so that GetCurrentClientProperties and
+// the locality flags take their full paths.
 #pragma once
 
 #include <memory>
@@ -13,6 +14,7 @@
 #include <utility>
 #include <vector>
 
+#include "bench/Placement.hpp"
 #include "connector/framework/ContainerMessages.hpp"
 #include "connector/framework/Context.hpp"
 #include "connector/framework/CurrentContextState.hpp"
@@ -77,10 +79,14 @@ class BenchHost {
         serve(*runtime.information, makeEnabledFeatures());
     }
 
-    // instance: the one host of this process, made on first use (thread-safe).
+    // instance: the one host of this process, made on first use (thread-safe). Its threads (the
+    // engine's worker among them) run on the placement's helper CPU (bench/Placement.hpp).
     static BenchHost& instance() {
-        static BenchHost host;
-        return host;
+        static const std::unique_ptr<BenchHost> host = [] {
+            HelperThreads helpers;
+            return std::make_unique<BenchHost>();
+        }();
+        return *host;
     }
 
     connectorhost::HostRuntime runtime;

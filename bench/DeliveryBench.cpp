@@ -7,17 +7,24 @@
 //                            decode with the registered deserializer, deliver, handle, encode
 //                            with the registered serializer, stringify; floor: POCO's parse of
 //                            the same text plus its stringify of the same answer object (what
-//                            the JSON library alone costs)
+//                            the JSON library alone costs), and for EnabledFeatures the three
+//                            host functions it evaluates, called directly (DirectHostCall.hpp)
 //   JsonHost_<request>       host: the same request as an envelope line through connector-host's
 //                            EnvelopeProcessor (envelope, session, router and answer envelope on
 //                            top); floor: POCO's parse of that line plus its stringify of that
 //                            answer
-//   Scaling_*/threads:N      GetUserHomeDir and ServiceRegistry through deliver from 1 and 2
-//                            threads on one provider: throughput in items_per_second (wall clock)
+//   JsonScaling_*/threads:N  GetUserHomeDir and ServiceRegistry through the JSON path from 1 and
+//                            2 threads on one provider, each thread serving a client of its own:
+//                            throughput in items_per_second (wall clock)
+//   Scaling_*/threads:N      the same through deliver alone
 //   ScalingOfHandle_*        the same through the typed handle, without delivery: what the
 //                            handlers alone share between threads
 //   ScalingOfOwnProvider_*   the same through deliver, each thread with a provider of its own:
 //                            nothing of the plug-in shared, what the machine gives two threads
+//
+// Threads: the host's own threads run on the placement's helper CPU (bench/Placement.hpp); the
+// threads of a scaling benchmark pin themselves to CPUs 0 and 1 whatever the placement, since
+// what they measure is two CPUs at work.
 #include <Poco/JSON/Object.h>
 #include <Poco/JSON/Parser.h>
 #include <benchmark/benchmark.h>
@@ -26,7 +33,9 @@
 #include <string>
 
 #include "bench/BenchHost.hpp"
+#include "bench/DirectHostCall.hpp"
 #include "bench/Paired.hpp"
+#include "bench/Placement.hpp"
 #include "connector/framework/ContainerMessages.hpp"
 #include "connector/framework/CurrentContextState.hpp"
 #include "connector/information/v1/InformationServiceProviderImpl.hpp"
@@ -66,6 +75,7 @@ void Delivery(benchmark::State& state) {
 // context of this thread's own (every thread serves its own client).
 template <Payload (*MakeRequest)(), class Provider>
 void deliverRepeatedly(benchmark::State& state, Provider& provider) {
+    bench::pinThisThread(state.thread_index());
     auto context = std::make_shared<connector::Context>(BenchHost::instance().runtime.router);
     for (auto _ : state) {
         Payload response =
@@ -106,6 +116,7 @@ template <class Request, Payload (*MakeRequest)()>
 void scalingOfHandle(benchmark::State& state) {
     BenchHost& host = BenchHost::instance();
     auto& provider = host.runtime.information;
+    bench::pinThisThread(state.thread_index());
     auto context = std::make_shared<connector::Context>(host.runtime.router);
     for (auto _ : state) {
         std::unique_ptr<Request> request(static_cast<Request*>(MakeRequest().release()));
@@ -148,6 +159,9 @@ struct JsonRequest {
     const char* envelope;
 };
 
+const JsonRequest kGetUserHomeDir{
+    "connector/v1/GetUserHomeDir", R"({})",
+    R"({"id": 5, "session": "bench", "type": "connector/v1/GetUserHomeDir", "message": {}})"};
 const JsonRequest kEnabledFeatures{
     "connector/v1/EnabledFeatures", R"({"uuid": "f1", "features": []})",
     R"({"id": 1, "session": "bench", "type": "connector/v1/EnabledFeatures", )"
@@ -178,7 +192,8 @@ std::string toText(const Object::Ptr& object) {
 // decode with the registered deserializer (each message of a batch), deliver to the provider of
 // the type with the client's context current, encode the answer with the registered serializer
 // (each message of a batch answer) and stringify it.
-std::string serveMessage(BenchHost& host, const std::string& type, const std::string& message) {
+std::string serveMessage(BenchHost& host, const std::shared_ptr<connector::Context>& session,
+                         const std::string& type, const std::string& message) {
     const auto& serializer = *host.runtime.serializer;
     Object::Ptr object = Poco::JSON::Parser().parse(message).extract<Object::Ptr>();
     const bool batch = type == kContainerRequest;
@@ -200,14 +215,14 @@ std::string serveMessage(BenchHost& host, const std::string& type, const std::st
 
     Payload response;
     {
-        connector::qvm_common::CurrentContextStateScope serving(host.session);
+        connector::qvm_common::CurrentContextStateScope serving(session);
         response = batch ? host.runtime.clientTypes
                                ->deliver(std::move(request), connector::Address(bench::kSession),
-                                         std::shared_ptr(host.session))
+                                         std::shared_ptr(session))
                                .get()
                          : host.runtime.information
                                ->deliver(std::move(request), connector::Address(bench::kSession),
-                                         std::shared_ptr(host.session))
+                                         std::shared_ptr(session))
                                .get();
     }
 
@@ -235,15 +250,56 @@ void parseAndStringify(const std::string& text, const Object::Ptr& answer) {
 void Json(benchmark::State& state, const JsonRequest& request, int batch) {
     BenchHost& host = BenchHost::instance();
     const std::string type(request.type), message(request.message);
-    const Object::Ptr answer =
-        Poco::JSON::Parser().parse(serveMessage(host, type, message)).extract<Object::Ptr>();
+    const Object::Ptr answer = Poco::JSON::Parser()
+                                   .parse(serveMessage(host, host.session, type, message))
+                                   .extract<Object::Ptr>();
     bench::runPaired(
         state, batch, {"plugin", "floor"},
         [&] {
-            std::string written = serveMessage(host, type, message);
+            std::string written = serveMessage(host, host.session, type, message);
             benchmark::DoNotOptimize(written.data());
         },
         [&] { parseAndStringify(message, answer); });
+}
+
+// EnabledFeatures for all flags evaluates three host functions one after the other (the version
+// is cached after the first request): its floor is the JSON library's share plus those three
+// functions called directly.
+void JsonEnabledFeatures(benchmark::State& state) {
+    BenchHost& host = BenchHost::instance();
+    qvm::QVM& engine = *host.runtime.engine;
+    bench::DirectHostCall feature(engine, "qls.internal.feature", "graphicsAndGuis");
+    bench::DirectHostCall products(engine, "ver", "vantrell");
+    bench::DirectHostCall which(engine, "which", "vtr");
+    const std::string type(kEnabledFeatures.type), message(kEnabledFeatures.message);
+    const Object::Ptr answer = Poco::JSON::Parser()
+                                   .parse(serveMessage(host, host.session, type, message))
+                                   .extract<Object::Ptr>();
+    bench::runPaired(
+        state, 1, {"plugin", "floor"},
+        [&] {
+            std::string written = serveMessage(host, host.session, type, message);
+            benchmark::DoNotOptimize(written.data());
+        },
+        [&] {
+            parseAndStringify(message, answer);
+            feature();
+            products();
+            which();
+        });
+}
+
+// The JSON path from several threads at once, each serving a client of its own.
+void jsonScaling(benchmark::State& state, const JsonRequest& request) {
+    BenchHost& host = BenchHost::instance();
+    bench::pinThisThread(state.thread_index());
+    auto session = std::make_shared<connector::Context>(host.runtime.router);
+    const std::string type(request.type), message(request.message);
+    for (auto _ : state) {
+        std::string written = serveMessage(host, session, type, message);
+        benchmark::DoNotOptimize(written.data());
+    }
+    state.SetItemsProcessed(state.iterations());
 }
 
 void JsonHost(benchmark::State& state, const JsonRequest& request, int batch) {
@@ -275,8 +331,19 @@ BENCHMARK(ScalingOfHandle_ServiceRegistry)->Threads(1)->Threads(2)->UseRealTime(
 BENCHMARK(ScalingOfOwnProvider_GetUserHomeDir)->Threads(1)->Threads(2)->UseRealTime();
 BENCHMARK(ScalingOfOwnProvider_ServiceRegistry)->Threads(1)->Threads(2)->UseRealTime();
 
-// Batches of about ten microseconds and more; EnabledFeatures waits for three host evaluations.
-BENCHMARK_CAPTURE(Json, EnabledFeatures, kEnabledFeatures, 1);
+BENCHMARK_CAPTURE(jsonScaling, GetUserHomeDir, kGetUserHomeDir)
+    ->Name("JsonScaling_GetUserHomeDir")
+    ->Threads(1)
+    ->Threads(2)
+    ->UseRealTime();
+BENCHMARK_CAPTURE(jsonScaling, ServiceRegistry, kServiceRegistry)
+    ->Name("JsonScaling_ServiceRegistry")
+    ->Threads(1)
+    ->Threads(2)
+    ->UseRealTime();
+
+// Batches of a few microseconds and more; EnabledFeatures evaluates three host functions.
+BENCHMARK(JsonEnabledFeatures)->Name("Json/EnabledFeatures");
 BENCHMARK_CAPTURE(Json, ServiceRegistry, kServiceRegistry, 2);
 BENCHMARK_CAPTURE(Json, GetCurrentClientProperties, kClientProperties, 4);
 BENCHMARK_CAPTURE(Json, ClientTypeBatch, kClientTypeBatch, 1);
@@ -286,4 +353,4 @@ BENCHMARK_CAPTURE(JsonHost, ServiceRegistry, kServiceRegistry, 1);
 BENCHMARK_CAPTURE(JsonHost, GetCurrentClientProperties, kClientProperties, 1);
 BENCHMARK_CAPTURE(JsonHost, ClientTypeBatch, kClientTypeBatch, 1);
 
-BENCHMARK_MAIN();
+QCI_BENCHMARK_MAIN();

@@ -7,6 +7,8 @@
 //   Futures_Chained   chained: then on a resolved future, then get; ready: the same without then
 //   Futures_Handoff   the value set on a worker thread while this thread waits in get, for
 //                     connector::Promise, boost::promise and std::promise on the same worker
+//                     (on the placement's helper CPU, bench/Placement.hpp; counters caller_cpu
+//                     and worker_cpu say where the two last ran)
 //
 // The payload is the one the plug-in moves through every future, a std::unique_ptr to a message;
 // one message object is moved round and round, so that only the future's own work is measured.
@@ -17,10 +19,12 @@
 #include <future>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <thread>
 #include <utility>
 
 #include "bench/Paired.hpp"
+#include "bench/Placement.hpp"
 #include "connector/framework/Future.hpp"
 #include "connector/framework/Message.hpp"
 
@@ -103,6 +107,12 @@ class Worker {
         condition_.notify_one();
     }
 
+    // cpu: the CPU the worker took its last job on.
+    double cpu() {
+        std::lock_guard<std::mutex> lock(mutex_);
+        return cpu_;
+    }
+
   private:
     void loop() {
         std::unique_lock<std::mutex> lock(mutex_);
@@ -112,6 +122,7 @@ class Worker {
             void (*job)(void*) = job_;
             void* argument = argument_;
             job_ = nullptr;
+            cpu_ = bench::currentCpu();
             lock.unlock();
             job(argument);
             lock.lock();
@@ -122,6 +133,7 @@ class Worker {
     std::condition_variable condition_;
     void (*job_)(void*) = nullptr;
     void* argument_ = nullptr;
+    double cpu_ = -1;
     bool stop_ = false;
     std::thread thread_;
 };
@@ -162,25 +174,31 @@ void handoff(Worker& worker, Payload& message, GetFuture getFuture) {
 }
 
 void Futures_Handoff(benchmark::State& state) {
-    Worker worker;
+    std::optional<Worker> worker;
+    {
+        bench::HelperThreads helpers;
+        worker.emplace();
+    }
     Payload message = std::make_unique<BenchMessage>();
     bench::runPaired(
         state, 1, {"connector", "boost", "std"},
         [&] {
             handoff<connector::Promise<Payload>>(
-                worker, message,
+                *worker, message,
                 [](connector::Promise<Payload>& promise) { return promise.getFuture(); });
         },
         [&] {
-            handoff<boost::promise<Payload>>(worker, message, [](boost::promise<Payload>& promise) {
+            handoff<boost::promise<Payload>>(*worker, message, [](boost::promise<Payload>& promise) {
                 return promise.get_future();
             });
         },
         [&] {
-            handoff<std::promise<Payload>>(worker, message, [](std::promise<Payload>& promise) {
+            handoff<std::promise<Payload>>(*worker, message, [](std::promise<Payload>& promise) {
                 return promise.get_future();
             });
         });
+    state.counters["caller_cpu"] = bench::currentCpu();
+    state.counters["worker_cpu"] = worker->cpu();
 }
 
 }  // namespace
@@ -189,4 +207,4 @@ BENCHMARK(Futures_Ready);
 BENCHMARK(Futures_Chained);
 BENCHMARK(Futures_Handoff);
 
-BENCHMARK_MAIN();
+QCI_BENCHMARK_MAIN();

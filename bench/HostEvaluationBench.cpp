@@ -1,11 +1,16 @@
-// A host evaluation against the bare cross-thread round trip it is built on, side by side
+// A host evaluation against a direct call of the same host function, and against the bare
+// cross-thread round trip a worker-run evaluation would be built on, side by side
 // (bench/Paired.hpp: one counter per variant, the median time of one evaluation in nanoseconds):
 //
-//   feval   fevalSync<std::u16string>("version") on the engine stand-in: the request, its
-//           delegate and tracking, the engine's worker thread, the host array and its
-//           conversion, the timed waits
-//   bare    a boost::promise handed to the same kind of worker (a one-thread Boost.Asio pool, as
-//           the engine's distributor uses), resolved there with the same text, taken with get
+//   feval    fevalSync<std::u16string>("version") on the engine stand-in: the request, its
+//            delegate and tracking, the run (on this thread, which waits for it), the host array
+//            and its conversion
+//   direct   the engine's "version" function called directly with a ready HostCall (the floor)
+//   bare     a boost::promise handed to a one-thread Boost.Asio pool, resolved there with the same
+//            text, taken with get: what one evaluation run by the worker would cost at least
+//
+// Counters caller_cpu and worker_cpu say where the timing thread and the pool's thread last ran
+// (bench/Placement.hpp: the engine's worker and the pool run on the helper CPU).
 //
 // Linked with the plug-in's objects directly: the evaluation templates are internal to it.
 // Boost.Asio ends each handler with a release fence, which ThreadSanitizer cannot model and GCC
@@ -17,13 +22,17 @@
 
 #include <benchmark/benchmark.h>
 
+#include <atomic>
 #include <boost/asio/post.hpp>
 #include <boost/asio/thread_pool.hpp>
 #include <boost/thread/future.hpp>
 #include <memory>
+#include <optional>
 #include <string>
 
+#include "bench/DirectHostCall.hpp"
 #include "bench/Paired.hpp"
+#include "bench/Placement.hpp"
 #include "connector/framework/ServiceProvider.hpp"
 #include "host/qvm/HostFunctions.hpp"
 #include "host/qvm/QVM.hpp"
@@ -43,28 +52,41 @@ class RunningProvider final : public connector::ServiceProvider {
 
 void HostEvaluation(benchmark::State& state) {
     RunningProvider provider;
-    std::shared_ptr<qvm::QVM> engine = qvm::QVM::create();
+    std::shared_ptr<qvm::QVM> engine;
+    std::optional<boost::asio::thread_pool> worker;
+    {
+        bench::HelperThreads helpers;
+        engine = qvm::QVM::create();
+        worker.emplace(1);
+    }
     engine->registerFunction("version", qvm::functions::answerText(kVersion));
-    boost::asio::thread_pool worker(1);
+    bench::DirectHostCall direct(*engine, "version");
+    std::atomic<int> workerCpu{-1};
     bench::runPaired(
-        state, 1, {"feval", "bare"},
+        state, 1, {"feval", "direct", "bare"},
         [&] {
             std::u16string version =
                 connector::information::v1::fevalSync<std::u16string>(provider, engine, "version");
             benchmark::DoNotOptimize(version.data());
         },
+        [&] { direct(); },
         [&] {
             auto promise = std::make_shared<boost::promise<std::u16string>>();
             boost::future<std::u16string> future = promise->get_future();
-            boost::asio::post(worker, [promise] { promise->set_value(u"4.2.0 build 1187"); });
+            boost::asio::post(*worker, [promise, &workerCpu] {
+                workerCpu.store(static_cast<int>(bench::currentCpu()), std::memory_order_relaxed);
+                promise->set_value(u"4.2.0 build 1187");
+            });
             std::u16string version = future.get();
             benchmark::DoNotOptimize(version.data());
         });
-    worker.join();
+    worker->join();
+    state.counters["caller_cpu"] = bench::currentCpu();
+    state.counters["worker_cpu"] = workerCpu.load();
 }
 
 }  // namespace
 
 BENCHMARK(HostEvaluation);
 
-BENCHMARK_MAIN();
+QCI_BENCHMARK_MAIN();

@@ -3,34 +3,46 @@
 
 Usage: report.py RESULTS_DIR
 
-RESULTS_DIR holds future_bench.json, delivery_bench.json, host_evaluation_bench.json (runs with
-repetitions, aggregates only) and allocation_bench.json (one run). A paired benchmark times ours
-and its baselines side by side (bench/Paired.hpp) and reports each as a counter "<name>_ns";
-every figure here is the median of such a counter over the repetitions, and every ratio is ours
-over a baseline measured in the same benchmark of the same run.
-Prints one row per line of the table, informational rows after them, and ends with the line
-"N/M targets met". Python standard library only.
+RESULTS_DIR holds same/ and split/, each with future_bench.json, delivery_bench.json and
+host_evaluation_bench.json from runs with QCI_BENCH_PLACEMENT set to that placement (runs with
+repetitions, aggregates only; bench/Placement.hpp), and allocation_bench.json (one run).
+
+A paired benchmark times ours and its floor side by side (bench/Paired.hpp) and reports each as a
+counter "<name>_ns"; every figure here is the median of such a counter over the repetitions, and
+every ratio is ours over a floor measured in the same benchmark of the same run. A timed target is
+met only if it is met in both placements. The scaling rows run two threads on CPUs 0 and 1 (what
+they measure needs two CPUs) and come from the split run only.
+
+Prints the placements, one row per line of the table, informational rows after them, and ends with
+the line "N/M targets met". Python standard library only.
 """
 
 import json
 import os
 import sys
 
+PLACEMENTS = ("same", "split")
 
-def load(directory, name):
-    with open(os.path.join(directory, name + ".json"), encoding="utf-8") as handle:
+
+def load(path):
+    with open(path, encoding="utf-8") as handle:
         return json.load(handle)
 
 
 class Results:
     """Medians of one program's repetitions, by benchmark name."""
 
-    def __init__(self, data):
+    def __init__(self, data, expected_placement=None):
+        placement = data.get("context", {}).get("placement")
+        if expected_placement is not None and placement != expected_placement:
+            raise SystemExit("results for placement %s were run with placement %s"
+                             % (expected_placement, placement))
         self.median = {}
         self.single = {}
         for entry in data["benchmarks"]:
             if entry.get("error_occurred"):
-                raise SystemExit("benchmark %s failed: %s" % (entry["name"], entry.get("error_message")))
+                raise SystemExit("benchmark %s failed: %s"
+                                 % (entry["name"], entry.get("error_message")))
             if entry.get("run_type") == "aggregate":
                 if entry.get("aggregate_name") == "median":
                     self.median[entry["run_name"]] = entry
@@ -46,6 +58,10 @@ class Results:
     def counter(self, name, counter):
         return self.entry(name)[counter]
 
+    def ns(self, benchmark, variant):
+        """A paired variant's median time per operation, in seconds."""
+        return self.counter(benchmark, variant + "_ns") * 1e-9
+
 
 def duration(seconds):
     if seconds >= 1e-3:
@@ -56,41 +72,54 @@ def duration(seconds):
 
 
 def rate(per_second):
-    return "%.2f M/s" % (per_second / 1e6)
+    return "%.3f M/s" % (per_second / 1e6)
 
 
 class Table:
+    HEADER = ("row", "target", "same CPU: ours / floor = ratio",
+              "CPUs 0+1: ours / floor = ratio", "status")
+
     def __init__(self):
         self.rows = []
         self.met = 0
         self.targets = 0
 
-    def add(self, name, ours, baseline, ratio, target, met):
-        """met: True / False for a target, None for a row that is only reported."""
+    def add(self, name, target, cells, met):
+        """cells: {placement: text}; met: True / False for a target, None for information."""
         if met is not None:
             self.targets += 1
             self.met += 1 if met else 0
         status = "info" if met is None else ("met" if met else "MISSED")
-        self.rows.append((name, ours, baseline, ratio, target, status))
+        self.rows.append((name, target, cells.get("same", "-"), cells.get("split", "-"), status))
 
-    def at_most(self, name, ours, baseline, limit, show=duration):
-        ratio = ours / baseline
-        self.add(name, show(ours), show(baseline), "%.2fx" % ratio, "<= %.2fx" % limit,
-                 ratio <= limit)
+    @staticmethod
+    def cell(ours, floor, show):
+        return "%s / %s = %.2fx" % (show(ours), show(floor), ours / floor)
 
-    def at_least(self, name, ours, baseline, limit, show=rate):
-        ratio = ours / baseline
-        self.add(name, show(ours), show(baseline), "%.2fx" % ratio, ">= %.2fx" % limit,
-                 ratio >= limit)
+    def at_most(self, name, pairs, limit, show=duration, target=True):
+        """pairs: {placement: (ours, floor)}; met when every ratio is at most limit."""
+        cells = {p: self.cell(o, f, show) for p, (o, f) in pairs.items()}
+        met = all(o / f <= limit for o, f in pairs.values()) if target else None
+        self.add(name, "<= %.2fx" % limit if target else "-", cells, met)
 
-    def info(self, name, ours, baseline, ratio):
-        self.add(name, ours, baseline, ratio, "-", None)
+    def at_least(self, name, pairs, limit, show=rate, target=True):
+        cells = {p: self.cell(o, f, show) for p, (o, f) in pairs.items()}
+        met = all(o / f >= limit for o, f in pairs.values()) if target else None
+        self.add(name, ">= %.2fx" % limit if target else "-", cells, met)
+
+    def info(self, name, pairs, show=duration):
+        self.at_most(name, pairs, 0, show, target=False)
+
+    def count(self, name, value, extra, limit=None):
+        text = "%.1f %s" % (value, extra)
+        met = None if limit is None else value <= limit
+        self.add(name, "-" if limit is None else "<= %d" % limit, {"same": text, "split": "(same)"},
+                 met)
 
     def print(self):
-        header = ("row", "ours", "baseline", "ratio", "target", "status")
-        widths = [max(len(str(row[i])) for row in self.rows + [header]) for i in range(6)]
+        widths = [max(len(str(row[i])) for row in self.rows + [self.HEADER]) for i in range(5)]
         line = "  ".join("%-" + str(w) + "s" for w in widths)
-        print(line % header)
+        print(line % self.HEADER)
         print("  ".join("-" * w for w in widths))
         for row in self.rows:
             print(line % row)
@@ -100,103 +129,88 @@ def main():
     if len(sys.argv) != 2:
         raise SystemExit(__doc__)
     directory = sys.argv[1]
-    futures = Results(load(directory, "future_bench"))
-    delivery = Results(load(directory, "delivery_bench"))
-    evaluation = Results(load(directory, "host_evaluation_bench"))
-    allocations = Results(load(directory, "allocation_bench"))
+    runs = {}
+    for placement in PLACEMENTS:
+        runs[placement] = {
+            program: Results(load(os.path.join(directory, placement, program + ".json")),
+                             placement)
+            for program in ("future_bench", "delivery_bench", "host_evaluation_bench")}
+    allocations = Results(load(os.path.join(directory, "allocation_bench.json")))
+
+    def both(program, benchmark, ours, floor):
+        return {p: (runs[p][program].ns(benchmark, ours), runs[p][program].ns(benchmark, floor))
+                for p in PLACEMENTS}
+
+    for placement in PLACEMENTS:
+        evaluation = runs[placement]["host_evaluation_bench"].entry("HostEvaluation")
+        handoff = runs[placement]["future_bench"].entry("Futures_Handoff")
+        print("placement %-5s: timing thread on CPU %d, engine worker on CPU %d, "
+              "handoff worker on CPU %d" % (placement, evaluation["caller_cpu"],
+                                            evaluation["worker_cpu"], handoff["worker_cpu"]))
+    print()
+
     table = Table()
-
-    def ns(results, benchmark, variant):
-        """Median over the repetitions of a paired variant's time per operation, in seconds."""
-        return results.counter(benchmark, variant + "_ns") * 1e-9
-
-    # Futures.
-    ready = ns(futures, "Futures_Ready", "connector")
-    table.at_most("ready future vs boost::make_ready_future", ready,
-                  ns(futures, "Futures_Ready", "boost"), 1.0)
-    table.at_most("ready future vs std::promise (well under: half)", ready,
-                  ns(futures, "Futures_Ready", "std"), 0.5)
-    table.at_most("chained future (then + get) vs ready future",
-                  ns(futures, "Futures_Chained", "chained"),
-                  ns(futures, "Futures_Chained", "ready"), 2.0)
-    boost_handoff = ns(futures, "Futures_Handoff", "boost")
-    std_handoff = ns(futures, "Futures_Handoff", "std")
-    better = "boost" if boost_handoff <= std_handoff else "std"
-    table.at_most("cross-thread handoff vs better peer (%s)" % better,
-                  ns(futures, "Futures_Handoff", "connector"), min(boost_handoff, std_handoff),
-                  1.1)
-
-    # Delivery.
-    table.at_most("delivery: deliver(GetUserHomeDir) vs typed handle",
-                  ns(delivery, "Delivery", "deliver"), ns(delivery, "Delivery", "handle"), 1.3)
-
+    # Host evaluation: the plug-in's path against the host functions it calls.
+    table.at_most("EnabledFeatures (all flags), JSON end to end vs parse+stringify "
+                  "+ 3 direct host calls",
+                  both("delivery_bench", "Json/EnabledFeatures", "plugin", "floor"), 4.0)
+    table.at_most("fevalSync(version) vs a direct call of the same host function",
+                  both("host_evaluation_bench", "HostEvaluation", "feval", "direct"), 2.0)
     # JSON end to end: the plug-in's path against the JSON library's floor.
-    requests = [("EnabledFeatures", "EnabledFeatures (all flags)"),
-                ("ServiceRegistry", "ServiceRegistry"),
-                ("GetCurrentClientProperties", "GetCurrentClientProperties"),
-                ("ClientTypeBatch", "ClientType batch")]
-    for key, label in requests:
+    for key, label in [("ServiceRegistry", "ServiceRegistry"),
+                       ("GetCurrentClientProperties", "GetCurrentClientProperties"),
+                       ("ClientTypeBatch", "ClientType batch")]:
         table.at_most("JSON end to end: %s vs parse+stringify" % label,
-                      ns(delivery, "Json/" + key, "plugin"), ns(delivery, "Json/" + key, "floor"),
-                      1.5)
+                      both("delivery_bench", "Json/" + key, "plugin", "floor"), 1.5)
+    # Futures.
+    table.at_most("ready future vs boost::make_ready_future",
+                  both("future_bench", "Futures_Ready", "connector", "boost"), 1.0)
+    table.at_most("chained future (then + get) vs ready future",
+                  both("future_bench", "Futures_Chained", "chained", "ready"), 2.5)
+    # Scaling of the JSON path: two threads on CPUs 0 and 1 against one.
+    split_delivery = runs["split"]["delivery_bench"]
 
-    # Host evaluation.
-    feval = ns(evaluation, "HostEvaluation", "feval")
-    table.at_most("host evaluation: fevalSync(version) vs bare boost::promise", feval,
-                  ns(evaluation, "HostEvaluation", "bare"), 1.5)
-    slice_seconds = 10e-3
-    ratio = feval / slice_seconds
-    table.add("host evaluation: median vs 10 ms wait slice (far below: a tenth)",
-              duration(feval), duration(slice_seconds), "%.4fx" % ratio, "<= 0.10x",
-              ratio <= 0.10)
+    def scaling(prefix, name):
+        one = split_delivery.counter("%s_%s/real_time/threads:1" % (prefix, name),
+                                     "items_per_second")
+        two = split_delivery.counter("%s_%s/real_time/threads:2" % (prefix, name),
+                                     "items_per_second")
+        return {"split": (two, one)}
 
-    # Allocations per request through deliver.
-    for name in ["GetUserHomeDir", "SetUserHomeDir", "ServiceRegistry",
-                 "GetCurrentClientProperties", "EnabledFeatures", "ClientType",
-                 "ClientType+GetUserHomeDir"]:
+    for name in ["ServiceRegistry", "GetUserHomeDir"]:
+        table.at_least("JSON path, 2 threads vs 1: %s" % name, scaling("JsonScaling", name), 1.6)
+    # Allocations per request through deliver: counts, the same in every placement.
+    for name, limit in [("GetUserHomeDir", 5), ("EnabledFeatures", 120),
+                        ("SetUserHomeDir", None), ("ServiceRegistry", None),
+                        ("GetCurrentClientProperties", None), ("ClientType", None),
+                        ("ClientType+GetUserHomeDir", None)]:
         count = allocations.counter("Allocations/" + name, "allocs_per_request")
         request = allocations.counter("Allocations/" + name, "request_allocs")
-        label = "allocations per request: %s" % name
-        ours = "%.1f" % count
-        beside = "(+%.0f building the request)" % request
-        if name == "GetUserHomeDir":
-            table.add(label, ours, beside, "-", "<= 5", count <= 5)
-        else:
-            table.info(label, ours, beside, "-")
+        table.count("allocations per request: %s" % name, count,
+                    "(+%.0f building the request)" % request, limit)
 
-    # Scaling: throughput of 2 threads over 1 on one provider.
+    # Information.
+    table.info("ready future vs std::promise + get_future + set_value",
+               both("future_bench", "Futures_Ready", "connector", "std"))
+    for peer in ("boost", "std"):
+        table.info("cross-thread handoff: connector::Promise vs %s::promise" % peer,
+                   both("future_bench", "Futures_Handoff", "connector", peer))
+    table.info("fevalSync(version) vs a bare promise round trip through a worker thread",
+               both("host_evaluation_bench", "HostEvaluation", "feval", "bare"))
+    table.info("delivery: deliver(GetUserHomeDir) vs typed handle",
+               both("delivery_bench", "Delivery", "deliver", "handle"))
     for name in ["GetUserHomeDir", "ServiceRegistry"]:
-        one = delivery.counter("Scaling_%s/real_time/threads:1" % name, "items_per_second")
-        two = delivery.counter("Scaling_%s/real_time/threads:2" % name, "items_per_second")
-        table.at_least("scaling: %s, 2 threads vs 1" % name, two, one, 1.6)
-
-    # Informational: CPU per request with 2 threads vs 1 (contention), the same requests through
-    # the typed handle (without delivery), connector-host's path.
-    for name in ["GetUserHomeDir", "ServiceRegistry"]:
-        one = delivery.entry("Scaling_%s/real_time/threads:1" % name)["cpu_time"]
-        two = delivery.entry("Scaling_%s/real_time/threads:2" % name)["cpu_time"]
-        unit = delivery.entry("Scaling_%s/real_time/threads:1" % name)["time_unit"]
-        table.info("scaling: %s, CPU per request 2 threads vs 1" % name,
-                   "%.1f %s" % (two, unit), "%.1f %s" % (one, unit), "%.2fx" % (two / one))
-    for prefix, label in [("ScalingOfHandle", "typed handle, no delivery"),
-                          ("ScalingOfOwnProvider", "a provider per thread")]:
-        for name in ["GetUserHomeDir", "ServiceRegistry"]:
-            one = delivery.counter("%s_%s/real_time/threads:1" % (prefix, name), "items_per_second")
-            two = delivery.counter("%s_%s/real_time/threads:2" % (prefix, name), "items_per_second")
-            table.info("scaling, %s: %s, 2 threads vs 1" % (label, name), rate(two), rate(one),
-                       "%.2fx" % (two / one))
-    # EnabledFeatures for all flags must ask the host three times, one after the other: its real
-    # floor is the JSON library's share plus three bare round trips to a worker thread.
-    bare = ns(evaluation, "HostEvaluation", "bare")
-    floor = ns(delivery, "Json/EnabledFeatures", "floor") + 3 * bare
-    ours = ns(delivery, "Json/EnabledFeatures", "plugin")
-    table.info("JSON end to end: EnabledFeatures vs parse+stringify + 3 bare round trips",
-               duration(ours), duration(floor), "%.2fx" % (ours / floor))
-    for key, label in requests:
-        ours = ns(delivery, "JsonHost/" + key, "host")
-        floor = ns(delivery, "JsonHost/" + key, "floor")
-        table.info("connector-host envelope: %s vs parse+stringify" % label, duration(ours),
-                   duration(floor), "%.2fx" % (ours / floor))
+        for prefix, label in [("Scaling", "deliver alone"),
+                              ("ScalingOfHandle", "typed handle, no delivery"),
+                              ("ScalingOfOwnProvider", "deliver, a provider per thread")]:
+            table.at_least("%s, 2 threads vs 1: %s" % (label, name), scaling(prefix, name), 0,
+                           target=False)
+    for key, label in [("EnabledFeatures", "EnabledFeatures (all flags)"),
+                       ("ServiceRegistry", "ServiceRegistry"),
+                       ("GetCurrentClientProperties", "GetCurrentClientProperties"),
+                       ("ClientTypeBatch", "ClientType batch")]:
+        table.info("connector-host envelope: %s vs parse+stringify" % label,
+                   both("delivery_bench", "JsonHost/" + key, "host", "floor"))
 
     table.print()
     print()
