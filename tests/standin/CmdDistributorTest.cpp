@@ -156,6 +156,26 @@ TEST(CmdDistributorTest, AWaitingThreadRunsWhatNobodyStartedAndWaitsForWhatTheWo
     cancelTask(*held.getTaskReference());
     EXPECT_EQ(errorText([&] { (void)held.get(); }), "Evaluation of 'hold' was cancelled.");
     EXPECT_EQ(queued.get(), "4.2.0");
+
+    // Destroying the engine while a waiting thread runs a request cancels the request and waits
+    // until that thread has finished with the distributor.
+    std::promise<void> waiterRuns;
+    engine->registerFunction("waiter", [&](qvm::HostCall& call) {
+        waiterRuns.set_value();
+        (void)call.waitForCancellation(1h);
+        call.throwIfCancelled();
+        return std::vector<UniqueArray>{};
+    });
+    std::string outcome;
+    std::thread waiter([&, own = engine]() mutable {
+        qvm::Future<std::string> waited = fevalAsync<std::string>(own, "waiter");
+        own.reset();  // the test's reference is the last one
+        outcome = errorText([&] { (void)waited.get(); });
+    });
+    waiterRuns.get_future().wait();
+    engine.reset();
+    waiter.join();
+    EXPECT_EQ(outcome, "Evaluation of 'waiter' was cancelled.");
 }
 
 }  // namespace
