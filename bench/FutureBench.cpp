@@ -188,9 +188,9 @@ void Futures_Handoff(benchmark::State& state) {
                 [](connector::Promise<Payload>& promise) { return promise.getFuture(); });
         },
         [&] {
-            handoff<boost::promise<Payload>>(*worker, message, [](boost::promise<Payload>& promise) {
-                return promise.get_future();
-            });
+            handoff<boost::promise<Payload>>(
+                *worker, message,
+                [](boost::promise<Payload>& promise) { return promise.get_future(); });
         },
         [&] {
             handoff<std::promise<Payload>>(*worker, message, [](std::promise<Payload>& promise) {

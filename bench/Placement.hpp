@@ -101,10 +101,11 @@ class HelperThreads {
 // ParkedThread: a second thread that waits, doing nothing, until the program ends.
 class ParkedThread {
   public:
-    ParkedThread() : thread_([this] {
-          std::unique_lock<std::mutex> lock(mutex_);
-          condition_.wait(lock, [this] { return done_; });
-      }) {}
+    ParkedThread()
+        : thread_([this] {
+            std::unique_lock<std::mutex> lock(mutex_);
+            condition_.wait(lock, [this] { return done_; });
+        }) {}
     ~ParkedThread() {
         {
             std::lock_guard<std::mutex> lock(mutex_);
@@ -142,8 +143,8 @@ inline int runWithPlacement(int argc, char** argv) {
 
 }  // namespace bench
 
-#define QCI_BENCHMARK_MAIN()                                   \
-    int main(int argc, char** argv) {                          \
-        return bench::runWithPlacement(argc, argv);            \
-    }                                                          \
+#define QCI_BENCHMARK_MAIN()                        \
+    int main(int argc, char** argv) {               \
+        return bench::runWithPlacement(argc, argv); \
+    }                                               \
     int main(int, char**)

@@ -1,5 +1,15 @@
-// cmddistributor::CmdDistributor: runs requests for the engine, one after the other, on its own
-// worker thread (a boost::asio::thread_pool of one thread).
+// cmddistributor::CmdDistributor: runs requests for the engine, one at a time, under the engine's
+// lock: on its own worker thread (a boost::asio::thread_pool of one thread), or on the thread
+// that waits for the request.
+//
+// The waiting thread: a submitted request gets a wait callback on its delegate (unless
+// Options::waiting says otherwise). A thread that waits on the caller's future runs it first:
+// when nobody has started the request yet and the engine is idle, that thread claims the request
+// and runs it itself, which spares the two thread switches of a round trip through the worker.
+// The worker starts what nobody has started within Options::startDelay of its submission (at
+// once when a waiter found the engine busy), and a request it has started is simply waited for.
+// While a request runs on a waiting thread, that thread sees nothing else: only the request's
+// cancellation token (cancelRequest, cancelAll, the engine's invalidation) stops it.
 //
 // A caller tracks a request first (trackRequest: the distributor takes the delegate and gives a
 // RequestTracking handle), then submits it (submitRequest), then releases the handle
@@ -37,6 +47,7 @@
 
 #include <atomic>
 #include <boost/shared_ptr.hpp>
+#include <chrono>
 #include <cstddef>
 #include <functional>
 #include <memory>
@@ -55,7 +66,7 @@ namespace cmddistributor {
 namespace detail {
 struct TrackedRequest;
 struct RunGate;
-}
+}  // namespace detail
 
 enum class CompletionOrder {
     ReadyThenComplete,  // markReady before the run, so the completion fulfils at once
@@ -79,6 +90,9 @@ struct DistributorOptions {
     ResultForm result = ResultForm::SerializedArrays;
     InputForm inputs = InputForm::SerializedArrays;
     WaitingThread waiting = WaitingThread::RunsTask;
+    // With RunsTask: how long a request may wait for a waiting thread to start it before the
+    // worker does.
+    std::chrono::microseconds startDelay{1000};
 };
 
 class QUORIX_HOST_API CmdDistributor {
@@ -166,7 +180,7 @@ class QUORIX_HOST_API CmdDistributor {
     };
     std::vector<LiveRequest> live_;
     std::shared_ptr<detail::RunGate> gate_;  // shared with the wait callbacks
-    std::unique_ptr<Worker> worker_;  // last: destroyed (joined) first
+    std::unique_ptr<Worker> worker_;         // last: destroyed (joined) first
 };
 
 }  // namespace cmddistributor

@@ -227,7 +227,7 @@ TEST(HostEvaluationTest, MalformedRequestsAreRefusedAndCancellingAsksTheDistribu
 }
 
 TEST(HostEvaluationTest, TheTaskIsCancelledWhenTheEngineOrServiceGoesAway) {
-    auto engine = qvm::QVM::create();
+    auto engine = qvm::QVM::create(testsupport::waiterFirst());
     std::promise<void> started;
     std::atomic<bool> sawCancel{false};
     std::thread::id ranOn;

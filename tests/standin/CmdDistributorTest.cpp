@@ -13,10 +13,10 @@
 #include <thread>
 #include <vector>
 
+#include "../support/HostEngine.hpp"
 #include "host/cmddistributor/FEvalResult.hpp"
 #include "host/qvm/HostFunctions.hpp"
 #include "host/qvm/QVM.hpp"
-#include "../support/HostEngine.hpp"
 #include "v1/HostEvaluation.hpp"
 
 namespace {
@@ -120,7 +120,7 @@ TEST(CmdDistributorTest, AWaitingThreadRunsWhatNobodyStartedAndWaitsForWhatTheWo
     // a nested evaluation gets it from its own thread, which holds the engine already.
     for (auto order : {cmddistributor::CompletionOrder::ReadyThenComplete,
                        cmddistributor::CompletionOrder::CompleteThenReady}) {
-        auto engine = qvm::QVM::create({order});
+        auto engine = qvm::QVM::create(testsupport::waiterFirst({order}));
         const std::shared_ptr<qvm::QVM>& inner = engine;
         std::vector<std::thread::id> ranOn;
         engine->registerFunction("version", [&](qvm::HostCall& call) {

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <boost/exception_ptr.hpp>
+#include <chrono>
 #include <memory>
 #include <string>
 
@@ -23,6 +24,15 @@ class RunningProvider final : public connector::ServiceProvider {
     void onStart() override {}
     void onStop() override {}
 };
+
+// waiterFirst: `options` with the worker's start delay so long that a thread waiting for a
+// request always starts it itself, however loaded the machine (the worker still starts what is
+// left when the engine goes).
+inline cmddistributor::DistributorOptions waiterFirst(
+    cmddistributor::DistributorOptions options = {}) {
+    options.startDelay = std::chrono::hours(1);
+    return options;
+}
 
 // registerServiceFunctions: "version", "ver", "which" and "qls.internal.feature", answered for
 // the arguments the information service passes, as an installed host answers them.

@@ -5,14 +5,14 @@
 #pragma GCC diagnostic ignored "-Wtsan"
 #endif
 
+#include <algorithm>
 #include <boost/asio/post.hpp>
 #include <boost/asio/steady_timer.hpp>
 #include <boost/asio/thread_pool.hpp>
-#include <chrono>
 #include <boost/make_shared.hpp>
 #include <boost/pointer_cast.hpp>
 #include <boost/throw_exception.hpp>
-#include <algorithm>
+#include <chrono>
 #include <condition_variable>
 #include <new>
 #include <stdexcept>
@@ -54,7 +54,7 @@ struct TrackedRequest {
     // Set by whichever thread starts the run (the worker or a waiting thread); the other one
     // leaves the request alone.
     std::atomic<bool> claimed{false};
-    // Set once the request has been handed to the worker at once (see Worker::startLater).
+    // Set once the request has been handed to the worker at once (see Worker).
     std::atomic<bool> posted{false};
 
     // The caller's handle lives here too, saving an allocation per request: built in place by
@@ -145,13 +145,15 @@ void runQuietly(const std::function<void()>& function) noexcept {
 // A request that a thread may wait for is not handed to the worker at once: waking a sleeping
 // thread costs more than most evaluations (a futex call, and on another CPU an interrupt), and
 // the thread that waits runs the request itself on its first wait. The worker starts such
-// requests kStartDelay after their submission, all that came within that time together: one
+// requests startDelay after their submission, all that came within that time together: one
 // timer, armed through the timer file descriptor, which wakes nobody. Whatever nobody waits for
-// therefore starts within kStartDelay; a request whose waiter finds the engine busy is handed to
-// the worker at once (post), to run as soon as the engine is free.
+// therefore starts within startDelay; a request whose waiter finds the engine busy is handed to
+// the worker at once (post), to run as soon as the engine is free. Closing fires the timer at
+// once, so that the worker starts what is left without waiting out the delay.
 struct CmdDistributor::Worker {
-    static constexpr std::chrono::microseconds kStartDelay{1000};
+    explicit Worker(std::chrono::microseconds delay) : startDelay(delay) {}
 
+    const std::chrono::microseconds startDelay;
     boost::asio::thread_pool pool{1};
     std::mutex mutex;  // guards the timer's arming, sweepArmed and later
     boost::asio::steady_timer sweep{pool};
@@ -160,9 +162,8 @@ struct CmdDistributor::Worker {
 
     void post(CmdDistributor& distributor, std::shared_ptr<detail::TrackedRequest> entry) {
         entry->posted.store(true, std::memory_order_relaxed);
-        boost::asio::post(pool, [&distributor, entry = std::move(entry)] {
-            distributor.runOnWorker(entry);
-        });
+        boost::asio::post(
+            pool, [&distributor, entry = std::move(entry)] { distributor.runOnWorker(entry); });
     }
 
     void startLater(CmdDistributor& distributor, std::shared_ptr<detail::TrackedRequest> entry) {
@@ -170,7 +171,7 @@ struct CmdDistributor::Worker {
         later.push_back(std::move(entry));
         if (sweepArmed) return;
         sweepArmed = true;
-        sweep.expires_after(kStartDelay);
+        sweep.expires_after(startDelay);
         sweep.async_wait([this, &distributor](const boost::system::error_code&) {
             std::vector<std::shared_ptr<detail::TrackedRequest>> due;
             {
@@ -180,6 +181,11 @@ struct CmdDistributor::Worker {
             }
             for (const auto& entry : due) distributor.runOnWorker(entry);
         });
+    }
+
+    void close() {
+        std::lock_guard<std::mutex> lock(mutex);
+        if (sweepArmed) sweep.cancel();  // the sweep runs now, with operation_aborted
     }
 };
 
@@ -214,7 +220,7 @@ CmdDistributor::CmdDistributor(boost::shared_ptr<qvm::FunctionRegistry> function
     : functions_(functions ? std::move(functions) : boost::make_shared<qvm::FunctionRegistry>())
     , options_(options)
     , gate_(std::make_shared<detail::RunGate>())
-    , worker_(std::make_unique<Worker>()) {}
+    , worker_(std::make_unique<Worker>(options.startDelay)) {}
 
 CmdDistributor::~CmdDistributor() {
     gate_->close();  // no waiting thread starts a run from now on
@@ -226,7 +232,8 @@ CmdDistributor::~CmdDistributor() {
     }
     for (const auto& entry : live) entry->cancellation.signal();
     live.clear();
-    worker_->pool.join();  // queued runs see their cancellation and end quickly
+    worker_->close();
+    worker_->pool.join();   // queued runs see their cancellation and end quickly
     gate_->waitTillIdle();  // and so do runs on waiting threads
 }
 
@@ -454,7 +461,7 @@ void CmdDistributor::runForWaiter(const std::shared_ptr<detail::RunGate>& gate,
             try {
                 distributor->worker_->post(*distributor, entry);
             } catch (...) {
-                // Out of memory: the worker still starts it with the others, kStartDelay later.
+                // Out of memory: the worker still starts it with the others, startDelay later.
             }
         }
         return;
