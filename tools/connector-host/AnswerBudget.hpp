@@ -25,6 +25,9 @@ class AnswerBudget {
     void charge(std::size_t bytes);
     // chargeCurrent: charges this thread's open budget; does nothing when it has none.
     static void chargeCurrent(std::size_t bytes);
+    // isOpenOnThisThread: whether this thread has a budget, i.e. whether measuring an answer
+    // for chargeCurrent is worth its cost.
+    [[nodiscard]] static bool isOpenOnThisThread() noexcept;
 
   private:
     std::size_t limit_;

@@ -30,4 +30,8 @@ void AnswerBudget::chargeCurrent(std::size_t bytes) {
     if (current) current->charge(bytes);
 }
 
+bool AnswerBudget::isOpenOnThisThread() noexcept {
+    return current != nullptr;
+}
+
 }  // namespace connectorhost

@@ -52,9 +52,11 @@ HostRuntime::HostRuntime(std::shared_ptr<qvm::QVM> vm, connector::http::SessionL
         router->addProvider(connector::MessageRouter::TYPE_PREFIX + type, information);
     }
     router->addProvider(CONTAINER_REQUEST, clientTypes);
-    // The serializer is held weakly: the router must not keep what owns it alive.
+    // The serializer is held weakly: the router must not keep what owns it alive. An answer is
+    // measured (encoded and written out to a counter) only for a thread that has a budget.
     router->setAnswerCheck([names = std::weak_ptr<connector::json::JsonSerializer>(serializer)](
                                const std::unique_ptr<connector::Message>& answer) {
+        if (!AnswerBudget::isOpenOnThisThread()) return;
         auto serializer = names.lock();
         if (serializer && serializer->typeNameOf(*answer))
             AnswerBudget::chargeCurrent(jsonSize(serializer->serialize(answer).object));
