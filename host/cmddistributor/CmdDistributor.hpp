@@ -160,7 +160,7 @@ class QUORIX_HOST_API CmdDistributor {
   private:
     struct Worker;
 
-    void runOnWorker(const std::shared_ptr<detail::TrackedRequest>& entry) noexcept;
+    void claimAndRun(const std::shared_ptr<detail::TrackedRequest>& entry) noexcept;
     static void runForWaiter(const std::shared_ptr<detail::RunGate>& gate,
                              CmdDistributor* distributor,
                              const std::weak_ptr<detail::TrackedRequest>& weak) noexcept;

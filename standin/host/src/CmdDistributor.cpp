@@ -163,7 +163,7 @@ struct CmdDistributor::Worker {
     void post(CmdDistributor& distributor, std::shared_ptr<detail::TrackedRequest> entry) {
         entry->posted.store(true, std::memory_order_relaxed);
         boost::asio::post(
-            pool, [&distributor, entry = std::move(entry)] { distributor.runOnWorker(entry); });
+            pool, [&distributor, entry = std::move(entry)] { distributor.claimAndRun(entry); });
     }
 
     void startLater(CmdDistributor& distributor, std::shared_ptr<detail::TrackedRequest> entry) {
@@ -179,7 +179,7 @@ struct CmdDistributor::Worker {
                 due.swap(later);
                 sweepArmed = false;
             }
-            for (const auto& entry : due) distributor.runOnWorker(entry);
+            for (const auto& entry : due) distributor.claimAndRun(entry);
         });
     }
 
@@ -277,10 +277,14 @@ void CmdDistributor::submitRequest(const RequestTrackingPtr& handle, const IDTyp
     }
     submitted_.fetch_add(1);
     if (runOnCallingThread) {
-        runOnWorker(entry);
+        claimAndRun(entry);
         return;
     }
-    if (options_.waiting == WaitingThread::RunsTask) {
+    if (options_.waiting == WaitingThread::OnlyWaits) {
+        worker_->post(*this, std::move(entry));
+        return;
+    }
+    {
         std::lock_guard<std::mutex> lock(entry->mutex);
         if (entry->delegate)
             entry->delegate->setWaitCallback(
@@ -288,10 +292,7 @@ void CmdDistributor::submitRequest(const RequestTrackingPtr& handle, const IDTyp
                     runForWaiter(gate, this, weak);
                 });
     }
-    if (options_.waiting == WaitingThread::RunsTask)
-        worker_->startLater(*this, std::move(entry));
-    else
-        worker_->post(*this, std::move(entry));
+    worker_->startLater(*this, std::move(entry));
 }
 
 bool CmdDistributor::cancelRequest(const IDType& id) {
@@ -431,7 +432,9 @@ void completeQuietly(PromiseDelegate& delegate, Outcome outcome) noexcept {
 
 }  // namespace
 
-void CmdDistributor::runOnWorker(const std::shared_ptr<detail::TrackedRequest>& entry) noexcept {
+// claimAndRun: runs the request on this thread unless another thread has started it, waiting for
+// the engine if it is busy (the worker, and a caller that asked to run on its own thread).
+void CmdDistributor::claimAndRun(const std::shared_ptr<detail::TrackedRequest>& entry) noexcept {
     if (entry->claimed.exchange(true, std::memory_order_acq_rel)) return;  // a waiter ran it
     {
         std::lock_guard<std::recursive_mutex> engine(gate_->engine);
