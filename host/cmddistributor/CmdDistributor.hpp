@@ -140,9 +140,8 @@ class QUORIX_HOST_API CmdDistributor {
         std::function<void()> onFinished);
     // submitRequest: starts the run with `options`, on the worker (or on a thread that waits for
     // it, see the top), or on this thread when `runOnCallingThread` is true (it then returns when
-    // the run has ended). Raises
-    // std::invalid_argument for an empty handle or an id that is not the handle's, and
-    // std::logic_error for a request submitted before.
+    // the run has ended). Raises std::invalid_argument for an empty handle or an id that is not
+    // the handle's, and std::logic_error for a request submitted before.
     virtual void submitRequest(const RequestTrackingPtr& handle, const IDType& id,
                                RunOptions options, bool runOnCallingThread);
     // cancelRequest: signals the cancellation of the live request `id`; false if there is none.
@@ -150,7 +149,7 @@ class QUORIX_HOST_API CmdDistributor {
     // cancelAll: signals the cancellation of every live request tracked by id; gives how many.
     std::size_t cancelAll();
     // addContinuation: runs `continuation` after the live request `id` has finished, on the
-    // worker; at once, on this thread, if there is no such request.
+    // thread that ran it; at once, on this thread, if there is no such request.
     void addContinuation(const IDType& id, std::function<void()> continuation);
 
     [[nodiscard]] const Options& getOptions() const noexcept { return options_; }
