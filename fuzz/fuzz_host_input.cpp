@@ -103,10 +103,11 @@ void checkAnswer(const std::string& line, const connectorhost::Answer& answer) {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-    // The engine answers from a fixed table and keeps nothing of a request, so one engine (and
-    // its worker thread) serves every input; starting a worker per input would cost more than
-    // the input itself.
-    static const std::shared_ptr<qvm::QVM> engine =
+    // An engine per input: its distributor keeps a request for up to a millisecond after the
+    // run (for the worker's delayed start), and an engine shared between inputs would free that
+    // memory during a later input, which libFuzzer takes for a possible leak and answers with a
+    // full leak scan of every input. Destroying the engine at the end of the input frees all.
+    const std::shared_ptr<qvm::QVM> engine =
         connectorhost::makeEngine(connectorhost::kDefaultEngineTable);
     connectorhost::HostRuntime runtime(engine);
     connectorhost::Limits limits;
