@@ -86,8 +86,8 @@ void checkAnswer(const std::string& line, const connectorhost::Answer& answer) {
     Object::Ptr envelope = answer.outcome == Outcome::TooLarge ? nullptr : parseObject(line);
     // Without an id, the answer must refuse the input before its id was taken: the host's scan
     // (stricter than POCO, which also stops reading at a byte FF), or the id itself.
-    static const std::set<std::string> beforeTheId = {
-        "parse_error", "too_deep", "too_many_values", "number_out_of_range", "invalid_envelope"};
+    static const std::set<std::string> beforeTheId = {"parse_error", "too_deep", "too_many_values",
+                                                      "number_out_of_range", "invalid_envelope"};
     const bool idRefused =
         parsed->has("error") && !parsed->has("id") &&
         beforeTheId.count(parsed->getObject("error")->getValue<std::string>("kind")) != 0;
