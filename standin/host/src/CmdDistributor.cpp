@@ -224,14 +224,7 @@ CmdDistributor::CmdDistributor(boost::shared_ptr<qvm::FunctionRegistry> function
 
 CmdDistributor::~CmdDistributor() {
     gate_->close();  // no waiting thread starts a run from now on
-    std::vector<std::shared_ptr<detail::TrackedRequest>> live;
-    {
-        std::lock_guard<std::mutex> lock(mutex_);
-        for (const LiveRequest& request : live_)
-            if (auto entry = request.entry.lock()) live.push_back(std::move(entry));
-    }
-    for (const auto& entry : live) entry->cancellation.signal();
-    live.clear();
+    (void)cancelAll();
     worker_->close();
     worker_->pool.join();   // queued runs see their cancellation and end quickly
     gate_->waitTillIdle();  // and so do runs on waiting threads
