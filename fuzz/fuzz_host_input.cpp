@@ -32,7 +32,7 @@
 
 namespace {
 
-using connectorhost::Outcome;
+using connectorhost::ErrorKind;
 using fuzzsupport::finding;
 using fuzzsupport::printable;
 using fuzzsupport::require;
@@ -69,8 +69,8 @@ void checkAnswer(const std::string& line, const connectorhost::Answer& answer) {
                 "error without a kind" + context);
         require(error->has("message") && error->get("message").isString(),
                 "error without a message text" + context);
-        require(answer.outcome != Outcome::Answered, "error answer counted as answered" + context);
-        require((answer.outcome == Outcome::TooLarge) ==
+        require(answer.error.has_value(), "error answer counted as answered" + context);
+        require((answer.error == ErrorKind::TooLarge) ==
                     (error->getValue<std::string>("kind") == "too_large"),
                 "too-large outcome disagrees with the kind" + context);
     } else {
@@ -79,11 +79,10 @@ void checkAnswer(const std::string& line, const connectorhost::Answer& answer) {
                 "message answer without a connector/v1/ type" + context);
         require(!parsed->getObject("message").isNull(),
                 "message answer without a message object" + context);
-        require(answer.outcome == Outcome::Answered,
-                "message answer counted as an error" + context);
+        require(!answer.error, "message answer counted as an error" + context);
     }
 
-    Object::Ptr envelope = answer.outcome == Outcome::TooLarge ? nullptr : parseObject(line);
+    Object::Ptr envelope = answer.error == ErrorKind::TooLarge ? nullptr : parseObject(line);
     // Without an id, the answer must refuse the input before its id was taken: the host's scan
     // (stricter than POCO, which also stops reading at a byte FF), or the id itself.
     static const std::set<std::string> beforeTheId = {"parse_error", "too_deep", "too_many_values",
@@ -115,7 +114,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     connectorhost::EnvelopeProcessor processor(runtime, limits);
 
     std::istringstream in(std::string(reinterpret_cast<const char*>(data), size));
-    connectorhost::LineReader reader(in, processor.limits().maxBytes);
+    connectorhost::LineReader reader(in, processor.limits.maxBytes);
     connectorhost::LineReader::Line line;
     while (reader.next(line)) {
         if (!line.tooLong && isBlank(line.text)) continue;

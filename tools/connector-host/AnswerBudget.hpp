@@ -5,7 +5,7 @@
 // answer that crosses the limit instead of after all of them.
 //
 //   AnswerBudget budget(limits.maxAnswerBytes);   // this thread's budget until destroyed
-//   AnswerBudget::chargeCurrent(bytes);           // throws InputError "answer_too_large"
+//   AnswerBudget::chargeCurrent(bytes);           // throws RequestError AnswerTooLarge
 //
 // Threads: a budget belongs to the thread that opened it; budgets nest (the inner one is used).
 #pragma once
@@ -21,7 +21,7 @@ class AnswerBudget {
     AnswerBudget(const AnswerBudget&) = delete;
     AnswerBudget& operator=(const AnswerBudget&) = delete;
 
-    // charge: counts `bytes` more. Throws InputError "answer_too_large" once over the limit.
+    // charge: counts `bytes` more. Throws RequestError (AnswerTooLarge) once over the limit.
     void charge(std::size_t bytes);
     // chargeCurrent: charges this thread's open budget; does nothing when it has none.
     static void chargeCurrent(std::size_t bytes);
@@ -30,9 +30,9 @@ class AnswerBudget {
     [[nodiscard]] static bool isOpenOnThisThread() noexcept;
 
   private:
-    std::size_t limit_;
-    std::size_t used_ = 0;
-    AnswerBudget* outer_;
+    std::size_t limit;
+    std::size_t used = 0;
+    AnswerBudget* outer;
 };
 
 }  // namespace connectorhost

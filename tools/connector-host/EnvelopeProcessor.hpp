@@ -11,18 +11,19 @@
 // message, write the context, deliver, encode. Everything up to decoding only reads, so a request
 // refused there changes nothing: no session is created or touched, no context entry written.
 //
-// Every failure gives exactly one error answer; nothing escapes process(). Input error kinds:
-// "too_large", "parse_error", "too_deep", "too_many_values", "number_out_of_range",
-// "invalid_envelope", "unknown_type", "no_provider", "too_many_messages", "too_many_features",
-// "decode_error", "answer_too_large". Errors of delivery and of the services are named after
-// their exception ("runtime_error", "invalid_argument", "host_error", ...).
+// Every failure gives exactly one error answer, of a kind of ErrorKind.hpp; nothing escapes
+// process(). Refusals of the input are found before the request acts, except "answer_too_large"
+// (the answer, once built, is over its limit); errors of delivery and of the services are named
+// after their exception ("runtime_error", "invalid_argument", "host_error", ...).
 //
 // Threads: process() may run on any number of threads at once.
 #pragma once
 
 #include <cstddef>
+#include <optional>
 #include <string>
 
+#include "tools/connector-host/ErrorKind.hpp"
 #include "tools/connector-host/HostRuntime.hpp"
 
 namespace connectorhost {
@@ -37,17 +38,14 @@ struct Limits {
     std::size_t maxAnswerBytes = 8 * 1024 * 1024;  // JSON text of one answer
 };
 
-// Outcome: what became of a request, which is what its HTTP status says.
-enum class Outcome {
-    Answered,      // 200: the service's answer
-    InputError,    // 400: the envelope or its message was refused
-    TooLarge,      // 413: the input was over the size limit
-    ServiceError,  // 500: delivery or a service failed
-};
-
 struct Answer {
-    std::string json;  // one line, no trailing newline
-    Outcome outcome = Outcome::Answered;
+    std::string json;                // one line, no trailing newline
+    std::optional<ErrorKind> error;  // the kind of an error answer
+
+    // httpStatus: what the answer is over HTTP: 200, or the status of its error kind.
+    [[nodiscard]] unsigned httpStatus() const noexcept {
+        return error ? connectorhost::httpStatus(*error) : 200;
+    }
 };
 
 class EnvelopeProcessor {
@@ -57,11 +55,11 @@ class EnvelopeProcessor {
     [[nodiscard]] Answer process(const std::string& envelope);
     // tooLarge: the answer for an input of `size` bytes, over the limit (the input is not kept).
     [[nodiscard]] Answer tooLarge(std::size_t size) const;
-    [[nodiscard]] const Limits& limits() const noexcept { return limits_; }
+
+    const Limits limits;
 
   private:
-    HostRuntime& runtime_;
-    Limits limits_;
+    HostRuntime& runtime;
 };
 
 }  // namespace connectorhost

@@ -1,31 +1,40 @@
 // connectorhost::HttpFrontEnd: serves POST /messages on 127.0.0.1:<port>, one envelope per request
 // body and one answer as the response body (HTTP/1.1, keep-alive).
 //
-// Network I/O runs on one thread of its own, asynchronously (Boost.Beast), so that slow or idle
-// clients cost a timer and a buffer each, never a thread: a request's head and body must arrive
-// within the request time-out, a kept-alive connection may sit idle for the idle time-out, and
-// at most maxConnections are open (further clients wait in the listen queue). Envelopes are
-// processed on a fixed pool of worker threads. A request head is judged (judgeRequest) before its
-// body is read; a refused request is answered with "Connection: close" and its body is never
-// read as another request.
+// Network I/O is asynchronous (Boost.Beast), so that slow or idle clients cost a timer and a
+// buffer each, never a thread; envelopes are processed on a fixed pool of worker threads.
 //
-// Status: 200 for an answer, 400 for a bad envelope or HTTP request, 401, 403, 404, 405 and 415
-// as judged, 413 as soon as a body is known to be over the limit, 431 for an oversized head,
-// 500 when a service fails, 503 for requests cut off by a stop.
+//   - Framing follows HTTP/1.1 to the letter (HttpRequestParser): only "chunked" or one plain
+//     Content-Length frames a body; anything ambiguous is refused and its connection closed, and
+//     no byte after a framing fault is ever read as a request.
+//   - Every limit covers the whole request: head and trailer (8 KiB, 431), chunk extensions
+//     (400), body (413, as soon as a declared length is known); a request's head and body must
+//     arrive within the request time-out, a kept-alive connection may idle for the idle time-out.
+//   - A request head is judged (HttpPolicy) before its body is read; a refused request is
+//     answered with "Connection: close" and its body never read as another request.
+//   - At most maxConnections are open. At the cap, idle connections (then stalled requests) are
+//     reclaimed for waiting clients; out of file descriptors, a client that cannot be served is
+//     refused with 503 at once.
+//   - An exception while serving a connection ends that connection only, and is logged.
 //
-// Stop (stop(), then join()): the port closes, idle and half-received connections close,
-// requests already received are answered as they finish; those unfinished at the drain time-out
-// are answered 503 "stopping". join() then waits for the workers, which the caller makes return
-// promptly by stopping the services first.
+// Status: 200 for an answer, the status of the error kind otherwise (ErrorKind.hpp).
+//
+// Stop: beginStop() closes the port and the connections without a request in hand; requests in
+// hand are answered as they finish, and those unfinished at the drain time-out (or at stopNow())
+// are answered 503 "stopping". waitStopped() returns once every connection is closed; join() then
+// waits for the workers, which the caller makes return promptly by stopping the services first.
 //
 // Errors: the constructor throws std::runtime_error "127.0.0.1:P is already in use" when the port
-// is taken (it is bound exclusively). Threads: construct, start, stop and join from one thread.
+// is taken (it is bound exclusively), and when the open-files limit leaves no room for a
+// connection. Threads: construct, start, stop and join from one thread; stopNow from any.
 #pragma once
 
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <string>
+#include <vector>
 
 #include "tools/connector-host/EnvelopeProcessor.hpp"
 #include "tools/connector-host/HttpPolicy.hpp"
@@ -43,6 +52,8 @@ struct HttpOptions {
     std::string token;  // bearer token; empty: none required
 };
 
+class HttpServer;
+
 class HttpFrontEnd {
   public:
     HttpFrontEnd(EnvelopeProcessor& processor, HttpOptions options);
@@ -52,16 +63,20 @@ class HttpFrontEnd {
 
     // start: serves from now on.
     void start();
-    // stop: stops serving as described above; returns once every connection is closed.
+    // beginStop: starts the stop described above and returns at once.
+    void beginStop();
+    // stopNow: cuts a stop's drain short.
+    void stopNow();
+    // waitStopped: returns once every connection is closed.
+    void waitStopped();
+    // stop: beginStop() and waitStopped().
     void stop();
-    // join: waits for the workers to finish what they run. Call after stop().
+    // join: waits for the workers to finish what they run. Call after waitStopped().
     void join();
     [[nodiscard]] std::uint16_t port() const;
 
-    class Server;
-
   private:
-    std::unique_ptr<Server> server_;
+    std::unique_ptr<HttpServer> server;
 };
 
 }  // namespace connectorhost

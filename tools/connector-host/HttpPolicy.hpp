@@ -2,7 +2,8 @@
 // send requests to 127.0.0.1, so a request head is checked, in this order, before its body is
 // read (as local notebook and language servers guard theirs):
 //
-//   Host           127.0.0.1:PORT or localhost:PORT (DNS rebinding)   else 400 / 403 forbidden_host
+//   Host           127.0.0.1:PORT or localhost:PORT (DNS rebinding)   else 400 bad_request /
+//                                                                          403 forbidden_host
 //   Origin         absent, or one of the allowed origins              else 403 forbidden_origin
 //   target         /messages                                          else 404 not_found
 //   method         POST; OPTIONS from an allowed origin is a preflight else 405 method_not_allowed
@@ -10,13 +11,16 @@
 //   Content-Type   application/json (a form or text/plain POST needs  else 415
 //                  no preflight, so it must not be served)                unsupported_media_type
 //
-// Threads: pure functions.
+// A header value quoted in a refusal is cut short and escaped (printable), so that the answer
+// stays small and UTF-8 whatever the client sent. Threads: pure functions.
 #pragma once
 
 #include <cstdint>
 #include <optional>
 #include <string>
 #include <vector>
+
+#include "tools/connector-host/ErrorKind.hpp"
 
 namespace connectorhost {
 
@@ -39,8 +43,7 @@ struct RequestHead {
 struct Verdict {
     enum class Action { Serve, Preflight, Refuse };
     Action action = Action::Serve;
-    unsigned status = 200;  // for a refusal
-    std::string kind;
+    ErrorKind kind = ErrorKind::BadRequest;  // for a refusal; its status is the answer's
     std::string message;
 };
 

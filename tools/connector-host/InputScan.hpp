@@ -11,7 +11,7 @@
 //   it)
 //
 // It does not check the grammar: malformed JSON passes the scan and the parser refuses it.
-// Errors: InputError with the kind above. Threads: a pure function.
+// Errors: RequestError with the kind above. Threads: a pure function.
 #pragma once
 
 #include <cstddef>

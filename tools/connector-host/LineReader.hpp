@@ -11,7 +11,7 @@ namespace connectorhost {
 
 class LineReader {
   public:
-    LineReader(std::istream& in, std::size_t maxBytes) : in_(in), maxBytes_(maxBytes) {}
+    LineReader(std::istream& in, std::size_t maxBytes) : in(in), maxBytes(maxBytes) {}
 
     struct Line {
         std::string text;      // empty when the line was too long
@@ -19,12 +19,13 @@ class LineReader {
         bool tooLong = false;
     };
 
-    // next: the next line, or false at the end of the input. A trailing "\r" is dropped.
+    // next: the next line, or false at the end of the input. A trailing "\r" is dropped (and does
+    // not count against the limit).
     bool next(Line& line);
 
   private:
-    std::istream& in_;
-    std::size_t maxBytes_;
+    std::istream& in;
+    std::size_t maxBytes;
 };
 
 }  // namespace connectorhost

@@ -2,7 +2,7 @@
 
 #include <string>
 
-#include "tools/connector-host/InputError.hpp"
+#include "tools/connector-host/ErrorKind.hpp"
 
 namespace connectorhost {
 namespace {
@@ -11,19 +11,19 @@ thread_local AnswerBudget* current = nullptr;
 
 }  // namespace
 
-AnswerBudget::AnswerBudget(std::size_t limit) : limit_(limit), outer_(current) {
+AnswerBudget::AnswerBudget(std::size_t limit) : limit(limit), outer(current) {
     current = this;
 }
 
 AnswerBudget::~AnswerBudget() {
-    current = outer_;
+    current = outer;
 }
 
 void AnswerBudget::charge(std::size_t bytes) {
-    used_ += bytes;
-    if (used_ > limit_)
-        throw InputError("answer_too_large", "The answer would exceed the limit of " +
-                                                 std::to_string(limit_) + " bytes");
+    used += bytes;
+    if (used > limit)
+        throw RequestError(ErrorKind::AnswerTooLarge, "The answer would exceed the limit of " +
+                                                          std::to_string(limit) + " bytes");
 }
 
 void AnswerBudget::chargeCurrent(std::size_t bytes) {

@@ -7,14 +7,14 @@
 namespace connectorhost {
 namespace {
 
-Verdict refuse(unsigned status, std::string kind, std::string message) {
-    return Verdict{Verdict::Action::Refuse, status, std::move(kind), std::move(message)};
+Verdict refuse(ErrorKind kind, std::string message) {
+    return Verdict{Verdict::Action::Refuse, kind, std::move(message)};
 }
 
 // A header value quoted in an error text: cut short, so an answer never grows with the header.
 std::string quoted(const std::string& value) {
     constexpr std::size_t kShown = 100;
-    return "\"" + (value.size() > kShown ? value.substr(0, kShown) + "..." : value) + "\"";
+    return "\"" + printable(value.size() > kShown ? value.substr(0, kShown) + "..." : value) + "\"";
 }
 
 bool isLocalHost(const std::string& host, std::uint16_t port) {
@@ -56,23 +56,24 @@ bool isAllowedOrigin(const std::string& origin, const HttpPolicy& policy) {
 
 Verdict judgeRequest(const RequestHead& head, const HttpPolicy& policy) {
     const std::string here = "127.0.0.1:" + std::to_string(policy.port);
-    if (!head.host) return refuse(400, "bad_request", "A Host header is required");
+    if (!head.host) return refuse(ErrorKind::BadRequest, "A Host header is required");
     if (!isLocalHost(*head.host, policy.port))
-        return refuse(403, "forbidden_host",
-                      "Host " + quoted(*head.host) + " is not " + here +
-                          " or localhost:" + std::to_string(policy.port));
+        return refuse(ErrorKind::ForbiddenHost, "Host " + quoted(*head.host) + " is not " + here +
+                                                    " or localhost:" + std::to_string(policy.port));
     if (head.origin && !isAllowedOrigin(*head.origin, policy))
         return refuse(
-            403, "forbidden_origin",
+            ErrorKind::ForbiddenOrigin,
             "Origin " + quoted(*head.origin) + " is not allowed (connector-host --allow-origin)");
-    if (head.target != "/messages") return refuse(404, "not_found", "Only /messages is served");
+    if (head.target != "/messages") return refuse(ErrorKind::NotFound, "Only /messages is served");
     if (head.method == "OPTIONS" && head.origin)
-        return Verdict{Verdict::Action::Preflight, 204, {}, {}};
-    if (head.method != "POST") return refuse(405, "method_not_allowed", "Send envelopes with POST");
+        return Verdict{Verdict::Action::Preflight, ErrorKind::BadRequest, {}};
+    if (head.method != "POST")
+        return refuse(ErrorKind::MethodNotAllowed, "Send envelopes with POST");
     if (!policy.token.empty() && !hasToken(head.authorization, policy.token))
-        return refuse(401, "unauthorized", "A valid \"Authorization: Bearer\" token is required");
+        return refuse(ErrorKind::Unauthorized,
+                      "A valid \"Authorization: Bearer\" token is required");
     if (!isJson(head.contentType))
-        return refuse(415, "unsupported_media_type", "Content-Type must be application/json");
+        return refuse(ErrorKind::UnsupportedMediaType, "Content-Type must be application/json");
     return Verdict{};
 }
 

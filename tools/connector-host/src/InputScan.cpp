@@ -5,16 +5,12 @@
 #include <cstdint>
 #include <vector>
 
-#include "tools/connector-host/InputError.hpp"
+#include "tools/connector-host/ErrorKind.hpp"
 
 namespace connectorhost {
 namespace {
 
 using Utf8 = boost::locale::utf::utf_traits<char>;
-
-[[noreturn]] void refuse(const char* kind, const std::string& message) {
-    throw InputError(kind, message);
-}
 
 std::string at(std::size_t offset) {
     return " at byte " + std::to_string(offset);
@@ -38,82 +34,116 @@ void checkInteger(std::string_view token, std::size_t offset) {
     const bool fits = error != std::errc::result_out_of_range &&
                       (!negative || magnitude <= std::uint64_t{1} << 63);
     if (!fits)
-        refuse("number_out_of_range", "Integer " + std::string(token.substr(0, 64)) + at(offset) +
-                                          " does not fit in 64 bits");
+        throw RequestError(ErrorKind::NumberOutOfRange,
+                           "Integer " + std::string(token.substr(0, 64)) + at(offset) +
+                               " does not fit in 64 bits");
 }
 
-}  // namespace
+// One pass over the text: strings are skipped (their bytes are never structural), values are
+// counted where they start, containers tracked for depth and for which strings are keys.
+class Scanner {
+  public:
+    Scanner(std::string_view text, const ScanLimits& limits)
+        : begin(text.data()), end(text.data() + text.size()), limits(limits) {}
 
-void scanInput(std::string_view text, const ScanLimits& limits) {
-    std::vector<bool> inObject;  // one per open container: true for an object
-    bool expectKey = false;      // the next string of the current object is a key
-    std::size_t values = 0;
-    const auto countValue = [&](std::size_t offset) {
+    void run() {
+        for (const char* p = begin; p != end;) p = step(p);
+    }
+
+  private:
+    std::size_t offsetOf(const char* p) const { return static_cast<std::size_t>(p - begin); }
+
+    void countValue(const char* p) {
         if (++values > limits.maxValues)
-            refuse("too_many_values", "JSON holds more than " + std::to_string(limits.maxValues) +
-                                          " values (the limit was reached" + at(offset) + ")");
-    };
+            throw RequestError(ErrorKind::TooManyValues,
+                               "JSON holds more than " + std::to_string(limits.maxValues) +
+                                   " values (the limit was reached" + at(offsetOf(p)) + ")");
+    }
 
-    const char* const begin = text.data();
-    const char* const end = begin + text.size();
-    bool inString = false;
-    for (const char* p = begin; p != end;) {
-        const std::size_t offset = static_cast<std::size_t>(p - begin);
+    // step: reads what starts at p; gives where the next step starts.
+    const char* step(const char* p) {
         const char c = *p;
-        if (c == '\0') refuse("parse_error", "Not JSON: NUL byte" + at(offset));
-        if (static_cast<unsigned char>(c) >= 0x80) {
-            const auto point = Utf8::decode(p, end);
-            if (point == boost::locale::utf::illegal || point == boost::locale::utf::incomplete)
-                refuse("parse_error", "Not JSON: invalid UTF-8" + at(offset));
-            continue;  // never structural
-        }
-        ++p;
-        if (inString) {
-            if (c == '\\' && p != end && *p != '\0' && static_cast<unsigned char>(*p) < 0x80)
-                ++p;  // the escaped character cannot end the string
-            else if (c == '"')
-                inString = false;
-            continue;
-        }
+        if (c == '\0')
+            throw RequestError(ErrorKind::ParseError, "Not JSON: NUL byte" + at(offsetOf(p)));
+        if (static_cast<unsigned char>(c) >= 0x80) return skipMultibyte(p);
+        if (inString) return stringByte(p);
         switch (c) {
             case '"':
                 inString = true;
-                if (!expectKey) countValue(offset);
+                if (!expectKey) countValue(p);
                 expectKey = false;
-                break;
+                return p + 1;
             case '[':
             case '{':
-                countValue(offset);
-                if (inObject.size() == limits.maxDepth)
-                    refuse("too_deep", "JSON nested deeper than " +
-                                           std::to_string(limits.maxDepth) + " levels" +
-                                           at(offset));
-                inObject.push_back(c == '{');
-                expectKey = c == '{';
-                break;
+                return open(p);
             case ']':
             case '}':
                 if (!inObject.empty()) inObject.pop_back();
                 expectKey = false;
-                break;
+                return p + 1;
             case ',':
                 expectKey = !inObject.empty() && inObject.back();
-                break;
+                return p + 1;
             default:
-                if (c == '-' || (c >= '0' && c <= '9')) {
-                    const char* last = p;
-                    while (last != end && isNumberChar(*last)) ++last;
-                    countValue(offset);
-                    checkInteger(std::string_view(p - 1, static_cast<std::size_t>(last - p + 1)),
-                                 offset);
-                    p = last;
-                } else if (c >= 'a' && c <= 'z') {
-                    countValue(offset);  // true, false, null (or a typo the parser names)
-                    while (p != end && *p >= 'a' && *p <= 'z') ++p;
-                }
-                break;
+                return scalar(p);
         }
     }
+
+    const char* skipMultibyte(const char* p) {
+        const char* next = p;
+        const auto point = Utf8::decode(next, end);
+        if (point == boost::locale::utf::illegal || point == boost::locale::utf::incomplete)
+            throw RequestError(ErrorKind::ParseError, "Not JSON: invalid UTF-8" + at(offsetOf(p)));
+        return next;
+    }
+
+    const char* stringByte(const char* p) {
+        const char c = *p++;
+        if (c == '\\' && p != end && *p != '\0' && static_cast<unsigned char>(*p) < 0x80)
+            return p + 1;  // the escaped character cannot end the string
+        if (c == '"') inString = false;
+        return p;
+    }
+
+    const char* open(const char* p) {
+        countValue(p);
+        if (inObject.size() == limits.maxDepth)
+            throw RequestError(ErrorKind::TooDeep, "JSON nested deeper than " +
+                                                       std::to_string(limits.maxDepth) + " levels" +
+                                                       at(offsetOf(p)));
+        inObject.push_back(*p == '{');
+        expectKey = *p == '{';
+        return p + 1;
+    }
+
+    // A number, or true, false, null (or a typo that the parser names); anything else is skipped.
+    const char* scalar(const char* p) {
+        const char c = *p;
+        const char* last = p + 1;
+        if (c == '-' || (c >= '0' && c <= '9')) {
+            while (last != end && isNumberChar(*last)) ++last;
+            countValue(p);
+            checkInteger(std::string_view(p, static_cast<std::size_t>(last - p)), offsetOf(p));
+        } else if (c >= 'a' && c <= 'z') {
+            countValue(p);
+            while (last != end && *last >= 'a' && *last <= 'z') ++last;
+        }
+        return last;
+    }
+
+    const char* const begin;
+    const char* const end;
+    const ScanLimits& limits;
+    std::vector<bool> inObject;  // one per open container: true for an object
+    bool expectKey = false;      // the next string of the current object is a key
+    bool inString = false;
+    std::size_t values = 0;
+};
+
+}  // namespace
+
+void scanInput(std::string_view text, const ScanLimits& limits) {
+    Scanner(text, limits).run();
 }
 
 }  // namespace connectorhost

@@ -4,19 +4,21 @@ namespace connectorhost {
 
 bool LineReader::next(Line& line) {
     line = Line();
-    std::streambuf* buffer = in_.rdbuf();
+    std::streambuf* buffer = in.rdbuf();
     bool any = false;
     for (;;) {
         const int c = buffer->sbumpc();
         if (c == std::char_traits<char>::eof()) {
-            in_.setstate(std::ios::eofbit);
+            in.setstate(std::ios::eofbit);
             break;
         }
         any = true;
         if (c == '\n') break;
         ++line.size;
         if (line.tooLong) continue;
-        if (line.text.size() >= maxBytes_) {
+        // The limit is on the line: a CR just past it may still be the CR of a CR LF.
+        const bool endingCr = c == '\r' && line.text.size() == maxBytes;
+        if (line.text.size() >= maxBytes && !endingCr) {
             line.tooLong = true;
             std::string().swap(line.text);
             continue;

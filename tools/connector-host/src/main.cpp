@@ -3,19 +3,25 @@
 // order); diagnostics go to stderr.
 //
 // Exit status: 0 after the input ended or a clean stop on SIGINT/SIGTERM; 1 when the host could
-// not start or could not write an answer; 2 for a bad command line.
+// not start or could not write an answer; 2 for a bad command line; 3 when a second stop signal
+// cut the drain short.
 #include <signal.h>
+#include <sys/stat.h>
 
+#include <atomic>
 #include <boost/algorithm/string/trim.hpp>
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 #include <fstream>
 #include <iostream>
 #include <sstream>
+#include <thread>
 
 #include "host/log/DiagnosticLogger.hpp"
 #include "tools/connector-host/EngineTable.hpp"
 #include "tools/connector-host/EnvelopeProcessor.hpp"
+#include "tools/connector-host/HostLog.hpp"
 #include "tools/connector-host/HostOptions.hpp"
 #include "tools/connector-host/HostRuntime.hpp"
 #include "tools/connector-host/HttpFrontEnd.hpp"
@@ -43,7 +49,7 @@ void writeAnswer(const std::string& json) {
 }
 
 int serveLines(std::istream& in, EnvelopeProcessor& processor) {
-    LineReader reader(in, processor.limits().maxBytes);
+    LineReader reader(in, processor.limits.maxBytes);
     LineReader::Line line;
     while (reader.next(line)) {
         if (!line.tooLong && isBlank(line.text)) continue;
@@ -53,29 +59,49 @@ int serveLines(std::istream& in, EnvelopeProcessor& processor) {
     return 0;
 }
 
-int serveHttp(HostRuntime& runtime, EnvelopeProcessor& processor, const HttpOptions& options) {
-    // Blocked before any thread starts, so that every thread inherits the mask and only sigwait
-    // below receives them.
-    sigset_t stopSignals;
-    sigemptyset(&stopSignals);
-    sigaddset(&stopSignals, SIGINT);
-    sigaddset(&stopSignals, SIGTERM);
-    pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
+// The stop signals: blocked in every thread from the start of an HTTP run (before the engine or
+// the server starts a thread), so that only the sigwait calls below take them.
+sigset_t stopSignals() {
+    sigset_t signals;
+    sigemptyset(&signals);
+    sigaddset(&signals, SIGINT);
+    sigaddset(&signals, SIGTERM);
+    return signals;
+}
 
+// The first stop signal drains: requests in hand are answered (up to --drain-timeout). A second
+// one stops at once: what is still in hand is answered 503 "stopping", and the exit status is 3.
+int serveHttp(HostRuntime& runtime, EnvelopeProcessor& processor, const HttpOptions& options) {
     HttpFrontEnd server(processor, options);
     server.start();
-    std::cerr << "connector-host: serving POST http://127.0.0.1:" << server.port() << "/messages"
-              << std::endl;
+    logLine("serving POST http://127.0.0.1:" + std::to_string(server.port()) + "/messages");
+    const sigset_t signals = stopSignals();
     int received = 0;
-    sigwait(&stopSignals, &received);
-    std::cerr << "connector-host: stopping on signal " << received << std::endl;
-    // In order: no new requests, requests in flight answered (or refused at the drain deadline),
+    sigwait(&signals, &received);
+    logLine("stopping on signal " + std::to_string(received));
+    server.beginStop();
+
+    // SIGUSR1 (blocked too) wakes the watcher when the stop ends without a second signal.
+    sigset_t watched = signals;
+    sigaddset(&watched, SIGUSR1);
+    std::atomic<bool> atOnce{false};
+    std::thread watcher([&] {
+        int second = 0;
+        sigwait(&watched, &second);
+        if (second == SIGUSR1) return;
+        atOnce = true;
+        logLine("stopping at once on a second signal " + std::to_string(second));
+        server.stopNow();
+    });
+    // In order: no new requests, requests in hand answered (or refused at the drain deadline),
     // then the services stop so that workers still inside them return, then the workers end.
-    server.stop();
+    server.waitStopped();
     runtime.stop();
     server.join();
-    std::cerr << "connector-host: stopped" << std::endl;
-    return 0;
+    pthread_kill(watcher.native_handle(), SIGUSR1);
+    watcher.join();
+    logLine("stopped");
+    return atOnce ? 3 : 0;
 }
 
 std::string readFile(const std::string& path, const char* what) {
@@ -88,8 +114,15 @@ std::string readFile(const std::string& path, const char* what) {
 }
 
 // The bearer token: the file's text without surrounding white space; printable ASCII only, so
-// that it can travel in a header.
+// that it can travel in a header. Like a private key, the file must not be readable by others.
 std::string readToken(const std::string& path) {
+    struct stat status {};
+    if (::stat(path.c_str(), &status) == 0 && (status.st_mode & (S_IRWXG | S_IRWXO)) != 0) {
+        char mode[8];
+        std::snprintf(mode, sizeof mode, "%04o", static_cast<unsigned>(status.st_mode & 07777));
+        throw std::runtime_error("token file " + path + " is open to other users (mode " + mode +
+                                 "): chmod 600 " + path);
+    }
     const std::string token = boost::algorithm::trim_copy(readFile(path, "token file"));
     if (token.empty()) throw std::runtime_error("token file " + path + " is empty");
     for (char c : token)
@@ -107,6 +140,14 @@ int run(HostOptions options) {
     const std::string table = options.engineFile ? readFile(*options.engineFile, "engine table")
                                                  : std::string(kDefaultEngineTable);
     if (options.tokenFile) options.httpOptions.token = readToken(*options.tokenFile);
+    if (options.http) {
+        const sigset_t signals = stopSignals();
+        pthread_sigmask(SIG_BLOCK, &signals, nullptr);
+        sigset_t wake;
+        sigemptyset(&wake);
+        sigaddset(&wake, SIGUSR1);
+        pthread_sigmask(SIG_BLOCK, &wake, nullptr);
+    }
 
     HostRuntime runtime(makeEngine(table), options.sessions);
     EnvelopeProcessor processor(runtime, options.limits);

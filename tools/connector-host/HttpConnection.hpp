@@ -1,0 +1,87 @@
+// connectorhost::HttpConnection: one client connection of HttpServer: wait for a request, read
+// its head, judge it (HttpPolicy), read its body, have a worker process it, write the answer, and
+// again while the client keeps the connection alive.
+//
+// Every handler runs on the connection's strand. A request that breaks a framing rule or a limit
+// (HttpRequestParser), or that is refused, is answered with "Connection: close" and the input
+// after it is read and dropped for a moment, never taken as a request. An exception raised while
+// the connection is served ends that connection only: a request still being read is answered
+// 400, and the failure is logged.
+//
+// Ownership: shared; the pending operations and the worker hold it. Threads: the server calls
+// claimForReclaim and activity from any thread; everything else runs on the strand.
+#pragma once
+
+#include <atomic>
+#include <boost/asio/ip/tcp.hpp>
+#include <boost/beast/core/flat_buffer.hpp>
+#include <boost/beast/core/tcp_stream.hpp>
+#include <memory>
+#include <optional>
+#include <string>
+
+#include "tools/connector-host/ConnectionReclaim.hpp"
+#include "tools/connector-host/EnvelopeProcessor.hpp"
+#include "tools/connector-host/HttpRequestParser.hpp"
+
+namespace connectorhost {
+
+class HttpServer;
+
+class HttpConnection : public std::enable_shared_from_this<HttpConnection> {
+  public:
+    // The socket's executor must be a strand of its own.
+    HttpConnection(HttpServer& server, boost::asio::ip::tcp::socket socket);
+    ~HttpConnection();
+
+    void start();
+    // stopNow: the host is stopping: a connection without a request in hand closes.
+    void stopNow();
+    // drainDeadline: a request still in hand is answered 503 "stopping".
+    void drainDeadline();
+
+    // activity: what the connection is doing, for choosing one to reclaim.
+    [[nodiscard]] ConnectionActivity activity() const noexcept;
+    // claimForReclaim: takes the connection if it is still in `seen`; then reclaim() closes it.
+    [[nodiscard]] bool claimForReclaim(ConnectionPhase seen) noexcept;
+    void reclaim(ConnectionPhase seen);
+
+  private:
+    enum class State { Reading, Busy, Writing, Lingering, Closed };
+
+    void awaitRequest();
+    void readSome();
+    void onRead(const boost::system::error_code& error, std::size_t size);
+    bool beginRequest(std::size_t size);
+    void parseBuffered();
+    bool judgeHead();
+    void continueAfterInterim();
+    void bufferFull();
+    void parseFailed(const boost::system::error_code& error);
+    void dispatch();
+    void answered(Answer answer);
+    void refuse(ErrorKind kind, const std::string& message);
+    void respond(unsigned status, std::string json, bool close, bool allowPost = false);
+    void linger();
+    void dropInput();
+    void close() noexcept;
+    void setPhase(ConnectionPhase next, std::uint64_t size);
+    template <class F>
+    void guarded(F&& step) noexcept;
+    void failed(const char* what) noexcept;
+
+    HttpServer& server;
+    boost::beast::tcp_stream stream;
+    boost::beast::flat_buffer buffer{HttpRequestParser::kInputBufferLimit};
+    std::optional<HttpRequestParser> parser;
+    std::optional<std::string> allowedOrigin;
+    State state = State::Reading;
+    bool judged = false;
+    bool keepAlive = false;
+
+    std::atomic<ConnectionPhase> phase{ConnectionPhase::Idle};
+    std::atomic<std::int64_t> since;  // steady_clock ticks
+    std::atomic<std::uint64_t> bytes{0};
+};
+
+}  // namespace connectorhost

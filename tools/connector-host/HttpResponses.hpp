@@ -1,0 +1,30 @@
+// connectorhost::makeResponse: every HTTP response connector-host writes, with the headers all of
+// them carry (Server, Cache-Control: no-store, Connection) and, for an allowed cross-origin
+// caller, the CORS headers (and on a preflight the methods, headers and max-age it may use).
+// A JSON body ends with a newline. Threads: pure functions.
+#pragma once
+
+#include <boost/beast/http/message.hpp>
+#include <boost/beast/http/string_body.hpp>
+#include <optional>
+#include <string>
+
+namespace connectorhost {
+
+using HttpResponse = boost::beast::http::response<boost::beast::http::string_body>;
+
+struct ResponseHeaders {
+    bool keepAlive = false;
+    std::optional<std::string> allowedOrigin;  // echoed as Access-Control-Allow-Origin
+    bool allowPost = false;                    // "Allow: POST", for 405
+};
+
+// makeResponse: `json` (an answer or error answer, or empty for none) with `status`.
+[[nodiscard]] HttpResponse makeResponse(unsigned status, std::string json,
+                                        const ResponseHeaders& headers);
+
+// rawResponse: the bytes of a short error response that closes the connection, for a client that
+// is refused outside the usual flow (written with one non-blocking send).
+[[nodiscard]] std::string rawResponse(unsigned status, const std::string& json);
+
+}  // namespace connectorhost

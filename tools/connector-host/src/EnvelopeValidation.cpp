@@ -1,0 +1,180 @@
+// Parsing and validating an envelope: everything here only reads.
+#include <Poco/Exception.h>
+#include <Poco/JSON/Array.h>
+#include <Poco/JSON/Parser.h>
+
+#include <climits>
+#include <unordered_map>
+
+#include "tools/connector-host/Envelope.hpp"
+#include "tools/connector-host/ErrorKind.hpp"
+#include "tools/connector-host/InputScan.hpp"
+
+namespace connectorhost {
+namespace {
+
+using connector::MessageRouter;
+using Poco::Dynamic::Var;
+using Poco::JSON::Array;
+using Poco::JSON::Object;
+using StringTable = std::unordered_map<std::string, std::string>;
+
+const std::string kClientType = "ClientType";
+const std::string kEnabledFeatures = "EnabledFeatures";
+
+[[noreturn]] void refuse(const std::string& message) {
+    throw RequestError(ErrorKind::InvalidEnvelope, message);
+}
+
+// Context keys the plug-in reads with a fixed type; any other key may hold any accepted form.
+enum class Expected { Any, Text, Flag, TextTable };
+
+Expected expectedFor(const std::string& key) {
+    static const std::unordered_map<std::string, Expected> known = {
+        {"clientType", Expected::Text},
+        {"origClientType", Expected::Text},
+        {"clientProperties", Expected::TextTable},
+        {"gdsEnabled", Expected::Flag},
+        {"loginRequired", Expected::Flag},
+    };
+    auto found = known.find(key);
+    return found == known.end() ? Expected::Any : found->second;
+}
+
+boost::any textTable(const std::string& key, const Object::Ptr& table) {
+    StringTable strings;
+    for (const auto& [name, value] : *table) {
+        if (!value.isString()) refuse("context entry \"" + key + "\" must hold only texts");
+        strings.emplace(name, value.convert<std::string>());
+    }
+    return strings;
+}
+
+boost::any integer(const std::string& key, const Var& value) {
+    const bool fits =
+        value.type() == typeid(Poco::UInt64)
+            ? value.extract<Poco::UInt64>() <= INT_MAX
+            : value.convert<Poco::Int64>() >= INT_MIN && value.convert<Poco::Int64>() <= INT_MAX;
+    if (!fits)
+        refuse("context entry \"" + key + "\" must be an integer from " + std::to_string(INT_MIN) +
+               " to " + std::to_string(INT_MAX));
+    return static_cast<int>(value.convert<Poco::Int64>());
+}
+
+// The value a context entry is written with: a boolean, a text, a 32-bit integer or an object of
+// texts, as the framework writes them, and for the keys the plug-in reads, the one form it reads.
+boost::any contextValue(const std::string& key, const Var& value) {
+    const Expected expected = expectedFor(key);
+    const bool isTable = value.type() == typeid(Object::Ptr);
+    if (expected == Expected::Text && !value.isString())
+        refuse("context entry \"" + key + "\" must be a text");
+    if (expected == Expected::Flag && value.type() != typeid(bool))
+        refuse("context entry \"" + key + "\" must be a boolean");
+    if (expected == Expected::TextTable && !isTable)
+        refuse("context entry \"" + key + "\" must be an object of texts");
+
+    if (value.type() == typeid(bool)) return value.extract<bool>();
+    if (value.isString()) return value.convert<std::string>();
+    if (value.isInteger()) return integer(key, value);
+    if (isTable) return textTable(key, value.extract<Object::Ptr>());
+    refuse("context entry \"" + key +
+           "\" must be a boolean, a text, an integer or an object of texts");
+}
+
+void checkFeatures(const Object::Ptr& message, const Limits& limits) {
+    Array::Ptr features = message->getArray("features");
+    if (features && features->size() > limits.maxFeatures)
+        throw RequestError(ErrorKind::TooManyFeatures,
+                           "EnabledFeatures names " + std::to_string(features->size()) +
+                               " features; one request may name at most " +
+                               std::to_string(limits.maxFeatures));
+}
+
+// The type must be registered and, unless a batch carries it to the client-type service,
+// answered by a provider here.
+void checkRoutable(const std::string& type, bool inBatch, const HostRuntime& runtime) {
+    if (!runtime.serializer->isRegistered(type))
+        throw RequestError(ErrorKind::UnknownType, "Unknown message type: " + type);
+    const bool forClientTypes = inBatch && type == MessageRouter::TYPE_PREFIX + kClientType;
+    if (!forClientTypes && !runtime.router->hasRoute(type))
+        throw RequestError(ErrorKind::NoProvider, "No service provider for message type " + type);
+}
+
+// A batch: every group a known type that something here answers, every element an object, no
+// more messages in all groups together than the limit, each EnabledFeatures within its limit.
+void validateBatch(const Object::Ptr& message, const HostRuntime& runtime, const Limits& limits) {
+    Object::Ptr groups = message->getObject("messages");
+    if (!groups) refuse("A container request needs a \"messages\" object");
+    std::size_t count = 0;
+    for (const auto& [shortName, value] : *groups) {
+        if (value.type() != typeid(Array::Ptr))
+            refuse("\"" + shortName + "\" must hold a list of messages");
+        checkRoutable(MessageRouter::TYPE_PREFIX + shortName, true, runtime);
+        const Array::Ptr& list = value.extract<Array::Ptr>();
+        count += list->size();
+        if (count > limits.maxBatchMessages)
+            throw RequestError(ErrorKind::TooManyMessages,
+                               "A batch may hold at most " +
+                                   std::to_string(limits.maxBatchMessages) + " messages");
+        for (const Var& element : *list) {
+            if (element.type() != typeid(Object::Ptr))
+                refuse("\"" + shortName + "\" must hold only objects");
+            if (shortName == kEnabledFeatures)
+                checkFeatures(element.extract<Object::Ptr>(), limits);
+        }
+    }
+}
+
+void validateHead(const Object::Ptr& envelope, Request& request) {
+    if (envelope->has("id")) {
+        const Var& id = envelope->get("id");
+        const bool integer = id.isInteger() && id.type() != typeid(bool);
+        if (!id.isString() && !integer && !id.isEmpty())
+            refuse("\"id\" must be a text, an integer or null");
+        request.id = id;
+    }
+    if (envelope->has("session")) {
+        if (!envelope->get("session").isString()) refuse("\"session\" must be a text");
+        request.session = envelope->get("session").convert<std::string>();
+    }
+    if (!envelope->has("type") || !envelope->get("type").isString())
+        refuse("The envelope has no \"type\" text");
+    request.type = envelope->get("type").convert<std::string>();
+}
+
+}  // namespace
+
+Object::Ptr parseEnvelope(const std::string& text, const Limits& limits) {
+    scanInput(text, ScanLimits{limits.maxDepth, limits.maxValues});
+    Var parsed;
+    try {
+        parsed = Poco::JSON::Parser().parse(text);
+    } catch (const Poco::Exception& e) {
+        // The parser quotes the offending byte as it is.
+        throw RequestError(ErrorKind::ParseError, "Not JSON: " + printable(e.displayText()));
+    }
+    if (parsed.type() != typeid(Object::Ptr)) refuse("An envelope must be a JSON object");
+    return parsed.extract<Object::Ptr>();
+}
+
+void validate(const Object::Ptr& envelope, const HostRuntime& runtime, const Limits& limits,
+              Request& request) {
+    validateHead(envelope, request);
+    request.message =
+        envelope->has("message") ? envelope->getObject("message") : Object::Ptr(new Object);
+    if (!request.message) refuse("\"message\" must be a JSON object");
+    if (envelope->has("context")) {
+        Object::Ptr entries = envelope->getObject("context");
+        if (!entries) refuse("\"context\" must be a JSON object");
+        for (const auto& [key, value] : *entries)
+            request.context.emplace_back(key, contextValue(key, value));
+    }
+
+    if (request.type == HostRuntime::CONTAINER_REQUEST)
+        return validateBatch(request.message, runtime, limits);
+    checkRoutable(request.type, false, runtime);
+    if (request.type == MessageRouter::TYPE_PREFIX + kEnabledFeatures)
+        checkFeatures(request.message, limits);
+}
+
+}  // namespace connectorhost

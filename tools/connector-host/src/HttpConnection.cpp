@@ -1,0 +1,350 @@
+// Boost.Asio ends each handler with a release fence. ThreadSanitizer cannot model fences, and GCC
+// says so at compile time; handlers pass between threads under Asio's scheduler mutex, which it
+// does model, so the fence hides nothing from it.
+#if defined(__GNUC__) && !defined(__clang__) && __GNUC__ >= 12
+#pragma GCC diagnostic ignored "-Wtsan"
+#endif
+
+#include "tools/connector-host/HttpConnection.hpp"
+
+#include <boost/asio/dispatch.hpp>
+#include <boost/asio/post.hpp>
+#include <boost/beast/http/empty_body.hpp>
+#include <boost/beast/http/write.hpp>
+#include <string_view>
+
+#include "tools/connector-host/HttpPolicy.hpp"
+#include "tools/connector-host/HttpResponses.hpp"
+#include "tools/connector-host/HttpServer.hpp"
+
+namespace connectorhost {
+namespace {
+
+namespace beast = boost::beast;
+namespace http = beast::http;
+namespace net = boost::asio;
+using tcp = net::ip::tcp;
+using Clock = std::chrono::steady_clock;
+
+// How long a refused request's unread input is read and dropped before the connection closes, so
+// that the client sees the answer rather than a reset.
+constexpr std::chrono::seconds kLinger{2};
+constexpr std::size_t kReadSize = 16 * 1024;
+
+// Whether buffered input of a chunked body starts with its last chunk, so that what follows is
+// the trailer: "0" (any number of zeros), perhaps extensions, after the previous chunk's CRLF.
+bool startsWithLastChunk(std::string_view data) {
+    if (data.substr(0, 2) == "\r\n") data.remove_prefix(2);
+    const std::size_t zeros = std::min(data.find_first_not_of('0'), data.size());
+    return zeros > 0 && zeros < data.size() && data.find_first_of(";\r \t", zeros) == zeros;
+}
+
+}  // namespace
+
+template <class F>
+void HttpConnection::guarded(F&& step) noexcept {
+    try {
+        step();
+    } catch (const std::exception& error) {
+        failed(error.what());
+    } catch (...) {
+        failed("an exception of unknown type");
+    }
+}
+
+HttpConnection::HttpConnection(HttpServer& server, tcp::socket socket)
+    : server(server), stream(std::move(socket)), since(Clock::now().time_since_epoch().count()) {
+    beast::error_code ignored;
+    stream.socket().set_option(tcp::no_delay(true), ignored);
+    server.opened(this);
+}
+
+HttpConnection::~HttpConnection() {
+    close();
+}
+
+void HttpConnection::start() {
+    net::dispatch(stream.get_executor(),
+                  [self = shared_from_this()] { self->guarded([&] { self->awaitRequest(); }); });
+}
+
+void HttpConnection::stopNow() {
+    net::post(stream.get_executor(), [self = shared_from_this()] {
+        self->guarded([&] {
+            if (self->state == State::Reading || self->state == State::Lingering) self->close();
+        });
+    });
+}
+
+void HttpConnection::drainDeadline() {
+    net::post(stream.get_executor(), [self = shared_from_this()] {
+        self->guarded([&] {
+            if (self->state != State::Busy) return self->close();
+            self->refuse(ErrorKind::Stopping,
+                         "connector-host stopped before the request was served");
+        });
+    });
+}
+
+ConnectionActivity HttpConnection::activity() const noexcept {
+    return {phase.load(), Clock::time_point(Clock::duration(since.load())), bytes.load()};
+}
+
+bool HttpConnection::claimForReclaim(ConnectionPhase seen) noexcept {
+    return phase.compare_exchange_strong(seen, ConnectionPhase::Reclaimed);
+}
+
+void HttpConnection::reclaim(ConnectionPhase seen) {
+    net::post(stream.get_executor(), [self = shared_from_this(), seen] {
+        self->guarded([&] {
+            if (self->state == State::Closed) return;
+            if (seen == ConnectionPhase::Reading && self->state == State::Reading) {
+                // Told why, in one non-blocking write; the connection's slot is needed now.
+                const std::string refusal = rawResponse(
+                    httpStatus(ErrorKind::Overloaded),
+                    errorAnswer(ErrorKind::Overloaded,
+                                "The request arrived too slowly while every connection was in "
+                                "use; its connection was given to another client"));
+                beast::error_code ignored;
+                self->stream.socket().non_blocking(true, ignored);
+                self->stream.socket().write_some(net::buffer(refusal), ignored);
+            }
+            self->close();
+        });
+    });
+}
+
+void HttpConnection::setPhase(ConnectionPhase next, std::uint64_t size) {
+    since.store(Clock::now().time_since_epoch().count());
+    bytes.store(size);
+    ConnectionPhase current = phase.load();
+    while (current != ConnectionPhase::Reclaimed && !phase.compare_exchange_weak(current, next)) {
+    }
+}
+
+void HttpConnection::awaitRequest() {
+    state = State::Reading;
+    if (server.stopping) return close();
+    parser.emplace(server.processor.limits.maxBytes);
+    judged = false;
+    if (buffer.size() > 0) {  // a pipelined request is already here
+        if (!beginRequest(buffer.size())) return;
+        return parseBuffered();
+    }
+    setPhase(ConnectionPhase::Idle, 0);
+    server.becameIdle();
+    stream.expires_after(server.options.idleTimeout);
+    readSome();
+}
+
+bool HttpConnection::beginRequest(std::size_t size) {
+    setPhase(ConnectionPhase::Reading, size);
+    if (phase.load() == ConnectionPhase::Reclaimed) return false;  // closing
+    stream.expires_after(server.options.requestTimeout);
+    return true;
+}
+
+void HttpConnection::readSome() {
+    const std::size_t room = buffer.max_size() - buffer.size();
+    if (room == 0) return bufferFull();
+    stream.async_read_some(
+        buffer.prepare(std::min(room, kReadSize)),
+        [self = shared_from_this()](const beast::error_code& error, std::size_t size) {
+            self->guarded([&] { self->onRead(error, size); });
+        });
+}
+
+// The client went away, or its time ran out (the stream has closed the socket): nothing to answer.
+void HttpConnection::onRead(const beast::error_code& error, std::size_t size) {
+    if (error) return close();
+    buffer.commit(size);
+    const ConnectionPhase now = phase.load();
+    if (now == ConnectionPhase::Reclaimed) return;
+    if (now == ConnectionPhase::Idle) {
+        if (!beginRequest(size)) return;
+    } else {
+        bytes.fetch_add(size);
+    }
+    parseBuffered();
+}
+
+void HttpConnection::parseBuffered() {
+    for (;;) {
+        if (!judged && parser->is_header_done()) {
+            judged = true;
+            if (!judgeHead()) return;
+        }
+        if (parser->is_done()) return dispatch();
+        if (buffer.size() == 0) return readSome();
+        beast::error_code error;
+        const std::size_t used = parser->put(buffer.data(), error);
+        buffer.consume(used);
+        if (error == http::error::need_more) return readSome();
+        if (error) return parseFailed(error);
+    }
+}
+
+// judgeHead: whether the request may go on to its body; otherwise it has been answered.
+bool HttpConnection::judgeHead() {
+    const RequestHead head{parser->methodText(),
+                           parser->target(),
+                           parser->field(http::field::host),
+                           parser->field(http::field::origin),
+                           parser->field(http::field::content_type),
+                           parser->field(http::field::authorization)};
+    allowedOrigin.reset();
+    if (head.origin && isAllowedOrigin(*head.origin, server.policy)) allowedOrigin = head.origin;
+
+    const Verdict verdict = judgeRequest(head, server.policy);
+    if (verdict.action == Verdict::Action::Refuse) {
+        respond(httpStatus(verdict.kind), errorAnswer(verdict.kind, verdict.message), true,
+                verdict.kind == ErrorKind::MethodNotAllowed);
+        return false;
+    }
+    if (verdict.action == Verdict::Action::Preflight) {
+        respond(204, {}, true);
+        return false;
+    }
+    if (auto tooLarge = parser->refuseOversizedBody()) {
+        refuse(tooLarge->kind, tooLarge->message);
+        return false;
+    }
+    if (parser->is_done() || !beast::iequals(parser->fields()[http::field::expect], "100-continue"))
+        return true;
+    continueAfterInterim();
+    return false;
+}
+
+// The client waits for "100 Continue" before it sends the body.
+void HttpConnection::continueAfterInterim() {
+    auto interim = std::make_shared<http::response<http::empty_body>>(http::status::continue_, 11);
+    http::async_write(stream, *interim,
+                      [self = shared_from_this(), interim](beast::error_code error, std::size_t) {
+                          self->guarded([&] {
+                              if (error) return self->close();
+                              self->parseBuffered();
+                          });
+                      });
+}
+
+// The parser needs more than the buffer may hold: a chunk line (with its extensions) or a
+// trailer that is too long; a head over its limit is refused by the parser itself first.
+void HttpConnection::bufferFull() {
+    const auto* data = static_cast<const char*>(buffer.data().data());
+    if (parser->is_header_done() && !startsWithLastChunk(std::string_view(data, buffer.size())))
+        return refuse(ErrorKind::BadRequest,
+                      "A chunk line exceeds " + std::to_string(buffer.max_size()) + " bytes");
+    refuse(ErrorKind::HeadTooLarge, "The request head and trailer exceed " +
+                                        std::to_string(HttpRequestParser::kHeadLimit) + " bytes");
+}
+
+void HttpConnection::parseFailed(const beast::error_code& error) {
+    const Refusal refusal = parser->explain(error);
+    refuse(refusal.kind, refusal.message);
+}
+
+void HttpConnection::dispatch() {
+    setPhase(ConnectionPhase::Busy, 0);
+    if (phase.load() == ConnectionPhase::Reclaimed) return;  // closing
+    state = State::Busy;
+    stream.expires_never();
+    keepAlive = parser->keep_alive();
+    std::string body = std::move(parser->body());
+    parser.reset();
+    server.submit([self = shared_from_this(), body = std::move(body)]() mutable {
+        HttpServer& server = self->server;
+        Answer answer;
+        if (!server.abandoned) {
+            try {
+                answer = server.processor.process(body);
+            } catch (...) {
+                auto [kind, message] = classify(std::current_exception());
+                answer = Answer{errorAnswer(kind, message), kind};
+            }
+        }
+        auto executor = self->stream.get_executor();
+        net::post(executor, [self = std::move(self), answer = std::move(answer)]() mutable {
+            if (self->server.tearingDown) return;
+            self->guarded([&] { self->answered(std::move(answer)); });
+        });
+    });
+}
+
+void HttpConnection::answered(Answer answer) {
+    if (state != State::Busy) return;  // cut off at the drain deadline, or closed
+    respond(answer.httpStatus(), std::move(answer.json), !keepAlive);
+}
+
+void HttpConnection::refuse(ErrorKind kind, const std::string& message) {
+    respond(httpStatus(kind), errorAnswer(kind, message), true);
+}
+
+// respond: writes one answer; `close` ends the connection after it. A refused request's input is
+// still unread then: it is read and dropped for a moment rather than taken as a request.
+void HttpConnection::respond(unsigned status, std::string json, bool close, bool allowPost) {
+    const bool inputUnread = parser && !parser->is_done();
+    const bool keep = !close && !server.stopping;
+    setPhase(ConnectionPhase::Busy, 0);
+    if (phase.load() == ConnectionPhase::Reclaimed) return;  // closing
+    auto response = std::make_shared<HttpResponse>(
+        makeResponse(status, std::move(json), ResponseHeaders{keep, allowedOrigin, allowPost}));
+    state = State::Writing;
+    stream.expires_after(server.options.requestTimeout);
+    http::async_write(stream, *response,
+                      [self = shared_from_this(), response, keep, inputUnread](
+                          const beast::error_code& error, std::size_t) {
+                          self->guarded([&] {
+                              if (error) return self->close();
+                              if (keep) return self->awaitRequest();
+                              if (inputUnread) return self->linger();
+                              beast::error_code ignored;
+                              self->stream.socket().shutdown(tcp::socket::shutdown_send, ignored);
+                              self->close();
+                          });
+                      });
+}
+
+void HttpConnection::linger() {
+    state = State::Lingering;
+    setPhase(ConnectionPhase::Idle, 0);
+    server.becameIdle();
+    parser.reset();
+    beast::error_code ignored;
+    stream.socket().shutdown(tcp::socket::shutdown_send, ignored);
+    stream.expires_after(kLinger);
+    dropInput();
+}
+
+void HttpConnection::dropInput() {
+    buffer.consume(buffer.size());
+    stream.async_read_some(
+        buffer.prepare(kReadSize),
+        [self = shared_from_this()](const beast::error_code& error, std::size_t) {
+            self->guarded([&] {
+                if (error) return self->close();
+                self->dropInput();
+            });
+        });
+}
+
+void HttpConnection::close() noexcept {
+    if (state == State::Closed) return;
+    state = State::Closed;
+    beast::error_code ignored;
+    stream.socket().close(ignored);
+    server.closed(this, phase.load() == ConnectionPhase::Reclaimed);
+}
+
+// An exception while serving: the connection ends, answered if its request is still being read.
+void HttpConnection::failed(const char* what) noexcept {
+    server.failures.log(std::string("a connection failed: ") + what);
+    try {
+        if (state == State::Reading && parser)
+            return refuse(ErrorKind::BadRequest,
+                          std::string("The request could not be read: ") + what);
+    } catch (...) {
+    }
+    close();
+}
+
+}  // namespace connectorhost
