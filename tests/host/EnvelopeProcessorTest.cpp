@@ -1,0 +1,167 @@
+// One envelope in, one answer out: each kind of refusal for the input that earns it, the limits of
+// a batch and of an answer at their edge, and that a refusal at any stage changes no session.
+#include <gtest/gtest.h>
+
+#include <Poco/JSON/Parser.h>
+
+#include "tools/connector-host/AnswerBudget.hpp"
+#include "tools/connector-host/EngineTable.hpp"
+#include "tools/connector-host/EnvelopeProcessor.hpp"
+
+namespace connectorhost {
+namespace {
+
+using Poco::JSON::Object;
+
+const std::string kHome = R"("type": "connector/v1/GetUserHomeDir", "message": {"uuid": "h"})";
+
+std::string errorKindOf(const Answer& answer) {
+    const auto parsed = Poco::JSON::Parser().parse(answer.json).extract<Object::Ptr>();
+    const auto error = parsed->getObject("error");
+    return error ? error->getValue<std::string>("kind") : "";
+}
+
+std::string batch(int clientTypes, int enabledFeatures, int featureNames = 0) {
+    std::string features;
+    for (int i = 0; i < featureNames; ++i)
+        features += std::string(i ? "," : "") + "\"isQGGEnabled\"";
+    std::string clients, enabled;
+    for (int i = 0; i < clientTypes; ++i)
+        clients += std::string(i ? "," : "") + R"({"uuid": "c", "properties": {"TYPE": "jsd"}})";
+    for (int i = 0; i < enabledFeatures; ++i)
+        enabled += std::string(i ? "," : "") + R"({"uuid": "e", "features": [)" + features + "]}";
+    return R"({"type": "connector/v1/ContainerRequest", "message": {"messages": {"ClientType": [)" +
+           clients + R"(], "EnabledFeatures": [)" + enabled + "]}}}";
+}
+
+struct Undecodable {};
+
+class EnvelopeProcessorTest : public ::testing::Test {
+  protected:
+    // SetUserHomeDir stands for a message whose decoding fails (text the codec cannot convert).
+    void SetUp() override {
+        runtime.serializer->registerType("connector/v1/SetUserHomeDir", typeid(Undecodable), {},
+                                         [](Object::Ptr) -> std::unique_ptr<connector::Message> {
+                                             throw std::runtime_error("the text is not UTF-8");
+                                         });
+    }
+
+    Answer process(const std::string& envelope, Limits limits = {}) {
+        return EnvelopeProcessor(runtime, limits).process(envelope);
+    }
+
+    HostRuntime runtime{makeEngine(kDefaultEngineTable)};
+};
+
+TEST_F(EnvelopeProcessorTest, EachRefusalIsAnsweredWithItsKindAndStatus) {
+    struct Case {
+        const char* kind;
+        unsigned status;
+        std::string envelope;
+        Limits limits;
+    };
+    const auto with = [](auto change) {
+        Limits limits;
+        change(limits);
+        return limits;
+    };
+    const Case cases[] = {
+        {"parse_error", 400, "{\"type\": ", {}},
+        {"too_deep", 400, "[[[1]]]", with([](Limits& l) { l.maxDepth = 2; })},
+        {"too_many_values", 400, "[1, 2, 3]", with([](Limits& l) { l.maxValues = 2; })},
+        {"number_out_of_range", 400, R"({"id": 18446744073709551616})", {}},
+        {"invalid_envelope", 400, R"({"type": 7})", {}},
+        {"unknown_type", 400, R"({"type": "connector/v1/Nothing"})", {}},
+        {"no_provider", 400, R"({"type": "connector/v1/GetUserHomeDirResponse"})", {}},
+        {"no_provider", 400, R"({"type": "connector/v1/ClientType"})", {}},
+        {"too_many_messages", 400, batch(1, 1), with([](Limits& l) { l.maxBatchMessages = 1; })},
+        {"too_many_features", 400, batch(0, 1, 2), with([](Limits& l) { l.maxFeatures = 1; })},
+        {"decode_error",
+         400,
+         R"({"type": "connector/v1/SetUserHomeDir", "message": {"userHomeDir": "x"}})",
+         {}},
+        {"answer_too_large", 400, "{" + kHome + "}",
+         with([](Limits& l) { l.maxAnswerBytes = 10; })},
+        {"too_large", 413, "{" + kHome + "}", with([](Limits& l) { l.maxBytes = 10; })},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.envelope);
+        const Answer answer = process(c.envelope, c.limits);
+        EXPECT_EQ(errorKindOf(answer), c.kind);
+        EXPECT_EQ(answer.httpStatus(), c.status);
+    }
+    HostRuntime stopped(makeEngine(R"({"valid": false, "functions": {}})"));
+    const Answer failed = EnvelopeProcessor(stopped).process(
+        R"({"type": "connector/v1/EnabledFeatures", "message": {"features": ["isQGGEnabled"]}})");
+    EXPECT_EQ(errorKindOf(failed), "runtime_error");
+    EXPECT_EQ(failed.httpStatus(), 500u);
+}
+
+TEST_F(EnvelopeProcessorTest, BatchAndFeatureLimitsCountEveryGroupAndEveryMessage) {
+    Limits limits;
+    limits.maxBatchMessages = 4;
+    limits.maxFeatures = 3;
+    EXPECT_EQ(errorKindOf(process(batch(2, 2, 3), limits)), "");
+    EXPECT_EQ(errorKindOf(process(batch(3, 2), limits)), "too_many_messages");  // across groups
+    EXPECT_EQ(errorKindOf(process(batch(0, 5), limits)), "too_many_messages");
+    EXPECT_EQ(errorKindOf(process(batch(1, 1, 4), limits)), "too_many_features");  // in a batch
+    const std::string single =
+        R"({"type": "connector/v1/EnabledFeatures", "message": {"features": [)";
+    EXPECT_EQ(errorKindOf(process(single + R"("a", "b", "c"]}})", limits)), "");
+    EXPECT_EQ(errorKindOf(process(single + R"("a", "b", "c", "d"]}})", limits)),
+              "too_many_features");
+}
+
+TEST_F(EnvelopeProcessorTest, AnAnswerMayBeExactlyAsLargeAsItsLimit) {
+    for (const std::string& envelope : {"{" + kHome + "}", batch(2, 2)}) {
+        SCOPED_TRACE(envelope);
+        const std::size_t size = process(envelope).json.size();
+        Limits limits;
+        limits.maxAnswerBytes = size;
+        EXPECT_EQ(process(envelope, limits).json.size(), size);
+        limits.maxAnswerBytes = size - 1;
+        EXPECT_EQ(errorKindOf(process(envelope, limits)), "answer_too_large");
+    }
+}
+
+TEST(AnswerBudgetTest, TheAnswersOfABatchStopAtTheOneThatCrossesTheLimit) {
+    AnswerBudget outer(100);
+    {
+        AnswerBudget budget(10);  // the innermost budget of the thread is charged
+        AnswerBudget::chargeCurrent(6);
+        AnswerBudget::chargeCurrent(4);
+        EXPECT_THROW(AnswerBudget::chargeCurrent(1), RequestError);
+    }
+    AnswerBudget::chargeCurrent(100);
+    EXPECT_THROW(AnswerBudget::chargeCurrent(1), RequestError);
+}
+
+TEST_F(EnvelopeProcessorTest, AnEnvelopeRefusedAtAnyStageChangesNoSession) {
+    const auto set = [](const std::string& session, const std::string& tail) {
+        return R"({"session": ")" + session + R"(", "context": {"marker": "after"}, )" + tail + "}";
+    };
+    ASSERT_EQ(
+        errorKindOf(process(R"({"session": "s", "context": {"marker": "before"}, )" + kHome + "}")),
+        "");
+    ASSERT_EQ(errorKindOf(process(R"({"session": "other", )" + kHome + "}")), "");
+    const auto lastUsed = runtime.sessions->lastUsedSessionState();
+    const std::pair<const char*, std::string> refused[] = {
+        {"parse", set("s", kHome + ", \"id\": ")},
+        {"validation", set("s", kHome + R"(, "context": {"gdsEnabled": "yes"})")},
+        {"validation of a later member", set("s", R"("type": "connector/v1/Nothing")")},
+        {"decoding",
+         set("s", R"("type": "connector/v1/SetUserHomeDir", "message": {"userHomeDir": "x"})")},
+        {"a new session", set("new", R"("type": "connector/v1/Nothing")")},
+    };
+    for (const auto& [stage, envelope] : refused) {
+        SCOPED_TRACE(stage);
+        EXPECT_NE(errorKindOf(process(envelope)), "");
+        EXPECT_EQ(runtime.sessions->sessionCount(), 2u);
+        EXPECT_EQ(runtime.sessions->lastUsedSessionState(), lastUsed);
+    }
+    EXPECT_EQ(boost::any_cast<std::string>(runtime.sessions->useSession("s")->get("marker")),
+              "before");
+}
+
+}  // namespace
+}  // namespace connectorhost
