@@ -7,6 +7,7 @@ import contextlib
 import http.client
 import json
 import os
+import resource
 import socket
 import subprocess
 import sys
@@ -42,17 +43,23 @@ class HttpHost:
     After the block: `returncode`, `stdout` and `stderr` (bytes) of the stopped host.
     """
 
-    def __init__(self, *args):
+    def __init__(self, *args, open_files=None):
         self.args = args
+        self.open_files = open_files  # the host's limit on open files, if not the inherited one
         self.port = None
         self.process = None
         self.stderr = b""
 
+    def _limit_open_files(self):
+        resource.setrlimit(resource.RLIMIT_NOFILE, (self.open_files, self.open_files))
+
     def __enter__(self):
         for _ in range(5):  # the port may be taken between probing and binding
             self.port = free_port()
-            self.process = subprocess.Popen([HOST_BINARY, "--http", str(self.port), *self.args],
-                                            stdout=subprocess.PIPE, stderr=subprocess.PIPE)
+            self.process = subprocess.Popen(
+                [HOST_BINARY, "--http", str(self.port), *self.args], stdout=subprocess.PIPE,
+                stderr=subprocess.PIPE,
+                preexec_fn=self._limit_open_files if self.open_files else None)
             if self._wait_until_listening():
                 return self
             self.process.kill()
@@ -134,6 +141,37 @@ def peak_resident_bytes(pid):
             if line.startswith("VmHWM:"):
                 return int(line.split()[1]) * 1024
     raise AssertionError("no VmHWM for process %d" % pid)
+
+
+def wait_until(predicate, timeout=30, what="the condition"):
+    """Polls `predicate` until it holds; fails after `timeout` seconds (a generous deadline, not
+    the expected time)."""
+    deadline = time.monotonic() + timeout
+    while not predicate():
+        if time.monotonic() > deadline:
+            raise AssertionError("timed out waiting for " + what)
+        time.sleep(0.02)
+
+
+def open_descriptors(pid):
+    """How many descriptors a running process has open."""
+    return len(os.listdir("/proc/%d/fd" % pid))
+
+
+def cpu_seconds(pid):
+    """The CPU time a running process has used so far (user and system)."""
+    with open("/proc/%d/stat" % pid) as stat:
+        fields = stat.read().rsplit(")", 1)[1].split()
+    return (int(fields[11]) + int(fields[12])) / os.sysconf("SC_CLK_TCK")
+
+
+def raise_own_open_files(wanted):
+    """Lets this test process open `wanted` descriptors, as far as the hard limit allows."""
+    soft, hard = resource.getrlimit(resource.RLIMIT_NOFILE)
+    if soft < wanted:
+        resource.setrlimit(resource.RLIMIT_NOFILE,
+                           (wanted if hard == resource.RLIM_INFINITY else min(wanted, hard), hard))
+    return resource.getrlimit(resource.RLIMIT_NOFILE)[0]
 
 
 def engine_file(table):

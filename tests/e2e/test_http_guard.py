@@ -107,6 +107,33 @@ class GuardTest(unittest.TestCase):
             self.assertEqual(self.home(host), "")
 
 
+class QuotedHeaderTest(unittest.TestCase):
+    def test_a_refusal_quoting_a_header_is_valid_utf8(self):
+        with HttpHost() as host:
+            for field in (b"Origin: http://evil\xff\xfe.example", b"Host: \xc3(:%d" % host.port):
+                with self.subTest(field=field):
+                    raw = request_bytes(GET_HOME, host.port).replace(
+                        b"\r\n\r\n", b"\r\n" + field + b"\r\n\r\n", 1)
+                    if field.startswith(b"Host"):
+                        raw = raw.replace(b"Host: 127.0.0.1:%d\r\n" % host.port, b"", 1)
+                    line, _, answer, _ = host.exchange(raw)  # the answer parses as UTF-8 JSON
+                    self.assertEqual(line, "HTTP/1.1 403 Forbidden")
+                    self.assertRegex(answer["error"]["message"], r"\\x(FF|C3)")
+
+
+class TokenFileTest(unittest.TestCase):
+    def test_a_token_file_others_can_read_is_refused(self):
+        with tempfile.NamedTemporaryFile("w", delete=False) as token_file:
+            token_file.write("s3cret-token\n")
+        self.addCleanup(os.unlink, token_file.name)
+        os.chmod(token_file.name, 0o644)
+        done = subprocess.run([HOST_BINARY, "--http", "0", "--token-file", token_file.name],
+                              capture_output=True, text=True, timeout=30)
+        self.assertEqual(done.returncode, 1)
+        self.assertIn("token file %s is open to other users (mode 0644): chmod 600" %
+                      token_file.name, done.stderr)
+
+
 class StatusLineTest(unittest.TestCase):
     def test_status_lines_and_lengths(self):
         failing = engine_file({"functions": {

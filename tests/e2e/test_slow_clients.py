@@ -2,16 +2,17 @@
 
 Beside 8 connections that send nothing, 8 that trickle a header byte every 0.3 s and 8 kept-alive
 connections left idle, a good client is answered at once; the host closes each kind of slow
-connection at its deadline; and beyond the connection cap, a newcomer waits only until a slot
-frees.
+connection at its deadline. At the connection cap, the longest idle connection makes room for a
+newcomer, and requests being processed are never cut off for one.
 """
 import contextlib
+import os
 import socket
 import sys
 import time
 import unittest
 
-from hostharness import HttpHost, envelope, request_bytes
+from hostharness import HttpHost, engine_file, envelope, request_bytes
 
 VERBOSE = "-v" in sys.argv
 GOOD = envelope("ServiceRegistry", {"uuid": "g", "properties": {"service": "editor"}})
@@ -32,6 +33,7 @@ def closed_by_host(connection, within):
 
 class SlowClientsTest(unittest.TestCase):
     def good_request(self, host):
+        """Sends a good request on a new connection; gives how long its answer took."""
         started = time.monotonic()
         status, _, answer, _ = host.exchange(request_bytes(GOOD, host.port))
         self.assertEqual(status, "HTTP/1.1 200 OK")
@@ -67,17 +69,37 @@ class SlowClientsTest(unittest.TestCase):
             self.assertLess(self.good_request(host), 1.0)
         self.assertEqual(host.process.returncode, 0)
 
-    def test_a_newcomer_beyond_the_cap_waits_for_a_slot(self):
-        with HttpHost("--max-connections", "4", "--idle-timeout", "1") as host, \
-                contextlib.ExitStack() as stack:
-            for _ in range(4):
-                stack.enter_context(contextlib.closing(
+    def test_at_the_cap_the_longest_idle_connection_makes_room(self):
+        with HttpHost("--max-connections", "4") as host, contextlib.ExitStack() as stack:
+            idle = []
+            for _ in range(4):  # kept alive, and so idle since their answer, in this order
+                connection = stack.enter_context(contextlib.closing(
                     socket.create_connection(("127.0.0.1", host.port), 10)))
-            time.sleep(0.2)
-            waited = self.good_request(host)
-            # Queued until the idle time-out closes one of the four, then served at once.
-            self.assertGreater(waited, 0.5)
-            self.assertLess(waited, 3.0)
+                connection.sendall(request_bytes(GOOD, host.port))
+                self.assertIn(b"200 OK", connection.recv(65536))
+                idle.append(connection)
+            self.assertLess(self.good_request(host), 2.0)
+            self.assertTrue(closed_by_host(idle[0], 5))
+            for connection in idle[1:]:
+                self.assertFalse(closed_by_host(connection, 0.2))
+        self.assertEqual(host.process.returncode, 0)
+
+    def test_requests_in_hand_are_never_reclaimed(self):
+        slow = engine_file({"functions": {
+            "version": {"": "1"}, "ver": {"vantrell": []}, "which": {"vtr": "v"},
+            "qls.internal.feature": {"graphicsAndGuis": {"delay_ms": 300, "value": "on"}}}})
+        self.addCleanup(os.unlink, slow)
+        request = envelope("EnabledFeatures", {"features": ["isQGGEnabled"]})
+        with HttpHost("--max-connections", "2", "--engine", slow) as host, \
+                contextlib.ExitStack() as stack:
+            busy = [stack.enter_context(contextlib.closing(
+                socket.create_connection(("127.0.0.1", host.port), 10))) for _ in range(2)]
+            for connection in busy:
+                connection.sendall(request_bytes(request, host.port))
+            self.good_request(host)  # waits for a slot
+            for connection in busy:
+                connection.settimeout(30)
+                self.assertIn(b"200 OK", connection.recv(65536))
         self.assertEqual(host.process.returncode, 0)
 
 

@@ -2,7 +2,8 @@
 
 SIGTERM while a dozen clients keep EnabledFeatures requests in flight against a slow engine:
 every request gets its answer or a refusal (503 "stopping", or the connection refused or closed
-before the request was taken), no answer is wrong, and the host exits 0. On stdin, an answer that
+before the request was taken), no answer is wrong, and the host exits 0. A second signal during
+the drain stops the host at once, deliberately: it says so, and exits 3. On stdin, an answer that
 cannot be written (stdout full, or a reader that went away) is reported on stderr and the host
 exits 1.
 """
@@ -15,7 +16,7 @@ import threading
 import time
 import unittest
 
-from hostharness import HOST_BINARY, HttpHost, engine_file, envelope
+from hostharness import HOST_BINARY, HttpHost, engine_file, envelope, wait_until
 
 SLOW_ENGINE = {"functions": {
     "version": {"": "4.2.0 build 1187"},
@@ -33,7 +34,7 @@ REFUSED = (ConnectionRefusedError, ConnectionResetError, BrokenPipeError,
 class StopUnderLoadTest(unittest.TestCase):
     CLIENTS = 12
 
-    def round(self, engine, *args):
+    def round(self, engine, *args, second_signal=None):
         outcomes = {"answered": 0, "stopping": 0, "refused": 0}
         wrong, lock, stop = [], threading.Lock(), threading.Event()
         request = envelope("EnabledFeatures", {"uuid": "u", "features": ["isQGGEnabled"]})
@@ -64,16 +65,21 @@ class StopUnderLoadTest(unittest.TestCase):
             threads = [threading.Thread(target=client, args=(host,)) for _ in range(self.CLIENTS)]
             for thread in threads:
                 thread.start()
-            time.sleep(1.0)
+            wait_until(lambda: outcomes["answered"] > self.CLIENTS, 60, "answers under load")
             host.process.send_signal(signal.SIGTERM)
             started = time.monotonic()
+            if second_signal:
+                time.sleep(0.02)
+                host.process.send_signal(second_signal)
             host.process.wait(timeout=30)
             stopped_after = time.monotonic() - started
             stop.set()
             for thread in threads:
                 thread.join(60)
-        self.assertEqual(host.process.returncode, 0, host.stderr[-2000:])
+        self.assertEqual(host.process.returncode, 3 if second_signal else 0, host.stderr[-2000:])
         self.assertIn(b"connector-host: stopped", host.stderr)
+        if second_signal:
+            self.assertIn(b"connector-host: stopping at once on a second signal", host.stderr)
         self.assertEqual(wrong, [])
         self.assertGreater(outcomes["answered"], self.CLIENTS)
         if VERBOSE:
@@ -96,6 +102,19 @@ class StopUnderLoadTest(unittest.TestCase):
                     outcomes, stopped_after = self.round(engine, "--drain-timeout", "0.2")
                     self.assertGreater(outcomes["stopping"], 0, outcomes)
                     self.assertLess(stopped_after, 3.0)
+        finally:
+            os.unlink(engine)
+
+    def test_a_second_signal_stops_at_once(self):
+        engine = engine_file(SLOW_ENGINE)
+        try:
+            for second in (signal.SIGTERM, signal.SIGINT):
+                with self.subTest(second=second):
+                    # A long drain, cut short: what was in hand is told "stopping" at once.
+                    outcomes, stopped_after = self.round(engine, "--drain-timeout", "60",
+                                                         second_signal=second)
+                    self.assertGreater(outcomes["stopping"], 0, outcomes)
+                    self.assertLess(stopped_after, 10.0)
         finally:
             os.unlink(engine)
 
