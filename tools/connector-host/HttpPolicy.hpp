@@ -3,7 +3,9 @@
 // read (as local notebook and language servers guard theirs):
 //
 //   Host           127.0.0.1:PORT or localhost:PORT (DNS rebinding)   else 400 / 403 forbidden_host
-//   Origin         absent, or one of the allowed origins              else 403 forbidden_origin
+//   Origin         absent, the host's own (http://127.0.0.1:PORT or   else 403 forbidden_origin
+//                  http://localhost:PORT: a page it serves), or
+//                  one of the allowed origins
 //   target         /messages                                          else 404 not_found
 //   method         POST; OPTIONS from an allowed origin is a preflight else 405 method_not_allowed
 //   Authorization  "Bearer <token>" when a token is set               else 401 unauthorized
@@ -45,7 +47,8 @@ struct Verdict {
 };
 
 [[nodiscard]] Verdict judgeRequest(const RequestHead& head, const HttpPolicy& policy);
-// isAllowedOrigin: whether answers may carry Access-Control-Allow-Origin for `origin`.
+// isAllowedOrigin: whether `origin` may send requests, and answers may carry
+// Access-Control-Allow-Origin for it: the host's own origin or one of the allowed ones.
 [[nodiscard]] bool isAllowedOrigin(const std::string& origin, const HttpPolicy& policy);
 
 }  // namespace connectorhost

@@ -40,6 +40,12 @@ bool hasToken(const std::optional<std::string>& authorization, const std::string
     return sameSecret(boost::algorithm::trim_copy(authorization->substr(scheme.size())), token);
 }
 
+// The origin of the host's own page: what a browser sends for a page loaded from this port.
+bool isOwnOrigin(const std::string& origin, std::uint16_t port) {
+    const std::string suffix = ":" + std::to_string(port);
+    return origin == "http://127.0.0.1" + suffix || origin == "http://localhost" + suffix;
+}
+
 bool isJson(const std::optional<std::string>& contentType) {
     if (!contentType) return false;
     const std::string media =
@@ -50,8 +56,9 @@ bool isJson(const std::optional<std::string>& contentType) {
 }  // namespace
 
 bool isAllowedOrigin(const std::string& origin, const HttpPolicy& policy) {
-    return std::find(policy.allowedOrigins.begin(), policy.allowedOrigins.end(), origin) !=
-           policy.allowedOrigins.end();
+    return isOwnOrigin(origin, policy.port) ||
+           std::find(policy.allowedOrigins.begin(), policy.allowedOrigins.end(), origin) !=
+               policy.allowedOrigins.end();
 }
 
 Verdict judgeRequest(const RequestHead& head, const HttpPolicy& policy) {
