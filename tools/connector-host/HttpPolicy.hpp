@@ -4,9 +4,11 @@
 //
 //   Host           127.0.0.1:PORT or localhost:PORT (DNS rebinding)   else 400 / 403 forbidden_host
 //   Origin         absent, the host's own (http://127.0.0.1:PORT or   else 403 forbidden_origin
-//                  http://localhost:PORT: a page it serves), or
+//                  http://localhost:PORT: its playground page), or
 //                  one of the allowed origins
-//   target         /messages                                          else 404 not_found
+//   target         / or /index.html: the playground page, GET or HEAD  (Page; other methods: a
+//                                                                       Page verdict of 405)
+//                  /messages                                          else 404 not_found
 //   method         POST; OPTIONS from an allowed origin is a preflight else 405 method_not_allowed
 //   Authorization  "Bearer <token>" when a token is set               else 401 unauthorized
 //   Content-Type   application/json (a form or text/plain POST needs  else 415
@@ -39,9 +41,10 @@ struct RequestHead {
 };
 
 struct Verdict {
-    enum class Action { Serve, Preflight, Refuse };
+    // Page: the playground page (Playground.hpp) answers, with `status` 200 or 405.
+    enum class Action { Serve, Preflight, Refuse, Page };
     Action action = Action::Serve;
-    unsigned status = 200;  // for a refusal
+    unsigned status = 200;  // for a refusal or a page
     std::string kind;
     std::string message;
 };

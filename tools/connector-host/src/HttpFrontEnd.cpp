@@ -6,6 +6,7 @@
 #endif
 
 #include "tools/connector-host/HttpFrontEnd.hpp"
+#include "tools/connector-host/Playground.hpp"
 
 #include <Poco/JSON/Object.h>
 
@@ -234,6 +235,7 @@ class Connection : public std::enable_shared_from_this<Connection> {
         }
         if (verdict.action == Verdict::Action::Preflight)
             return respond(http::status::no_content, {}, true);
+        if (verdict.action == Verdict::Action::Page) return respondPage(verdict);
         if (beast::iequals(request[http::field::expect], "100-continue")) {
             auto interim =
                 std::make_shared<http::response<http::empty_body>>(http::status::continue_, 11);
@@ -322,6 +324,25 @@ class Connection : public std::enable_shared_from_this<Connection> {
         response->keep_alive(keep);
         response->prepare_payload();
 
+        state_ = State::Writing;
+        stream_.expires_after(server_.options.requestTimeout);
+        http::async_write(stream_, *response,
+                          [self = shared_from_this(), response, keep, bodyUnread](
+                              beast::error_code ec, std::size_t) {
+                              if (ec) return self->close();
+                              if (keep) return self->awaitRequest();
+                              if (bodyUnread) return self->linger();
+                              self->shutdown();
+                          });
+    }
+
+    // The playground page (Playground.hpp), or its 405, written as respond() writes an answer.
+    void respondPage(const Verdict& verdict) {
+        const bool bodyUnread = !parser_->is_done();
+        const bool keep =
+            verdict.status == 200 && parser_->keep_alive() && !bodyUnread && !server_.stopping;
+        auto response = std::make_shared<PageResponse>(
+            pageResponse(verdict, parser_->get().method() == http::verb::head, keep));
         state_ = State::Writing;
         stream_.expires_after(server_.options.requestTimeout);
         http::async_write(stream_, *response,

@@ -46,6 +46,10 @@ bool isOwnOrigin(const std::string& origin, std::uint16_t port) {
     return origin == "http://127.0.0.1" + suffix || origin == "http://localhost" + suffix;
 }
 
+bool isPage(const std::string& target) {
+    return target == "/" || target == "/index.html";
+}
+
 bool isJson(const std::optional<std::string>& contentType) {
     if (!contentType) return false;
     const std::string media =
@@ -72,7 +76,14 @@ Verdict judgeRequest(const RequestHead& head, const HttpPolicy& policy) {
         return refuse(
             403, "forbidden_origin",
             "Origin " + quoted(*head.origin) + " is not allowed (connector-host --allow-origin)");
-    if (head.target != "/messages") return refuse(404, "not_found", "Only /messages is served");
+    if (isPage(head.target)) {
+        if (head.method == "GET" || head.method == "HEAD")
+            return Verdict{Verdict::Action::Page, 200, {}, {}};
+        return Verdict{Verdict::Action::Page, 405, "method_not_allowed",
+                       "The page is served with GET"};
+    }
+    if (head.target != "/messages")
+        return refuse(404, "not_found", "Only / and /messages are served");
     if (head.method == "OPTIONS" && head.origin)
         return Verdict{Verdict::Action::Preflight, 204, {}, {}};
     if (head.method != "POST") return refuse(405, "method_not_allowed", "Send envelopes with POST");
