@@ -1,6 +1,7 @@
 // The playground page: announces itself to the host it was loaded from, shows what the host
-// worked out, and sends any envelope from the form. When the first steps are done the root
-// element's data-state becomes "ready" (or "failed", with data-error), which the tests wait for.
+// worked out, and sends any envelope from the form. The root element tells the tests when a step
+// is done: data-state becomes "ready" (or "failed", with data-error) when the first steps are,
+// and data-sent counts the envelopes the form has sent and shown the answer of.
 import { announce, send, HostError } from "./client.js";
 
 // The message types of the form, each with a message to start from. Response types are not
@@ -29,6 +30,7 @@ function randomSession() {
 }
 
 const session = randomSession();
+let sentCount = 0;
 const hostOptions = () => ({ session, token: $("token").value.trim() });
 
 function fillTable(tbody, rows) {
@@ -114,6 +116,7 @@ async function sendForm(event) {
         $("answer-status").textContent = "";
         showError($("answer-error"), error);
     }
+    document.documentElement.dataset.sent = String(++sentCount);
 }
 
 function setUpForm() {
