@@ -55,10 +55,18 @@ after(async () => {
     engine?.remove();
 });
 
+// scriptRan: the page's module has run by its load event, and set data-state; a script the
+// browser refused (by the page's Content-Security-Policy, say) never will.
+async function scriptRan(page) {
+    const state = await page.evaluate("document.documentElement.dataset.state ?? null");
+    assert.notEqual(state, null, `the page's script did not run: ${page.problems.join("; ")}`);
+}
+
 // load: opens the page and waits until its first steps are done; fails with the page's error.
 async function load(url) {
     const page = await browser.newPage();
     await page.open(url);
+    await scriptRan(page);
     const state = await page.waitForAttribute("data-state", ["ready", "failed"]);
     assert.equal(state, "ready", `the page could not negotiate: ${
         await page.evaluate("document.documentElement.dataset.error")}`);
@@ -153,6 +161,7 @@ test("with --token-file the page asks for the token and never carries it", LIMIT
 
     const page = await browser.newPage();
     await page.open(`${host.base}/`);
+    await scriptRan(page);
     assert.equal(await page.waitForAttribute("data-state", ["ready", "failed"]), "failed");
     assert.deepEqual((await page.evaluate(SHOWN)).error, { kind: "unauthorized", status: "HTTP 401" });
 
