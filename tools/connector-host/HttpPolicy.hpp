@@ -6,8 +6,8 @@
 //   Origin         absent, the host's own (http://127.0.0.1:PORT or   else 403 forbidden_origin
 //                  http://localhost:PORT: its playground page), or
 //                  one of the allowed origins
-//   target         / or /index.html: the playground page, GET or HEAD  (Page; other methods: a
-//                                                                       Page verdict of 405)
+//   target         / or /index.html: the playground page, a Page      (other methods: a
+//                  verdict for GET or HEAD (no token: it holds none)  Page verdict of 405)
 //                  /messages                                          else 404 not_found
 //   method         POST; OPTIONS from an allowed origin is a preflight else 405 method_not_allowed
 //   Authorization  "Bearer <token>" when a token is set               else 401 unauthorized
