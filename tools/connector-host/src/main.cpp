@@ -53,21 +53,24 @@ int serveLines(std::istream& in, EnvelopeProcessor& processor) {
     return 0;
 }
 
-int serveHttp(HostRuntime& runtime, EnvelopeProcessor& processor, const HttpOptions& options) {
-    // Blocked before any thread starts, so that every thread inherits the mask and only sigwait
-    // below receives them.
-    sigset_t stopSignals;
-    sigemptyset(&stopSignals);
-    sigaddset(&stopSignals, SIGINT);
-    sigaddset(&stopSignals, SIGTERM);
-    pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
+sigset_t stopSignals() {
+    sigset_t signals;
+    sigemptyset(&signals);
+    sigaddset(&signals, SIGINT);
+    sigaddset(&signals, SIGTERM);
+    return signals;
+}
 
+// The stop signals are blocked (in run) before any thread starts, the engine's among them, so
+// that every thread inherits the mask and only sigwait below receives them.
+int serveHttp(HostRuntime& runtime, EnvelopeProcessor& processor, const HttpOptions& options) {
     HttpFrontEnd server(processor, options);
     server.start();
     std::cerr << "connector-host: serving POST http://127.0.0.1:" << server.port() << "/messages"
               << std::endl;
     int received = 0;
-    sigwait(&stopSignals, &received);
+    const sigset_t signals = stopSignals();
+    sigwait(&signals, &received);
     std::cerr << "connector-host: stopping on signal " << received << std::endl;
     // In order: no new requests, requests in flight answered (or refused at the drain deadline),
     // then the services stop so that workers still inside them return, then the workers end.
@@ -107,6 +110,10 @@ int run(HostOptions options) {
     const std::string table = options.engineFile ? readFile(*options.engineFile, "engine table")
                                                  : std::string(kDefaultEngineTable);
     if (options.tokenFile) options.httpOptions.token = readToken(*options.tokenFile);
+    if (options.http) {
+        const sigset_t signals = stopSignals();
+        pthread_sigmask(SIG_BLOCK, &signals, nullptr);
+    }
 
     HostRuntime runtime(makeEngine(table), options.sessions);
     EnvelopeProcessor processor(runtime, options.limits);
