@@ -13,8 +13,9 @@ export const HOST_BINARY = process.env.CONNECTOR_HOST ?? "connector-host";
 export const SOURCE_DIR =
     process.env.QCI_SOURCE_DIR ?? path.resolve(fileURLToPath(new URL(".", import.meta.url)), "../..");
 
-// startHost: connector-host --http 0 with `args`; resolves once it listens, with its port and
-// base address, or rejects with its stderr when it exits first.
+// startHost: connector-host --http 0 with `args`; resolves once it listens, with its port, its
+// base address and stop(), or rejects with its stderr when it exits first. stop() rejects unless
+// the host exits 0.
 export async function startHost(args = []) {
     const env = { ...process.env };
     delete env.QUORIX_CONNECTOR_HOSTING_ENVIRONMENT;  // the tests expect the "_nkv" suffix
@@ -38,9 +39,10 @@ export async function startHost(args = []) {
         base: `http://127.0.0.1:${port}`,
         async stop() {
             if (child.exitCode === null) child.kill("SIGTERM");
-            const [code] = await exited;
+            const [code, signal] = await exited;
             process.off("exit", killOnExit);
-            return code;
+            // A clean stop exits 0; anything else (a sanitizer's report, say) fails the test.
+            if (code !== 0) throw new Error(`connector-host stopped with ${code ?? signal}:\n${stderr}`);
         },
     };
 }
