@@ -46,11 +46,40 @@ TEST(HttpPolicyTest, EachGuardRefusesJustPastItsEdge) {
          K::ForbiddenOrigin},
         {"a prefix of an origin", [](RequestHead& h) { h.origin = "http://localhost:300"; },
          A::Refuse, K::ForbiddenOrigin},
+        {"the host's own origin", [](RequestHead& h) { h.origin = "http://127.0.0.1:8080"; },
+         A::Serve, K::BadRequest},
+        {"its own origin by name", [](RequestHead& h) { h.origin = "http://localhost:8080"; },
+         A::Serve, K::BadRequest},
+        {"its address on another port", [](RequestHead& h) { h.origin = "http://127.0.0.1:8081"; },
+         A::Refuse, K::ForbiddenOrigin},
+        {"its address, a longer port", [](RequestHead& h) { h.origin = "http://127.0.0.1:80800"; },
+         A::Refuse, K::ForbiddenOrigin},
+        {"its address over https", [](RequestHead& h) { h.origin = "https://127.0.0.1:8080"; },
+         A::Refuse, K::ForbiddenOrigin},
+        {"its address with a path", [](RequestHead& h) { h.origin = "http://127.0.0.1:8080/"; },
+         A::Refuse, K::ForbiddenOrigin},
+        {"a look-alike name", [](RequestHead& h) { h.origin = "http://localhost.evil:8080"; },
+         A::Refuse, K::ForbiddenOrigin},
         {"an origin in another case", [](RequestHead& h) { h.origin = "HTTP://localhost:3000"; },
          A::Refuse, K::ForbiddenOrigin},
         {"the null origin", [](RequestHead& h) { h.origin = "null"; }, A::Refuse,
          K::ForbiddenOrigin},
         {"another path", [](RequestHead& h) { h.target = "/messages/"; }, A::Refuse, K::NotFound},
+        {"the page",
+         [](RequestHead& h) {
+             h.method = "GET";
+             h.target = "/";
+         },
+         A::Page, K::BadRequest},
+        {"the page's head",
+         [](RequestHead& h) {
+             h.method = "HEAD";
+             h.target = "/index.html";
+         },
+         A::Page, K::BadRequest},
+        {"a post to the page", [](RequestHead& h) { h.target = "/"; }, A::Refuse,
+         K::MethodNotAllowed},
+        {"another page", [](RequestHead& h) { h.target = "/index.htm"; }, A::Refuse, K::NotFound},
         {"a query", [](RequestHead& h) { h.target = "/messages?x"; }, A::Refuse, K::NotFound},
         {"GET", [](RequestHead& h) { h.method = "GET"; }, A::Refuse, K::MethodNotAllowed},
         {"OPTIONS without an origin", [](RequestHead& h) { h.method = "OPTIONS"; }, A::Refuse,
@@ -114,6 +143,19 @@ TEST(HttpPolicyTest, ChecksRunInOrderAndQuoteHeadersAsValidText) {
     const std::string message = judgeRequest(head, kPolicy).message;  // quoted cut to 100 bytes
     EXPECT_NE(message.find(std::string(100, 'h') + "...\""), std::string::npos) << message;
     EXPECT_EQ(message.find(std::string(101, 'h')), std::string::npos) << message;
+
+    // The page holds no secret: it is served without the token, to GET and HEAD only.
+    head = goodHead();
+    head.method = "GET";
+    head.target = "/";
+    head.authorization.reset();
+    EXPECT_EQ(judgeRequest(head, kPolicy).action, Verdict::Action::Page);
+    head.method = "POST";
+    EXPECT_STREQ(judgeRequest(head, kPolicy).allow, "GET, HEAD");
+    head.target = "/messages";
+    head.method = "PUT";
+    EXPECT_STREQ(judgeRequest(head, kPolicy).allow, "POST");
+    EXPECT_FALSE(isAllowedOrigin("http://127.0.0.1:3000", kPolicy));
 
     // Without a configured token, none is asked for.
     head = goodHead();

@@ -23,6 +23,7 @@
 #include "tools/connector-host/ConnectionReclaim.hpp"
 #include "tools/connector-host/EnvelopeProcessor.hpp"
 #include "tools/connector-host/HttpRequestParser.hpp"
+#include "tools/connector-host/HttpResponses.hpp"
 
 namespace connectorhost {
 
@@ -61,7 +62,9 @@ class HttpConnection : public std::enable_shared_from_this<HttpConnection> {
     void dispatch();
     void answered(Answer answer);
     void refuse(ErrorKind kind, const std::string& message);
-    void respond(unsigned status, std::string json, bool close, bool allowPost = false);
+    void respond(unsigned status, std::string json, bool close, const char* allow = nullptr);
+    void respondPage();
+    void write(std::shared_ptr<HttpResponse> response, bool keep);
     void linger();
     void dropInput();
     void close() noexcept;

@@ -4,8 +4,12 @@
 //
 //   Host           127.0.0.1:PORT or localhost:PORT (DNS rebinding)   else 400 bad_request /
 //                                                                          403 forbidden_host
-//   Origin         absent, or one of the allowed origins              else 403 forbidden_origin
-//   target         /messages                                          else 404 not_found
+//   Origin         absent, the host's own (http://127.0.0.1:PORT or   else 403 forbidden_origin
+//                  http://localhost:PORT: its playground page), or
+//                  one of the allowed origins
+//   target         / or /index.html: the playground page, a Page      (other methods: 405
+//                  verdict for GET or HEAD (no token: it holds none)  "Allow: GET, HEAD")
+//                  /messages                                          else 404 not_found
 //   method         POST; OPTIONS from an allowed origin is a preflight else 405 method_not_allowed
 //   Authorization  "Bearer <token>" when a token is set               else 401 unauthorized
 //   Content-Type   application/json (a form or text/plain POST needs  else 415
@@ -41,14 +45,17 @@ struct RequestHead {
 };
 
 struct Verdict {
-    enum class Action { Serve, Preflight, Refuse };
+    // Page: the playground page answers (Playground.hpp).
+    enum class Action { Serve, Preflight, Refuse, Page };
     Action action = Action::Serve;
     ErrorKind kind = ErrorKind::BadRequest;  // for a refusal; its status is the answer's
     std::string message;
+    const char* allow = nullptr;  // for 405: the methods the target takes
 };
 
 [[nodiscard]] Verdict judgeRequest(const RequestHead& head, const HttpPolicy& policy);
-// isAllowedOrigin: whether answers may carry Access-Control-Allow-Origin for `origin`.
+// isAllowedOrigin: whether `origin` may send requests, and answers may carry
+// Access-Control-Allow-Origin for it: the host's own origin or one of the allowed ones.
 [[nodiscard]] bool isAllowedOrigin(const std::string& origin, const HttpPolicy& policy);
 
 }  // namespace connectorhost

@@ -16,7 +16,7 @@ using HttpResponse = boost::beast::http::response<boost::beast::http::string_bod
 struct ResponseHeaders {
     bool keepAlive = false;
     std::optional<std::string> allowedOrigin;  // echoed as Access-Control-Allow-Origin
-    bool allowPost = false;                    // "Allow: POST", for 405
+    const char* allow = nullptr;               // for 405: the methods the target takes
 };
 
 // makeResponse: `json` (an answer or error answer, or empty for none) with `status`.

@@ -14,8 +14,8 @@
 #include <string_view>
 
 #include "tools/connector-host/HttpPolicy.hpp"
-#include "tools/connector-host/HttpResponses.hpp"
 #include "tools/connector-host/HttpServer.hpp"
+#include "tools/connector-host/Playground.hpp"
 
 namespace connectorhost {
 namespace {
@@ -198,7 +198,11 @@ bool HttpConnection::judgeHead() {
     const Verdict verdict = judgeRequest(head, server.policy);
     if (verdict.action == Verdict::Action::Refuse) {
         respond(httpStatus(verdict.kind), errorAnswer(verdict.kind, verdict.message), true,
-                verdict.kind == ErrorKind::MethodNotAllowed);
+                verdict.allow);
+        return false;
+    }
+    if (verdict.action == Verdict::Action::Page) {
+        respondPage();
         return false;
     }
     if (verdict.action == Verdict::Action::Preflight) {
@@ -279,20 +283,34 @@ void HttpConnection::refuse(ErrorKind kind, const std::string& message) {
     respond(httpStatus(kind), errorAnswer(kind, message), true);
 }
 
-// respond: writes one answer; `close` ends the connection after it. A refused request's input is
-// still unread then: it is read and dropped for a moment rather than taken as a request.
-void HttpConnection::respond(unsigned status, std::string json, bool close, bool allowPost) {
-    const bool inputUnread = parser && !parser->is_done();
+// respond: writes one answer; `close` ends the connection after it.
+void HttpConnection::respond(unsigned status, std::string json, bool close, const char* allow) {
     const bool keep = !close && !server.stopping;
+    write(std::make_shared<HttpResponse>(
+              makeResponse(status, std::move(json), ResponseHeaders{keep, allowedOrigin, allow})),
+          keep);
+}
+
+// The playground page; a GET that came with a body is answered and closed.
+void HttpConnection::respondPage() {
+    const bool keep = parser->is_done() && parser->keep_alive() && !server.stopping;
+    write(std::make_shared<HttpResponse>(
+              pageResponse(parser->method() == boost::beast::http::verb::head, keep)),
+          keep);
+}
+
+// write: sends a response. A request refused with its input still unread is read and dropped
+// for a moment after it, rather than taken as a request.
+void HttpConnection::write(std::shared_ptr<HttpResponse> response, bool keep) {
+    const bool inputUnread = parser && !parser->is_done();
     setPhase(ConnectionPhase::Busy, 0);
     if (phase.load() == ConnectionPhase::Reclaimed) return;  // closing
-    auto response = std::make_shared<HttpResponse>(
-        makeResponse(status, std::move(json), ResponseHeaders{keep, allowedOrigin, allowPost}));
     state = State::Writing;
     stream.expires_after(server.options.requestTimeout);
-    http::async_write(stream, *response,
-                      [self = shared_from_this(), response, keep, inputUnread](
-                          const beast::error_code& error, std::size_t) {
+    auto& message = *response;
+    http::async_write(stream, message,
+                      [self = shared_from_this(), response = std::move(response), keep,
+                       inputUnread](const beast::error_code& error, std::size_t) {
                           self->guarded([&] {
                               if (error) return self->close();
                               if (keep) return self->awaitRequest();

@@ -40,6 +40,16 @@ bool hasToken(const std::optional<std::string>& authorization, const std::string
     return sameSecret(boost::algorithm::trim_copy(authorization->substr(scheme.size())), token);
 }
 
+// The origin of the host's own page: what a browser sends for a page loaded from this port.
+bool isOwnOrigin(const std::string& origin, std::uint16_t port) {
+    const std::string suffix = ":" + std::to_string(port);
+    return origin == "http://127.0.0.1" + suffix || origin == "http://localhost" + suffix;
+}
+
+bool isPage(const std::string& target) {
+    return target == "/" || target == "/index.html";
+}
+
 bool isJson(const std::optional<std::string>& contentType) {
     if (!contentType) return false;
     const std::string media =
@@ -50,8 +60,9 @@ bool isJson(const std::optional<std::string>& contentType) {
 }  // namespace
 
 bool isAllowedOrigin(const std::string& origin, const HttpPolicy& policy) {
-    return std::find(policy.allowedOrigins.begin(), policy.allowedOrigins.end(), origin) !=
-           policy.allowedOrigins.end();
+    return isOwnOrigin(origin, policy.port) ||
+           std::find(policy.allowedOrigins.begin(), policy.allowedOrigins.end(), origin) !=
+               policy.allowedOrigins.end();
 }
 
 Verdict judgeRequest(const RequestHead& head, const HttpPolicy& policy) {
@@ -64,11 +75,28 @@ Verdict judgeRequest(const RequestHead& head, const HttpPolicy& policy) {
         return refuse(
             ErrorKind::ForbiddenOrigin,
             "Origin " + quoted(*head.origin) + " is not allowed (connector-host --allow-origin)");
-    if (head.target != "/messages") return refuse(ErrorKind::NotFound, "Only /messages is served");
-    if (head.method == "OPTIONS" && head.origin)
-        return Verdict{Verdict::Action::Preflight, ErrorKind::BadRequest, {}};
-    if (head.method != "POST")
-        return refuse(ErrorKind::MethodNotAllowed, "Send envelopes with POST");
+    if (isPage(head.target)) {
+        if (head.method == "GET" || head.method == "HEAD") {
+            Verdict page;
+            page.action = Verdict::Action::Page;
+            return page;
+        }
+        Verdict refused = refuse(ErrorKind::MethodNotAllowed, "The page is served with GET");
+        refused.allow = "GET, HEAD";
+        return refused;
+    }
+    if (head.target != "/messages")
+        return refuse(ErrorKind::NotFound, "Only / and /messages are served");
+    if (head.method == "OPTIONS" && head.origin) {
+        Verdict preflight;
+        preflight.action = Verdict::Action::Preflight;
+        return preflight;
+    }
+    if (head.method != "POST") {
+        Verdict refused = refuse(ErrorKind::MethodNotAllowed, "Send envelopes with POST");
+        refused.allow = "POST";
+        return refused;
+    }
     if (!policy.token.empty() && !hasToken(head.authorization, policy.token))
         return refuse(ErrorKind::Unauthorized,
                       "A valid \"Authorization: Bearer\" token is required");
