@@ -8,14 +8,15 @@
 // the connection is served ends that connection only: a request still being read is answered
 // 400, and the failure is logged.
 //
-// Ownership: shared; the pending operations and the worker hold it. Threads: the server calls
-// claimForReclaim and activity from any thread; everything else runs on the strand.
+// Ownership: shared; the pending operations hold it. Threads: the server calls claimForReclaim,
+// activity and isOverdue from any thread; everything else runs on the strand.
 #pragma once
 
 #include <atomic>
 #include <boost/asio/ip/tcp.hpp>
 #include <boost/beast/core/flat_buffer.hpp>
-#include <boost/beast/core/tcp_stream.hpp>
+#include <chrono>
+#include <limits>
 #include <memory>
 #include <optional>
 #include <string>
@@ -32,7 +33,7 @@ class HttpServer;
 class HttpConnection : public std::enable_shared_from_this<HttpConnection> {
   public:
     // The socket's executor must be a strand of its own.
-    HttpConnection(HttpServer& server, boost::asio::ip::tcp::socket socket);
+    HttpConnection(HttpServer& server, boost::asio::ip::tcp::socket accepted);
     ~HttpConnection();
 
     void start();
@@ -40,6 +41,15 @@ class HttpConnection : public std::enable_shared_from_this<HttpConnection> {
     void stopNow();
     // drainDeadline: a request still in hand is answered 503 "stopping".
     void drainDeadline();
+    // processQueued: the request that waited in line for a processing slot may go on; it holds
+    // the slot now.
+    void processQueued();
+
+    // isOverdue: whether the connection's deadline (the request, idle or write time-out) has
+    // passed; expire() then closes it. The server looks a few times a second: deadlines cost no
+    // timer operation per request.
+    [[nodiscard]] bool isOverdue(std::chrono::steady_clock::time_point now) const noexcept;
+    void expire();
 
     // activity: what the connection is doing, for choosing one to reclaim.
     [[nodiscard]] ConnectionActivity activity() const noexcept;
@@ -60,7 +70,8 @@ class HttpConnection : public std::enable_shared_from_this<HttpConnection> {
     void bufferFull();
     void parseFailed(const boost::system::error_code& error);
     void dispatch();
-    void answered(Answer answer);
+    void process();
+    void afterWrite(bool keep, bool inputUnread);
     void refuse(ErrorKind kind, const std::string& message);
     void respond(unsigned status, std::string json, bool close, const char* allow = nullptr);
     void respondPage();
@@ -69,15 +80,17 @@ class HttpConnection : public std::enable_shared_from_this<HttpConnection> {
     void dropInput();
     void close() noexcept;
     void setPhase(ConnectionPhase next, std::uint64_t size);
+    void setDeadline(std::chrono::steady_clock::duration after) noexcept;
     template <class F>
     void guarded(F&& step) noexcept;
     void failed(const char* what) noexcept;
 
     HttpServer& server;
-    boost::beast::tcp_stream stream;
+    boost::asio::ip::tcp::socket socket;
     boost::beast::flat_buffer buffer{HttpRequestParser::kInputBufferLimit};
     std::optional<HttpRequestParser> parser;
     std::optional<std::string> allowedOrigin;
+    std::string body;  // of the request in hand
     State state = State::Reading;
     bool judged = false;
     bool keepAlive = false;
@@ -85,6 +98,8 @@ class HttpConnection : public std::enable_shared_from_this<HttpConnection> {
     std::atomic<ConnectionPhase> phase{ConnectionPhase::Idle};
     std::atomic<std::int64_t> since;  // steady_clock ticks
     std::atomic<std::uint64_t> bytes{0};
+    static constexpr std::int64_t kNoDeadline = std::numeric_limits<std::int64_t>::max();
+    std::atomic<std::int64_t> deadline{kNoDeadline};  // steady_clock ticks
 };
 
 }  // namespace connectorhost

@@ -2,7 +2,9 @@
 // body and one answer as the response body (HTTP/1.1, keep-alive).
 //
 // Network I/O is asynchronous (Boost.Beast), so that slow or idle clients cost a timer and a
-// buffer each, never a thread; envelopes are processed on a fixed pool of worker threads.
+// buffer each, never a thread. A request is read, processed and answered on one thread of the
+// event loop (workers + 1 threads; at most `workers` requests are processed at once, so that one
+// is always free for I/O), and crosses no thread on its way.
 //
 //   - Framing follows HTTP/1.1 to the letter (HttpRequestParser): only "chunked" or one plain
 //     Content-Length frames a body; anything ambiguous is refused and its connection closed, and
@@ -20,9 +22,10 @@
 // Status: 200 for an answer, the status of the error kind otherwise (ErrorKind.hpp).
 //
 // Stop: beginStop() closes the port and the connections without a request in hand; requests in
-// hand are answered as they finish, and those unfinished at the drain time-out (or at stopNow())
-// are answered 503 "stopping". waitStopped() returns once every connection is closed; join() then
-// waits for the workers, which the caller makes return promptly by stopping the services first.
+// hand are answered as they finish. At the drain time-out (or at stopNow()) the action given to
+// onDrainDeadline runs (the host stops its services there, so that requests still being
+// processed return promptly) and the requests still in hand are answered 503 "stopping".
+// waitStopped() returns once every connection is closed; join() releases what is left.
 //
 // Errors: the constructor throws std::runtime_error "127.0.0.1:P is already in use" when the port
 // is taken (it is bound exclusively), and when the open-files limit leaves no room for a
@@ -32,6 +35,7 @@
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -44,7 +48,7 @@ namespace connectorhost {
 struct HttpOptions {
     std::uint16_t port = 0;  // 0 picks a free port (see port())
     std::size_t maxConnections = 64;
-    std::size_t workers = 4;
+    std::size_t workers = 4;                          // requests processed at once
     std::chrono::milliseconds requestTimeout{10000};  // head and body of one request
     std::chrono::milliseconds idleTimeout{5000};      // between requests of a connection
     std::chrono::milliseconds drainTimeout{5000};     // for requests in flight at a stop
@@ -71,8 +75,10 @@ class HttpFrontEnd {
     void waitStopped();
     // stop: beginStop() and waitStopped().
     void stop();
-    // join: waits for the workers to finish what they run. Call after waitStopped().
+    // join: releases what is left. Call after waitStopped().
     void join();
+    // onDrainDeadline: what to run at the drain deadline (see above). Call before start().
+    void onDrainDeadline(std::function<void()> action);
     [[nodiscard]] std::uint16_t port() const;
 
   private:

@@ -1,24 +1,31 @@
 // connectorhost::HttpServer: what runs behind HttpFrontEnd: the listening socket, the open
-// connections (HttpConnection), the event loop's threads and the workers that process envelopes.
+// connections (HttpConnection) and the threads of the event loop, which also process envelopes.
 //
 // Connections: at most options.maxConnections are open. When a client is waiting and the cap (or
 // the open-files limit) is reached, one open connection is reclaimed (chooseReclaim: an idle one,
 // else a stalled request) and the client is accepted; when none can be reclaimed the client waits
 // for a slot, or, out of descriptors, is accepted on the spare descriptor and refused with 503.
 //
-// Threads: the event loop runs on its own thread; each connection's handlers run on the
-// connection's strand, the acceptor's on a strand of its own; the connection registry is guarded
-// by a mutex. start, beginStop, stopNow, waitStopped and join may be called from any one thread;
-// the members below the "for connections" line are what connections use, from any thread.
+// Processing: a request is processed on the thread that read it, and its answer written from
+// there, so that it crosses no thread. The event loop runs on options.workers + 1 threads, and at
+// most options.workers requests are processed at once (takeSlot): one thread is always left for
+// I/O, deadlines and the stop, however long the engine makes requests wait. Requests beyond that
+// wait in line, in order of arrival.
+//
+// Threads: each connection's handlers run on the connection's strand, the acceptor's on a strand
+// of its own; the connection registry and the line of waiting requests are guarded by mutexes.
+// start, beginStop, stopNow, waitStopped and join may be called from any one thread; the members
+// below the "for connections" line are what connections use, from any thread.
 #pragma once
 
 #include <atomic>
 #include <boost/asio/io_context.hpp>
 #include <boost/asio/ip/tcp.hpp>
-#include <boost/asio/post.hpp>
 #include <boost/asio/steady_timer.hpp>
 #include <boost/asio/strand.hpp>
-#include <boost/asio/thread_pool.hpp>
+#include <deque>
+#include <functional>
+#include <memory>
 #include <mutex>
 #include <optional>
 #include <thread>
@@ -48,8 +55,12 @@ class HttpServer {
     void stopNow();
     // waitStopped: returns once every connection is closed and the event loop has ended.
     void waitStopped();
-    // join: waits for the workers; call after waitStopped (and after the services stopped).
+    // join: releases what is left; call after waitStopped.
     void join();
+    // onDrainDeadline: `action` runs once at the drain deadline (or at stopNow), before requests
+    // still in hand are refused: the host stops its services there, so that requests still
+    // being processed return promptly. Set before start().
+    void onDrainDeadline(std::function<void()> action) { atDrainDeadline = std::move(action); }
     [[nodiscard]] std::uint16_t port() const noexcept { return policy.port; }
 
     // ---- for connections
@@ -57,11 +68,11 @@ class HttpServer {
     void closed(HttpConnection* connection, bool reclaimed) noexcept;
     // becameIdle: a connection may now be reclaimed for a client waiting at the cap.
     void becameIdle() noexcept;
-    // submit: runs `work` on a worker.
-    template <class F>
-    void submit(F&& work) {
-        boost::asio::post(pool, std::forward<F>(work));
-    }
+    // takeSlot: whether `connection` may process its request now; otherwise it waits in line
+    // and its processQueued() runs, holding the slot, once one frees.
+    [[nodiscard]] bool takeSlot(const std::shared_ptr<HttpConnection>& connection);
+    // releaseSlot: passes the slot to the next request in line, or frees it.
+    void releaseSlot();
 
     EnvelopeProcessor& processor;
     const HttpOptions options;
@@ -72,6 +83,10 @@ class HttpServer {
     LogThrottle failures{std::chrono::seconds(1)};
 
   private:
+    [[nodiscard]] std::size_t threads() const noexcept {
+        return std::max<std::size_t>(1, options.workers) + 1;
+    }
+    void runLoop() noexcept;
     void accept();
     void acceptSoon();  // after a short pause
     void pauseAccept();
@@ -83,6 +98,7 @@ class HttpServer {
     [[nodiscard]] bool atCap();
     void afterClose();
     void drainDeadline();
+    void sweepDeadlines();
     void forEachConnection(void (HttpConnection::*action)());
     template <class F>
     void guardedAccept(F&& step) noexcept;
@@ -93,19 +109,24 @@ class HttpServer {
     std::unordered_set<HttpConnection*> connections;
     std::size_t reclaiming = 0;  // reclaimed connections not yet closed
 
-    boost::asio::io_context ioc{1};
+    // As many threads run it as threads() says: the hint lets Asio share handlers among them.
+    boost::asio::io_context ioc{static_cast<int>(threads())};
     boost::asio::strand<boost::asio::io_context::executor_type> acceptStrand{ioc.get_executor()};
     boost::asio::ip::tcp::acceptor acceptor{acceptStrand};
     boost::asio::steady_timer drainTimer{acceptStrand};
     boost::asio::steady_timer acceptRetry{acceptStrand};
+    boost::asio::steady_timer deadlineSweep{acceptStrand};
     std::optional<boost::asio::executor_work_guard<boost::asio::io_context::executor_type>>
         keepRunning{ioc.get_executor()};
     SpareDescriptor spare;
     std::atomic<bool> acceptPaused{false};  // until a connection closes or becomes idle
     bool descriptorsShort = false;          // since the last accept that worked
     std::size_t openFilesLimit = 0;
-    boost::asio::thread_pool pool;
-    std::thread ioThread;
+    std::function<void()> atDrainDeadline;
+    std::mutex slotMutex;
+    std::size_t busySlots = 0;
+    std::deque<std::shared_ptr<HttpConnection>> waitingForSlot;
+    std::vector<std::thread> ioThreads;
 };
 
 }  // namespace connectorhost

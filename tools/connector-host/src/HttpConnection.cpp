@@ -52,10 +52,11 @@ void HttpConnection::guarded(F&& step) noexcept {
     }
 }
 
-HttpConnection::HttpConnection(HttpServer& server, tcp::socket socket)
-    : server(server), stream(std::move(socket)), since(Clock::now().time_since_epoch().count()) {
+HttpConnection::HttpConnection(HttpServer& server, tcp::socket accepted)
+    : server(server), socket(std::move(accepted)), since(Clock::now().time_since_epoch().count()) {
     beast::error_code ignored;
-    stream.socket().set_option(tcp::no_delay(true), ignored);
+    socket.set_option(tcp::no_delay(true), ignored);
+    socket.non_blocking(true, ignored);  // writes are tried at once (see write)
     server.opened(this);
 }
 
@@ -64,24 +65,53 @@ HttpConnection::~HttpConnection() {
 }
 
 void HttpConnection::start() {
-    net::dispatch(stream.get_executor(),
+    net::dispatch(socket.get_executor(),
                   [self = shared_from_this()] { self->guarded([&] { self->awaitRequest(); }); });
 }
 
 void HttpConnection::stopNow() {
-    net::post(stream.get_executor(), [self = shared_from_this()] {
+    net::post(socket.get_executor(), [self = shared_from_this()] {
         self->guarded([&] {
             if (self->state == State::Reading || self->state == State::Lingering) self->close();
         });
     });
 }
 
+// A request being processed answers for itself when it returns (see process); an answer being
+// written ends with the connection.
 void HttpConnection::drainDeadline() {
-    net::post(stream.get_executor(), [self = shared_from_this()] {
+    net::post(socket.get_executor(), [self = shared_from_this()] {
         self->guarded([&] {
-            if (self->state != State::Busy) return self->close();
-            self->refuse(ErrorKind::Stopping,
-                         "connector-host stopped before the request was served");
+            if (self->state == State::Busy)
+                return self->refuse(ErrorKind::Stopping,
+                                    "connector-host stopped before the request was served");
+            if (self->state != State::Writing) self->close();
+        });
+    });
+}
+
+void HttpConnection::processQueued() {
+    net::post(socket.get_executor(), [self = shared_from_this()] {
+        self->guarded([&] {
+            if (self->state == State::Busy) return self->process();
+            self->server.releaseSlot();  // answered or closed while it waited
+        });
+    });
+}
+
+void HttpConnection::setDeadline(std::chrono::steady_clock::duration after) noexcept {
+    deadline.store((Clock::now() + after).time_since_epoch().count());
+}
+
+bool HttpConnection::isOverdue(std::chrono::steady_clock::time_point now) const noexcept {
+    return deadline.load() <= now.time_since_epoch().count();
+}
+
+// Past its deadline: the socket closes, and the operation waiting on it ends with an error.
+void HttpConnection::expire() {
+    net::post(socket.get_executor(), [self = shared_from_this()] {
+        self->guarded([&] {
+            if (self->isOverdue(Clock::now())) self->close();
         });
     });
 }
@@ -95,7 +125,7 @@ bool HttpConnection::claimForReclaim(ConnectionPhase seen) noexcept {
 }
 
 void HttpConnection::reclaim(ConnectionPhase seen) {
-    net::post(stream.get_executor(), [self = shared_from_this(), seen] {
+    net::post(socket.get_executor(), [self = shared_from_this(), seen] {
         self->guarded([&] {
             if (self->state == State::Closed) return;
             if (seen == ConnectionPhase::Reading && self->state == State::Reading) {
@@ -106,8 +136,7 @@ void HttpConnection::reclaim(ConnectionPhase seen) {
                                 "The request arrived too slowly while every connection was in "
                                 "use; its connection was given to another client"));
                 beast::error_code ignored;
-                self->stream.socket().non_blocking(true, ignored);
-                self->stream.socket().write_some(net::buffer(refusal), ignored);
+                self->socket.write_some(net::buffer(refusal), ignored);
             }
             self->close();
         });
@@ -127,34 +156,39 @@ void HttpConnection::awaitRequest() {
     if (server.stopping) return close();
     parser.emplace(server.processor.limits.maxBytes);
     judged = false;
-    if (buffer.size() > 0) {  // a pipelined request is already here
+    if (buffer.size() > 0) {  // a pipelined request is already here: taken in its own turn
         if (!beginRequest(buffer.size())) return;
-        return parseBuffered();
+        net::post(socket.get_executor(), [self = shared_from_this()] {
+            self->guarded([&] {
+                if (self->state == State::Reading) self->parseBuffered();
+            });
+        });
+        return;
     }
     setPhase(ConnectionPhase::Idle, 0);
     server.becameIdle();
-    stream.expires_after(server.options.idleTimeout);
+    setDeadline(server.options.idleTimeout);
     readSome();
 }
 
 bool HttpConnection::beginRequest(std::size_t size) {
     setPhase(ConnectionPhase::Reading, size);
     if (phase.load() == ConnectionPhase::Reclaimed) return false;  // closing
-    stream.expires_after(server.options.requestTimeout);
+    setDeadline(server.options.requestTimeout);
     return true;
 }
 
 void HttpConnection::readSome() {
     const std::size_t room = buffer.max_size() - buffer.size();
     if (room == 0) return bufferFull();
-    stream.async_read_some(
+    socket.async_read_some(
         buffer.prepare(std::min(room, kReadSize)),
         [self = shared_from_this()](const beast::error_code& error, std::size_t size) {
             self->guarded([&] { self->onRead(error, size); });
         });
 }
 
-// The client went away, or its time ran out (the stream has closed the socket): nothing to answer.
+// The client went away, or its time ran out (expire() closed the socket): nothing to answer.
 void HttpConnection::onRead(const beast::error_code& error, std::size_t size) {
     if (error) return close();
     buffer.commit(size);
@@ -222,7 +256,7 @@ bool HttpConnection::judgeHead() {
 // The client waits for "100 Continue" before it sends the body.
 void HttpConnection::continueAfterInterim() {
     auto interim = std::make_shared<http::response<http::empty_body>>(http::status::continue_, 11);
-    http::async_write(stream, *interim,
+    http::async_write(socket, *interim,
                       [self = shared_from_this(), interim](beast::error_code error, std::size_t) {
                           self->guarded([&] {
                               if (error) return self->close();
@@ -251,31 +285,28 @@ void HttpConnection::dispatch() {
     setPhase(ConnectionPhase::Busy, 0);
     if (phase.load() == ConnectionPhase::Reclaimed) return;  // closing
     state = State::Busy;
-    stream.expires_never();
+    deadline.store(kNoDeadline);
     keepAlive = parser->keep_alive();
-    std::string body = std::move(parser->body());
+    body = std::move(parser->body());
     parser.reset();
-    server.submit([self = shared_from_this(), body = std::move(body)]() mutable {
-        HttpServer& server = self->server;
-        Answer answer;
-        if (!server.abandoned) {
-            try {
-                answer = server.processor.process(body);
-            } catch (...) {
-                auto [kind, message] = classify(std::current_exception());
-                answer = Answer{errorAnswer(kind, message), kind};
-            }
-        }
-        auto executor = self->stream.get_executor();
-        net::post(executor, [self = std::move(self), answer = std::move(answer)]() mutable {
-            if (self->server.tearingDown) return;
-            self->guarded([&] { self->answered(std::move(answer)); });
-        });
-    });
+    if (server.takeSlot(shared_from_this())) process();
 }
 
-void HttpConnection::answered(Answer answer) {
-    if (state != State::Busy) return;  // cut off at the drain deadline, or closed
+// process: on this thread, holding a processing slot, which it passes on before it answers.
+void HttpConnection::process() {
+    Answer answer;
+    if (!server.abandoned) {
+        try {
+            answer = server.processor.process(body);
+        } catch (...) {
+            auto [kind, message] = classify(std::current_exception());
+            answer = Answer{errorAnswer(kind, message), kind};
+        }
+    }
+    std::string().swap(body);
+    server.releaseSlot();
+    if (server.abandoned)
+        return refuse(ErrorKind::Stopping, "connector-host stopped before the request was served");
     respond(answer.httpStatus(), std::move(answer.json), !keepAlive);
 }
 
@@ -299,27 +330,38 @@ void HttpConnection::respondPage() {
           keep);
 }
 
-// write: sends a response. A request refused with its input still unread is read and dropped
-// for a moment after it, rather than taken as a request.
+// write: sends a response, at once where the socket takes it whole (the usual case: no thread
+// is woken for it), otherwise asynchronously. A request refused with its input still unread is
+// read and dropped for a moment after it, rather than taken as a request.
 void HttpConnection::write(std::shared_ptr<HttpResponse> response, bool keep) {
     const bool inputUnread = parser && !parser->is_done();
     setPhase(ConnectionPhase::Busy, 0);
     if (phase.load() == ConnectionPhase::Reclaimed) return;  // closing
     state = State::Writing;
-    stream.expires_after(server.options.requestTimeout);
-    auto& message = *response;
-    http::async_write(stream, message,
-                      [self = shared_from_this(), response = std::move(response), keep,
-                       inputUnread](const beast::error_code& error, std::size_t) {
+    auto serializer = std::make_shared<http::response_serializer<http::string_body>>(*response);
+    beast::error_code error;
+    http::write(socket, *serializer, error);  // the socket does not block
+    if (!error) return afterWrite(keep, inputUnread);
+    if (error != net::error::would_block) return close();
+    setDeadline(server.options.requestTimeout);
+    auto& pending = *serializer;
+    http::async_write(socket, pending,
+                      [self = shared_from_this(), response = std::move(response),
+                       serializer = std::move(serializer), keep,
+                       inputUnread](const beast::error_code& failure, std::size_t) {
                           self->guarded([&] {
-                              if (error) return self->close();
-                              if (keep) return self->awaitRequest();
-                              if (inputUnread) return self->linger();
-                              beast::error_code ignored;
-                              self->stream.socket().shutdown(tcp::socket::shutdown_send, ignored);
-                              self->close();
+                              if (failure) return self->close();
+                              self->afterWrite(keep, inputUnread);
                           });
                       });
+}
+
+void HttpConnection::afterWrite(bool keep, bool inputUnread) {
+    if (keep) return awaitRequest();
+    if (inputUnread) return linger();
+    beast::error_code ignored;
+    socket.shutdown(tcp::socket::shutdown_send, ignored);
+    close();
 }
 
 void HttpConnection::linger() {
@@ -328,14 +370,14 @@ void HttpConnection::linger() {
     server.becameIdle();
     parser.reset();
     beast::error_code ignored;
-    stream.socket().shutdown(tcp::socket::shutdown_send, ignored);
-    stream.expires_after(kLinger);
+    socket.shutdown(tcp::socket::shutdown_send, ignored);
+    setDeadline(kLinger);
     dropInput();
 }
 
 void HttpConnection::dropInput() {
     buffer.consume(buffer.size());
-    stream.async_read_some(
+    socket.async_read_some(
         buffer.prepare(kReadSize),
         [self = shared_from_this()](const beast::error_code& error, std::size_t) {
             self->guarded([&] {
@@ -349,7 +391,7 @@ void HttpConnection::close() noexcept {
     if (state == State::Closed) return;
     state = State::Closed;
     beast::error_code ignored;
-    stream.socket().close(ignored);
+    socket.close(ignored);
     server.closed(this, phase.load() == ConnectionPhase::Reclaimed);
 }
 

@@ -30,6 +30,10 @@ void HttpFrontEnd::stop() {
     server->waitStopped();
 }
 
+void HttpFrontEnd::onDrainDeadline(std::function<void()> action) {
+    server->onDrainDeadline(std::move(action));
+}
+
 void HttpFrontEnd::join() {
     server->join();
 }

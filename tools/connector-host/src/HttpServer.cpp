@@ -6,6 +6,7 @@
 
 #include "tools/connector-host/HttpServer.hpp"
 
+#include <algorithm>
 #include <boost/asio/dispatch.hpp>
 #include <boost/asio/post.hpp>
 #include <cerrno>
@@ -33,8 +34,7 @@ bool isOutOfDescriptors(const error_code& error) {
 HttpServer::HttpServer(EnvelopeProcessor& processor, HttpOptions options)
     : processor(processor)
     , options(std::move(options))
-    , policy{0, this->options.allowedOrigins, this->options.token}
-    , pool(std::max<std::size_t>(1, this->options.workers)) {
+    , policy{0, this->options.allowedOrigins, this->options.token} {
     const OpenFilesLimit files = prepareOpenFiles(this->options.maxConnections);
     openFilesLimit = files.limit;
     if (files.limit < files.needed)
@@ -67,19 +67,51 @@ HttpServer::~HttpServer() {
 }
 
 void HttpServer::start() {
-    net::dispatch(acceptStrand, [this] { guardedAccept([this] { accept(); }); });
-    ioThread = std::thread([this] {
-        for (;;) {
-            try {
-                ioc.run();
-                return;
-            } catch (const std::exception& error) {  // a handler let one through: go on serving
-                failures.log(std::string("the event loop caught: ") + error.what());
-            } catch (...) {
-                failures.log("the event loop caught an exception of unknown type");
-            }
-        }
+    net::dispatch(acceptStrand, [this] {
+        guardedAccept([this] {
+            accept();
+            sweepDeadlines();
+        });
     });
+    for (std::size_t i = 0; i < threads(); ++i) ioThreads.emplace_back([this] { runLoop(); });
+}
+
+// A handler that lets an exception through must not end the process: go on serving.
+void HttpServer::runLoop() noexcept {
+    for (;;) {
+        try {
+            ioc.run();
+            return;
+        } catch (const std::exception& error) {
+            failures.log(std::string("the event loop caught: ") + error.what());
+        } catch (...) {
+            failures.log("the event loop caught an exception of unknown type");
+        }
+    }
+}
+
+bool HttpServer::takeSlot(const std::shared_ptr<HttpConnection>& connection) {
+    std::lock_guard<std::mutex> lock(slotMutex);
+    if (busySlots < std::max<std::size_t>(1, options.workers)) {
+        ++busySlots;
+        return true;
+    }
+    waitingForSlot.push_back(connection);
+    return false;
+}
+
+void HttpServer::releaseSlot() {
+    std::shared_ptr<HttpConnection> next;
+    {
+        std::lock_guard<std::mutex> lock(slotMutex);
+        if (waitingForSlot.empty()) {
+            --busySlots;
+            return;
+        }
+        next = std::move(waitingForSlot.front());
+        waitingForSlot.pop_front();
+    }
+    next->processQueued();
 }
 
 template <class F>
@@ -251,11 +283,37 @@ void HttpServer::afterClose() {
         std::lock_guard<std::mutex> lock(registryMutex);
         if (connections.empty()) {
             drainTimer.cancel();
+            deadlineSweep.cancel();
             keepRunning.reset();
         }
         return;
     }
     resumeAccept();
+}
+
+// Connections past their deadline close: a few times per shortest time-out, at most four times a
+// second, so that a deadline is kept to within a quarter of its time-out (or 250 ms).
+void HttpServer::sweepDeadlines() {
+    std::vector<std::shared_ptr<HttpConnection>> overdue;
+    bool nothingOpen = false;
+    {
+        const auto now = std::chrono::steady_clock::now();
+        std::lock_guard<std::mutex> lock(registryMutex);
+        for (HttpConnection* connection : connections)
+            if (connection->isOverdue(now))
+                if (auto held = connection->weak_from_this().lock())
+                    overdue.push_back(std::move(held));
+        nothingOpen = connections.empty();
+    }
+    for (const auto& connection : overdue) connection->expire();
+    if (stopping && nothingOpen) return;  // the event loop may end
+    const auto shortest = std::min(options.requestTimeout, options.idleTimeout) / 4;
+    deadlineSweep.expires_after(std::clamp<std::chrono::milliseconds>(
+        std::chrono::duration_cast<std::chrono::milliseconds>(shortest),
+        std::chrono::milliseconds(1), std::chrono::milliseconds(250)));
+    deadlineSweep.async_wait([this](const error_code& error) {
+        if (!error) guardedAccept([this] { sweepDeadlines(); });
+    });
 }
 
 void HttpServer::forEachConnection(void (HttpConnection::*action)()) {
@@ -296,21 +354,26 @@ void HttpServer::stopNow() {
 }
 
 void HttpServer::drainDeadline() {
-    abandoned = true;
+    if (abandoned.exchange(true)) return;
+    if (atDrainDeadline) atDrainDeadline();
     forEachConnection(&HttpConnection::drainDeadline);
 }
 
 void HttpServer::waitStopped() {
-    if (ioThread.joinable()) ioThread.join();
+    for (std::thread& thread : ioThreads)
+        if (thread.joinable()) thread.join();
 }
 
 void HttpServer::join() {
-    pool.join();
-    // Answers that workers finished after the event loop ended only release their connections
-    // now.
+    // What is still posted only releases its connections now.
     tearingDown = true;
     ioc.restart();
     ioc.poll();
+    std::deque<std::shared_ptr<HttpConnection>> waiting;
+    {
+        std::lock_guard<std::mutex> lock(slotMutex);
+        waiting.swap(waitingForSlot);
+    }
 }
 
 }  // namespace connectorhost

@@ -73,6 +73,9 @@ sigset_t stopSignals() {
 // one stops at once: what is still in hand is answered 503 "stopping", and the exit status is 3.
 int serveHttp(HostRuntime& runtime, EnvelopeProcessor& processor, const HttpOptions& options) {
     HttpFrontEnd server(processor, options);
+    // Requests still being processed at the drain deadline return promptly once the services
+    // have stopped; they are then answered 503 "stopping".
+    server.onDrainDeadline([&runtime] { runtime.stop(); });
     server.start();
     logLine("serving POST http://127.0.0.1:" + std::to_string(server.port()) + "/messages");
     const sigset_t signals = stopSignals();
@@ -94,7 +97,7 @@ int serveHttp(HostRuntime& runtime, EnvelopeProcessor& processor, const HttpOpti
         server.stopNow();
     });
     // In order: no new requests, requests in hand answered (or refused at the drain deadline),
-    // then the services stop so that workers still inside them return, then the workers end.
+    // then the services stop.
     server.waitStopped();
     runtime.stop();
     server.join();
