@@ -84,6 +84,23 @@ class SlowClientsTest(unittest.TestCase):
                 self.assertFalse(closed_by_host(connection, 0.2))
         self.assertEqual(host.process.returncode, 0)
 
+    def test_requests_blocked_on_the_engine_hold_up_no_one_else(self):
+        slow = engine_file({"functions": {
+            "version": {"": "1"}, "ver": {"vantrell": []}, "which": {"vtr": "v"},
+            "qls.internal.feature": {"graphicsAndGuis": {"delay_ms": 5000, "value": "on"}}}})
+        self.addCleanup(os.unlink, slow)
+        blocked = request_bytes(envelope("EnabledFeatures", {"features": ["isQGGEnabled"]}), 0)
+        with HttpHost("--engine", slow, "--drain-timeout", "0.5") as host, \
+                contextlib.ExitStack() as stack:
+            # As many blocked requests as the host has threads of its own, or more.
+            for _ in range(max(2, os.cpu_count() or 2)):
+                connection = stack.enter_context(contextlib.closing(
+                    socket.create_connection(("127.0.0.1", host.port), 10)))
+                connection.sendall(blocked.replace(b":0\r\n", b":%d\r\n" % host.port))
+            for _ in range(8):  # each on a connection of its own, beside the blocked ones
+                self.assertLess(self.good_request(host), 2.0)
+        self.assertEqual(host.process.returncode, 0)
+
     def test_requests_in_hand_are_never_reclaimed(self):
         slow = engine_file({"functions": {
             "version": {"": "1"}, "ver": {"vantrell": []}, "which": {"vtr": "v"},

@@ -32,11 +32,13 @@ class HttpServer;
 
 class HttpConnection : public std::enable_shared_from_this<HttpConnection> {
   public:
-    // The socket's executor must be a strand of its own.
-    HttpConnection(HttpServer& server, boost::asio::ip::tcp::socket accepted);
+    // The socket's executor must be a strand of its own on `loop`.
+    HttpConnection(HttpServer& server, boost::asio::ip::tcp::socket accepted,
+                   boost::asio::io_context& loop);
     ~HttpConnection();
 
     void start();
+    [[nodiscard]] boost::asio::io_context& eventLoop() const noexcept { return loop; }
     // stopNow: the host is stopping: a connection without a request in hand closes.
     void stopNow();
     // drainDeadline: a request still in hand is answered 503 "stopping".
@@ -60,6 +62,7 @@ class HttpConnection : public std::enable_shared_from_this<HttpConnection> {
   private:
     enum class State { Reading, Busy, Writing, Lingering, Closed };
 
+    void keepPlaceIfAsked();
     void awaitRequest();
     void readSome();
     void onRead(const boost::system::error_code& error, std::size_t size);
@@ -86,6 +89,7 @@ class HttpConnection : public std::enable_shared_from_this<HttpConnection> {
     void failed(const char* what) noexcept;
 
     HttpServer& server;
+    boost::asio::io_context& loop;
     boost::asio::ip::tcp::socket socket;
     boost::beast::flat_buffer buffer{HttpRequestParser::kInputBufferLimit};
     std::optional<HttpRequestParser> parser;
@@ -93,6 +97,7 @@ class HttpConnection : public std::enable_shared_from_this<HttpConnection> {
     std::string body;  // of the request in hand
     State state = State::Reading;
     bool judged = false;
+    bool readPending = false;  // awaiting a request's bytes (readSome)
     bool keepAlive = false;
 
     std::atomic<ConnectionPhase> phase{ConnectionPhase::Idle};

@@ -6,14 +6,15 @@
 // else a stalled request) and the client is accepted; when none can be reclaimed the client waits
 // for a slot, or, out of descriptors, is accepted on the spare descriptor and refused with 503.
 //
-// Processing: a request is processed on the thread that read it, and its answer written from
-// there, so that it crosses no thread. The event loop runs on options.workers + 1 threads, and at
-// most options.workers requests are processed at once (takeSlot): one thread is always left for
-// I/O, deadlines and the stop, however long the engine makes requests wait. Requests beyond that
-// wait in line, in order of arrival.
+// Processing: a request is read, processed and answered on the thread of its connection's event
+// loop (EventLoops: one per CPU, up to options.workers), so that it crosses no thread; a request
+// that blocks its thread gets its loop a helper. At most options.workers requests are processed
+// at once (takeSlot); those beyond wait in line, in order of arrival. The listening socket, the
+// deadlines and the stop run on a control loop of their own, so that they go on however long the
+// engine makes requests wait.
 //
-// Threads: each connection's handlers run on the connection's strand, the acceptor's on a strand
-// of its own; the connection registry and the line of waiting requests are guarded by mutexes.
+// Threads: each connection's handlers run on the connection's strand, the control loop's on its
+// one thread; the connection registry and the line of waiting requests are guarded by mutexes.
 // start, beginStop, stopNow, waitStopped and join may be called from any one thread; the members
 // below the "for connections" line are what connections use, from any thread.
 #pragma once
@@ -32,6 +33,7 @@
 #include <unordered_set>
 #include <vector>
 
+#include "tools/connector-host/EventLoops.hpp"
 #include "tools/connector-host/HostLog.hpp"
 #include "tools/connector-host/HttpFrontEnd.hpp"
 #include "tools/connector-host/OpenFiles.hpp"
@@ -53,7 +55,7 @@ class HttpServer {
     void beginStop();
     // stopNow: cuts the drain short: requests in hand get 503 "stopping" at once.
     void stopNow();
-    // waitStopped: returns once every connection is closed and the event loop has ended.
+    // waitStopped: returns once every connection is closed and the event loops have ended.
     void waitStopped();
     // join: releases what is left; call after waitStopped.
     void join();
@@ -66,6 +68,8 @@ class HttpServer {
     // ---- for connections
     void opened(HttpConnection* connection);
     void closed(HttpConnection* connection, bool reclaimed) noexcept;
+    // reclaimWithdrawn: a reclaimed connection found a request waiting and stays open.
+    void reclaimWithdrawn() noexcept;
     // becameIdle: a connection may now be reclaimed for a client waiting at the cap.
     void becameIdle() noexcept;
     // takeSlot: whether `connection` may process its request now; otherwise it waits in line
@@ -79,19 +83,17 @@ class HttpServer {
     HttpPolicy policy;
     std::atomic<bool> stopping{false};
     std::atomic<bool> abandoned{false};    // at the drain deadline: queued requests are not served
-    std::atomic<bool> tearingDown{false};  // the event loop has ended
+    std::atomic<bool> tearingDown{false};  // the event loops have ended
     LogThrottle failures{std::chrono::seconds(1)};
 
   private:
-    [[nodiscard]] std::size_t threads() const noexcept {
-        return std::max<std::size_t>(1, options.workers) + 1;
-    }
-    void runLoop() noexcept;
+    void runControl() noexcept;
     void accept();
     void acceptSoon();  // after a short pause
     void pauseAccept();
     void resumeAccept();
-    void onAccepted(const boost::system::error_code& error, boost::asio::ip::tcp::socket socket);
+    void onAccepted(const boost::system::error_code& error, boost::asio::ip::tcp::socket socket,
+                    boost::asio::io_context& loop);
     void outOfDescriptors();
     bool refuseWithSpare();
     bool reclaimOne();
@@ -103,21 +105,22 @@ class HttpServer {
     template <class F>
     void guardedAccept(F&& step) noexcept;
 
-    // Declared before the io_context, so that they outlive the connections its destruction
+    // Declared before the event loops, so that they outlive the connections the loops' destruction
     // releases.
     std::mutex registryMutex;
     std::unordered_set<HttpConnection*> connections;
     std::size_t reclaiming = 0;  // reclaimed connections not yet closed
 
-    // As many threads run it as threads() says: the hint lets Asio share handlers among them.
-    boost::asio::io_context ioc{static_cast<int>(threads())};
-    boost::asio::strand<boost::asio::io_context::executor_type> acceptStrand{ioc.get_executor()};
+    EventLoops loops;
+    boost::asio::io_context control;
+    boost::asio::strand<boost::asio::io_context::executor_type> acceptStrand{
+        control.get_executor()};
     boost::asio::ip::tcp::acceptor acceptor{acceptStrand};
     boost::asio::steady_timer drainTimer{acceptStrand};
     boost::asio::steady_timer acceptRetry{acceptStrand};
     boost::asio::steady_timer deadlineSweep{acceptStrand};
     std::optional<boost::asio::executor_work_guard<boost::asio::io_context::executor_type>>
-        keepRunning{ioc.get_executor()};
+        keepRunning{control.get_executor()};
     SpareDescriptor spare;
     std::atomic<bool> acceptPaused{false};  // until a connection closes or becomes idle
     bool descriptorsShort = false;          // since the last accept that worked
@@ -126,7 +129,7 @@ class HttpServer {
     std::mutex slotMutex;
     std::size_t busySlots = 0;
     std::deque<std::shared_ptr<HttpConnection>> waitingForSlot;
-    std::vector<std::thread> ioThreads;
+    std::thread controlThread;
 };
 
 }  // namespace connectorhost

@@ -13,6 +13,7 @@
 #include <boost/beast/http/write.hpp>
 #include <string_view>
 
+#include "tools/connector-host/EventLoops.hpp"
 #include "tools/connector-host/HttpPolicy.hpp"
 #include "tools/connector-host/HttpServer.hpp"
 #include "tools/connector-host/Playground.hpp"
@@ -52,8 +53,11 @@ void HttpConnection::guarded(F&& step) noexcept {
     }
 }
 
-HttpConnection::HttpConnection(HttpServer& server, tcp::socket accepted)
-    : server(server), socket(std::move(accepted)), since(Clock::now().time_since_epoch().count()) {
+HttpConnection::HttpConnection(HttpServer& server, tcp::socket accepted, net::io_context& loop)
+    : server(server)
+    , loop(loop)
+    , socket(std::move(accepted))
+    , since(Clock::now().time_since_epoch().count()) {
     beast::error_code ignored;
     socket.set_option(tcp::no_delay(true), ignored);
     socket.non_blocking(true, ignored);  // writes are tried at once (see write)
@@ -128,6 +132,12 @@ void HttpConnection::reclaim(ConnectionPhase seen) {
     net::post(socket.get_executor(), [self = shared_from_this(), seen] {
         self->guarded([&] {
             if (self->state == State::Closed) return;
+            if (self->phase != ConnectionPhase::Reclaimed) return;  // it kept its place
+            if (seen == ConnectionPhase::Idle && self->readPending) {
+                // A request may be on its way already: the read, cancelled, says (onRead).
+                beast::error_code ignored;
+                return static_cast<void>(self->socket.cancel(ignored));
+            }
             if (seen == ConnectionPhase::Reading && self->state == State::Reading) {
                 // Told why, in one non-blocking write; the connection's slot is needed now.
                 const std::string refusal = rawResponse(
@@ -141,6 +151,19 @@ void HttpConnection::reclaim(ConnectionPhase seen) {
             self->close();
         });
     });
+}
+
+// A connection reclaimed while it looked idle, whose request had in fact come (read already, or
+// waiting in the socket), keeps its place and takes it. (The client the reclaim made room for
+// keeps its place too: the cap is passed by one until a connection closes.)
+void HttpConnection::keepPlaceIfAsked() {
+    beast::error_code ignored;
+    if (buffer.size() == 0 && socket.available(ignored) == 0) return close();
+    ConnectionPhase reclaimed = ConnectionPhase::Reclaimed;
+    phase.compare_exchange_strong(reclaimed, ConnectionPhase::Idle);
+    server.reclaimWithdrawn();
+    if (buffer.size() == 0) return readSome();
+    if (beginRequest(buffer.size())) parseBuffered();
 }
 
 void HttpConnection::setPhase(ConnectionPhase next, std::uint64_t size) {
@@ -181,6 +204,7 @@ bool HttpConnection::beginRequest(std::size_t size) {
 void HttpConnection::readSome() {
     const std::size_t room = buffer.max_size() - buffer.size();
     if (room == 0) return bufferFull();
+    readPending = true;
     socket.async_read_some(
         buffer.prepare(std::min(room, kReadSize)),
         [self = shared_from_this()](const beast::error_code& error, std::size_t size) {
@@ -190,10 +214,11 @@ void HttpConnection::readSome() {
 
 // The client went away, or its time ran out (expire() closed the socket): nothing to answer.
 void HttpConnection::onRead(const beast::error_code& error, std::size_t size) {
-    if (error) return close();
+    readPending = false;
     buffer.commit(size);
     const ConnectionPhase now = phase.load();
-    if (now == ConnectionPhase::Reclaimed) return;
+    if (now == ConnectionPhase::Reclaimed) return keepPlaceIfAsked();
+    if (error) return close();
     if (now == ConnectionPhase::Idle) {
         if (!beginRequest(size)) return;
     } else {
@@ -295,6 +320,7 @@ void HttpConnection::dispatch() {
 // process: on this thread, holding a processing slot, which it passes on before it answers.
 void HttpConnection::process() {
     Answer answer;
+    EventLoops::Processing processing;  // it may block this thread: its loop may need a helper
     if (!server.abandoned) {
         try {
             answer = server.processor.process(body);

@@ -34,7 +34,10 @@ bool isOutOfDescriptors(const error_code& error) {
 HttpServer::HttpServer(EnvelopeProcessor& processor, HttpOptions options)
     : processor(processor)
     , options(std::move(options))
-    , policy{0, this->options.allowedOrigins, this->options.token} {
+    , policy{0, this->options.allowedOrigins, this->options.token}
+    , loops(std::min<std::size_t>(std::max<std::size_t>(1, this->options.workers),
+                                  std::max(1u, std::thread::hardware_concurrency())),
+            std::max<std::size_t>(1, this->options.workers)) {
     const OpenFilesLimit files = prepareOpenFiles(this->options.maxConnections);
     openFilesLimit = files.limit;
     if (files.limit < files.needed)
@@ -73,19 +76,20 @@ void HttpServer::start() {
             sweepDeadlines();
         });
     });
-    for (std::size_t i = 0; i < threads(); ++i) ioThreads.emplace_back([this] { runLoop(); });
+    loops.start();
+    controlThread = std::thread([this] { runControl(); });
 }
 
 // A handler that lets an exception through must not end the process: go on serving.
-void HttpServer::runLoop() noexcept {
+void HttpServer::runControl() noexcept {
     for (;;) {
         try {
-            ioc.run();
+            control.run();
             return;
         } catch (const std::exception& error) {
-            failures.log(std::string("the event loop caught: ") + error.what());
+            failures.log(std::string("the control loop caught: ") + error.what());
         } catch (...) {
-            failures.log("the event loop caught an exception of unknown type");
+            failures.log("the control loop caught an exception of unknown type");
         }
     }
 }
@@ -150,19 +154,21 @@ void HttpServer::accept() {
         });
         return;
     }
-    acceptor.async_accept(net::make_strand(ioc),
-                          [this](const error_code& error, tcp::socket socket) {
-                              guardedAccept([&] { onAccepted(error, std::move(socket)); });
+    net::io_context& loop = loops.pick();
+    acceptor.async_accept(net::make_strand(loop),
+                          [this, &loop](const error_code& error, tcp::socket socket) {
+                              guardedAccept([&] { onAccepted(error, std::move(socket), loop); });
                           });
 }
 
-void HttpServer::onAccepted(const error_code& error, tcp::socket socket) {
+void HttpServer::onAccepted(const error_code& error, tcp::socket socket, net::io_context& loop) {
+    if (error) loops.release(loop);  // picked for a connection that did not come
     if (error == net::error::operation_aborted || stopping) return;
     if (isOutOfDescriptors(error)) return outOfDescriptors();
     if (!error) {  // otherwise the client left before it was accepted
         descriptorsShort = false;
         try {
-            std::make_shared<HttpConnection>(*this, std::move(socket))->start();
+            std::make_shared<HttpConnection>(*this, std::move(socket), loop)->start();
         } catch (const std::exception& failure) {
             failures.log(std::string("a connection could not be opened: ") + failure.what());
         }
@@ -187,7 +193,7 @@ void HttpServer::outOfDescriptors() {
 // once that there is no room, instead of hanging in the listen queue.
 bool HttpServer::refuseWithSpare() {
     if (!spare.release()) return false;
-    tcp::socket socket(ioc);
+    tcp::socket socket(control);
     error_code error;
     acceptor.accept(socket, error);
     const bool accepted = !error;
@@ -260,12 +266,18 @@ bool HttpServer::reclaimOne() {
     return false;
 }
 
+void HttpServer::reclaimWithdrawn() noexcept {
+    std::lock_guard<std::mutex> lock(registryMutex);
+    if (reclaiming > 0) --reclaiming;
+}
+
 void HttpServer::opened(HttpConnection* connection) {
     std::lock_guard<std::mutex> lock(registryMutex);
     connections.insert(connection);
 }
 
 void HttpServer::closed(HttpConnection* connection, bool reclaimed) noexcept {
+    loops.release(connection->eventLoop());
     {
         std::lock_guard<std::mutex> lock(registryMutex);
         connections.erase(connection);
@@ -360,15 +372,17 @@ void HttpServer::drainDeadline() {
 }
 
 void HttpServer::waitStopped() {
-    for (std::thread& thread : ioThreads)
-        if (thread.joinable()) thread.join();
+    if (controlThread.joinable()) controlThread.join();  // every connection is closed
+    loops.stop();
+    loops.join();
 }
 
 void HttpServer::join() {
     // What is still posted only releases its connections now.
     tearingDown = true;
-    ioc.restart();
-    ioc.poll();
+    control.restart();
+    control.poll();
+    loops.drain();
     std::deque<std::shared_ptr<HttpConnection>> waiting;
     {
         std::lock_guard<std::mutex> lock(slotMutex);
