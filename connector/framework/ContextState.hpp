@@ -50,8 +50,8 @@ class CONNECTOR_FRAMEWORK_API ContextState {
         ContextScope scope;
     };
 
-    mutable std::shared_mutex mutex_;
-    std::unordered_map<std::string, Entry> entries_;
+    mutable std::shared_mutex mutex;
+    std::unordered_map<std::string, Entry> entries;
 };
 
 }  // namespace connector::common

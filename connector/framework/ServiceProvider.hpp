@@ -23,11 +23,11 @@ class CONNECTOR_FRAMEWORK_API Lifecycle {
 class CONNECTOR_FRAMEWORK_API ServiceProvider : public common::Lifecycle {
   public:
     // isRunning: false until the framework starts the provider; read once per delivery.
-    bool isRunning() const noexcept { return running_.load(std::memory_order_acquire); }
-    void setRunning(bool running) noexcept { running_.store(running, std::memory_order_release); }
+    bool isRunning() const noexcept { return running.load(std::memory_order_acquire); }
+    void setRunning(bool value) noexcept { running.store(value, std::memory_order_release); }
 
   private:
-    std::atomic<bool> running_{false};
+    std::atomic<bool> running{false};
 };
 
 }  // namespace connector
