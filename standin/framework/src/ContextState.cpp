@@ -4,6 +4,8 @@
 #include <stdexcept>
 #include <unordered_map>
 
+#include "connector/framework/StringTable.hpp"
+
 namespace connector::common {
 
 ContextState::~ContextState() = default;
@@ -49,7 +51,6 @@ namespace {
 constexpr std::size_t kEntryOverhead = 64;
 
 std::size_t valueBytes(const boost::any& value) {
-    using StringTable = std::unordered_map<std::string, std::string>;
     if (const auto* text = boost::any_cast<std::string>(&value)) return text->capacity();
     if (const auto* wide = boost::any_cast<std::u16string>(&value))
         return wide->capacity() * sizeof(char16_t);
