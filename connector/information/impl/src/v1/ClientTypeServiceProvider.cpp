@@ -15,9 +15,10 @@ namespace connector::information::v1 {
 
 using connector::container::v1::ContainerRequest;
 using connector::container::v1::ContainerResponse;
-using Answer = ClientTypeServiceProvider::Answer;
 
 namespace {
+
+using Answer = ClientTypeServiceProvider::Answer;
 
 const std::string kOrigClientTypeProperty = "ORIG_CLIENT_TYPE";
 
@@ -114,15 +115,16 @@ Answer withClientTypeResponse(Answer onward, Announcement&& announcement) {
 ClientTypeServiceProvider::ClientTypeServiceProvider() = default;
 ClientTypeServiceProvider::~ClientTypeServiceProvider() = default;
 
-Answer ClientTypeServiceProvider::handle(std::unique_ptr<ContainerResponse>&&, connector::Address&&,
-                                         std::shared_ptr<connector::Context>&&) {
+ClientTypeServiceProvider::Answer ClientTypeServiceProvider::handle(
+    std::unique_ptr<ContainerResponse>&&, connector::Address&&,
+    std::shared_ptr<connector::Context>&&) {
     return connector::makeErrorFuture<std::unique_ptr<connector::Message>>(
         std::runtime_error("ClientTypeServiceProvider response handler not implemented."));
 }
 
-Answer ClientTypeServiceProvider::handle(std::unique_ptr<ContainerRequest>&& request,
-                                         connector::Address&& address,
-                                         std::shared_ptr<connector::Context>&& context) {
+ClientTypeServiceProvider::Answer ClientTypeServiceProvider::handle(
+    std::unique_ptr<ContainerRequest>&& request, connector::Address&& address,
+    std::shared_ptr<connector::Context>&& context) {
     auto& table = request->messages;
     auto announced = table.find(CLIENT_TYPE);
     boost::optional<Announcement> announcement;

@@ -19,9 +19,9 @@ bool contextFlag(const std::shared_ptr<connector::Context>& context) {
     return context && findContextValue<Key>(*context).value_or(false);
 }
 
-}  // namespace
-
 using Impl = InformationServiceProviderImpl;
+
+}  // namespace
 
 // The ten flags, in the order a request without names is answered, each with how it is decided.
 const Impl::Flag Impl::FLAGS[] = {
