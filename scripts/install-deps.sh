@@ -11,6 +11,7 @@ packages=(
   libgtest-dev libgmock-dev libbenchmark-dev
   clang libclang-rt-14-dev
   curl python3 valgrind
+  abigail-tools
 )
 
 missing=()
