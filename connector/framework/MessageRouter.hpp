@@ -61,7 +61,9 @@ class CONNECTOR_FRAMEWORK_API MessageRouter : public BatchRouter {
         std::unique_ptr<container::v1::ContainerRequest>&& batch, Address&& address,
         std::shared_ptr<Context> context) override;
 
-    // The prefix every full type name starts with.
+    // The prefix every full type name starts with. Initialised while the framework's library
+    // loads, before any module that links against it; the router itself reads it only when
+    // routing.
     static const std::string TYPE_PREFIX;
 
   private:
