@@ -43,32 +43,32 @@ class CONNECTOR_FRAMEWORK_API StopListener
 class CONNECTOR_FRAMEWORK_API ServiceProvider : public common::Lifecycle {
   public:
     // isRunning: false until the framework starts the provider; read once per delivery.
-    bool isRunning() const noexcept { return running_.load(std::memory_order_acquire); }
+    bool isRunning() const noexcept { return running.load(std::memory_order_acquire); }
     // setRunning: false also tells every listed StopListener, before returning.
-    void setRunning(bool running) noexcept {
-        running_.store(running, std::memory_order_release);
-        if (running) return;
-        std::lock_guard<std::mutex> lock(stopMutex_);
-        for (StopListener& listener : stopListeners_) listener.stopped();
+    void setRunning(bool value) noexcept {
+        running.store(value, std::memory_order_release);
+        if (value) return;
+        std::lock_guard<std::mutex> lock(stopMutex);
+        for (StopListener& listener : stopListeners) listener.stopped();
     }
 
     // listen / unlisten: `listener` is told of a stop from listen until unlisten (which waits
     // for a stopped() under way to return). A stop that comes before listen is not told: read
     // isRunning after listen. Const, as the work in flight holds its provider as const.
     void listen(StopListener& listener) const noexcept {
-        std::lock_guard<std::mutex> lock(stopMutex_);
-        stopListeners_.push_back(listener);
+        std::lock_guard<std::mutex> lock(stopMutex);
+        stopListeners.push_back(listener);
     }
     void unlisten(StopListener& listener) const noexcept {
-        std::lock_guard<std::mutex> lock(stopMutex_);
-        stopListeners_.erase(stopListeners_.iterator_to(listener));
+        std::lock_guard<std::mutex> lock(stopMutex);
+        stopListeners.erase(stopListeners.iterator_to(listener));
     }
 
   private:
-    std::atomic<bool> running_{false};
-    mutable std::mutex stopMutex_;
+    std::atomic<bool> running{false};
+    mutable std::mutex stopMutex;
     mutable boost::intrusive::list<StopListener, boost::intrusive::constant_time_size<false>>
-        stopListeners_;
+        stopListeners;
 };
 
 }  // namespace connector
