@@ -173,24 +173,24 @@ inline void cancelTask(qvm::TaskReference& task) {
 class CancelOnStop final : public connector::StopListener {
   public:
     CancelOnStop(const connector::ServiceProvider& provider, qvm::TaskReference* task) noexcept
-        : provider_(provider), task_(task) {
-        provider_.listen(*this);
+        : provider(provider), task(task) {
+        provider.listen(*this);
     }
-    ~CancelOnStop() { provider_.unlisten(*this); }
+    ~CancelOnStop() { provider.unlisten(*this); }
     CancelOnStop(const CancelOnStop&) = delete;
     CancelOnStop& operator=(const CancelOnStop&) = delete;
 
     void stopped() noexcept override {
         try {
-            if (task_ != nullptr) cancelTask(*task_);
+            if (task != nullptr) cancelTask(*task);
         } catch (...) {
             // The engine refused to hear it: the waiting thread cancels again at its next look.
         }
     }
 
   private:
-    const connector::ServiceProvider& provider_;
-    qvm::TaskReference* task_;
+    const connector::ServiceProvider& provider;
+    qvm::TaskReference* task;
 };
 
 // waitWhileWanted: waits on `future` in slices of TIMEOUT_SLICE until it is ready or the engine
