@@ -3,8 +3,8 @@
 // (bench/Paired.hpp: one counter per variant, the median time of one evaluation in nanoseconds):
 //
 //   feval    fevalSync<std::u16string>("version") on the engine stand-in: the request, its
-//            delegate and tracking, the run (on this thread, which waits for it), the host array
-//            and its conversion
+//            delegate and tracking, its stop listener on the provider, the run (on this thread,
+//            which waits for it), the host array and its conversion
 //   direct   the engine's "version" function called directly with a ready HostCall (the floor)
 //   bare     a boost::promise handed to a one-thread Boost.Asio pool, resolved there with the same
 //            text, taken with get: what one evaluation run by the worker would cost at least

@@ -205,31 +205,26 @@ struct Codec {
     bool hasUtf16Field;
 };
 
+// One row of the plug-in's codec table, with what the fuzzer knows of the class.
+template <class C>
+Codec codec(const char* name, bool readsKeys, bool hasUtf16Field) {
+    const MessageCodec& row = codecOf(typeid(C));
+    return {name, row.serialize, row.deserialize, &wireOf<C>, readsKeys, hasUtf16Field};
+}
+
 const Codec kCodecs[] = {
-    {"ClientType", &serializeClientType, &deserializeClientType, &wireOf<ClientType>, true, false},
-    {"ClientTypeResponse", &serializeClientTypeResponse, &deserializeClientTypeResponse,
-     &wireOf<ClientTypeResponse>, true, false},
-    {"EnabledFeatures", &serializeEnabledFeatures, &deserializeEnabledFeatures,
-     &wireOf<EnabledFeatures>, true, false},
-    {"EnabledFeaturesResponse", &serializeEnabledFeaturesResponse,
-     &deserializeEnabledFeaturesResponse, &wireOf<EnabledFeaturesResponse>, true, true},
-    {"ServiceRegistryRequest", &serializeServiceRegistryRequest, &deserializeServiceRegistryRequest,
-     &wireOf<ServiceRegistryRequest>, true, false},
-    {"ServiceRegistryResponse", &serializeServiceRegistryResponse,
-     &deserializeServiceRegistryResponse, &wireOf<ServiceRegistryResponse>, true, false},
-    {"SetUserHomeDir", &serializeSetUserHomeDir, &deserializeSetUserHomeDir,
-     &wireOf<SetUserHomeDir>, true, true},
-    {"SetUserHomeDirResponse", &serializeSetUserHomeDirResponse, &deserializeSetUserHomeDirResponse,
-     &wireOf<SetUserHomeDirResponse>, false, false},
-    {"GetUserHomeDir", &serializeGetUserHomeDir, &deserializeGetUserHomeDir,
-     &wireOf<GetUserHomeDir>, false, false},
-    {"GetUserHomeDirResponse", &serializeGetUserHomeDirResponse, &deserializeGetUserHomeDirResponse,
-     &wireOf<GetUserHomeDirResponse>, true, true},
-    {"GetCurrentClientProperties", &serializeGetCurrentClientProperties,
-     &deserializeGetCurrentClientProperties, &wireOf<GetCurrentClientProperties>, false, false},
-    {"GetCurrentClientPropertiesResponse", &serializeGetCurrentClientPropertiesResponse,
-     &deserializeGetCurrentClientPropertiesResponse, &wireOf<GetCurrentClientPropertiesResponse>,
-     true, false},
+    codec<ClientType>("ClientType", true, false),
+    codec<ClientTypeResponse>("ClientTypeResponse", true, false),
+    codec<EnabledFeatures>("EnabledFeatures", true, false),
+    codec<EnabledFeaturesResponse>("EnabledFeaturesResponse", true, true),
+    codec<ServiceRegistryRequest>("ServiceRegistryRequest", true, false),
+    codec<ServiceRegistryResponse>("ServiceRegistryResponse", true, false),
+    codec<SetUserHomeDir>("SetUserHomeDir", true, true),
+    codec<SetUserHomeDirResponse>("SetUserHomeDirResponse", false, false),
+    codec<GetUserHomeDir>("GetUserHomeDir", false, false),
+    codec<GetUserHomeDirResponse>("GetUserHomeDirResponse", true, true),
+    codec<GetCurrentClientProperties>("GetCurrentClientProperties", false, false),
+    codec<GetCurrentClientPropertiesResponse>("GetCurrentClientPropertiesResponse", true, false),
 };
 
 // The keys some codec reads: a non-object input is placed under each of them.

@@ -12,6 +12,7 @@ packages=(
   clang libclang-rt-14-dev
   curl python3 valgrind
   chromium nodejs
+  abigail-tools wrk
 )
 
 missing=()

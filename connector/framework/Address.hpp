@@ -11,12 +11,12 @@ namespace connector {
 class CONNECTOR_FRAMEWORK_API Address {
   public:
     Address() = default;
-    explicit Address(std::string sender) : sender_(std::move(sender)) {}
+    explicit Address(std::string sender) : token(std::move(sender)) {}
 
-    const std::string& sender() const noexcept { return sender_; }
+    const std::string& sender() const noexcept { return token; }
 
   private:
-    std::string sender_;
+    std::string token;
 };
 
 }  // namespace connector

@@ -21,7 +21,8 @@ namespace connector {
 class CONNECTOR_FRAMEWORK_API Context : public common::ContextState,
                                         public std::enable_shared_from_this<Context> {
   public:
-    explicit Context(std::weak_ptr<BatchRouter> router = {}) : router_(std::move(router)) {}
+    explicit Context(std::weak_ptr<BatchRouter> batchRouter = {})
+        : router(std::move(batchRouter)) {}
     ~Context() override;
 
     // handle: sends `request` onward. Only <Message, ContainerRequest> is supported.
@@ -38,7 +39,7 @@ class CONNECTOR_FRAMEWORK_API Context : public common::ContextState,
     Future<std::unique_ptr<Message>> sendOnward(
         std::unique_ptr<container::v1::ContainerRequest>&& request, Address&& address);
 
-    std::weak_ptr<BatchRouter> router_;
+    std::weak_ptr<BatchRouter> router;
 };
 
 }  // namespace connector

@@ -25,7 +25,7 @@ class CONNECTOR_FRAMEWORK_API CurrentContextStateScope {
     CurrentContextStateScope& operator=(const CurrentContextStateScope&) = delete;
 
   private:
-    std::shared_ptr<common::ContextState> previous_;
+    std::shared_ptr<common::ContextState> previous;
 };
 
 }  // namespace connector::qvm_common

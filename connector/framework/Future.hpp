@@ -89,23 +89,23 @@ class Continuation final : public ContinuationBase<T> {
     using Result = std::invoke_result_t<F&, Future<T>>;
     static_assert(!std::is_void_v<Result>, "a continuation must return a value");
 
-    explicit Continuation(F&& function) : function_(std::move(function)) {}
+    explicit Continuation(F&& callable) : function(std::move(callable)) {}
 
-    Future<Result> getFuture() { return promise_.getFuture(); }
+    Future<Result> getFuture() { return promise.getFuture(); }
 
     // run: calls the callable and resolves the chained future with its result; anything the
     // callable throws (an error rethrown by get included) resolves it with that error instead.
     void run(Future<T> resolved) override {
         try {
-            promise_.setValue(function_(std::move(resolved)));
+            promise.setValue(function(std::move(resolved)));
         } catch (...) {
-            promise_.setException(std::current_exception());
+            promise.setException(std::current_exception());
         }
     }
 
   private:
-    F function_;
-    Promise<Result> promise_;
+    F function;
+    Promise<Result> promise;
 };
 
 // SharedFutureState<T>: the slot itself; always created with std::make_shared (one allocation
@@ -129,31 +129,31 @@ class CONNECTOR_FRAMEWORK_API SharedFutureState
     ~SharedFutureState() {
         std::unique_ptr<ContinuationBase<T>> leftover;
         {
-            std::lock_guard<std::mutex> lock(mutex_);
-            result_.reset();
-            leftover = std::move(continuation_);
+            std::lock_guard<std::mutex> lock(mutex);
+            result.reset();
+            leftover = std::move(continuation);
         }
     }
 
     // getFuture: hands out the one future of this state. REQUIRES: called at most once.
     Future<T> getFuture() {
-        std::lock_guard<std::mutex> lock(mutex_);
-        if (futureRetrieved_) throw std::runtime_error(kFutureAlreadyRetrieved);
-        futureRetrieved_ = true;
+        std::lock_guard<std::mutex> lock(mutex);
+        if (futureRetrieved) throw std::runtime_error(kFutureAlreadyRetrieved);
+        futureRetrieved = true;
         return Future<T>(this->shared_from_this());
     }
 
     // get: waits until resolved and moves the value out, or rethrows the stored error.
     T get() {
-        std::unique_lock<std::mutex> lock(mutex_);
-        if (valueTaken_ || continuation_) throw std::runtime_error(kGetMisuse);
-        valueTaken_ = true;
-        condition_.wait(lock, [this] { return state_ != kPending; });
-        switch (state_) {
+        std::unique_lock<std::mutex> lock(mutex);
+        if (valueTaken || continuation) throw std::runtime_error(kGetMisuse);
+        valueTaken = true;
+        condition.wait(lock, [this] { return state != kPending; });
+        switch (state) {
             case kResolvedValue:
-                return std::move(std::get<kValueIndex>(*result_));
+                return std::move(std::get<kValueIndex>(*result));
             case kResolvedError:
-                std::rethrow_exception(std::get<kErrorIndex>(*result_));
+                std::rethrow_exception(std::get<kErrorIndex>(*result));
             case kCancelledState:
                 throw std::runtime_error(kCancelled);
             default:
@@ -165,11 +165,11 @@ class CONNECTOR_FRAMEWORK_API SharedFutureState
     // resolved the continuation runs on this thread before then returns.
     template <class F>
     Future<typename Continuation<T, F>::Result> then(F&& function) {
-        std::unique_lock<std::mutex> lock(mutex_);
-        if (valueTaken_ || continuation_) throw std::runtime_error(kThenMisuse);
-        auto continuation = std::make_unique<Continuation<T, F>>(std::forward<F>(function));
-        auto chained = continuation->getFuture();
-        continuation_ = std::move(continuation);
+        std::unique_lock<std::mutex> lock(mutex);
+        if (valueTaken || continuation) throw std::runtime_error(kThenMisuse);
+        auto installed = std::make_unique<Continuation<T, F>>(std::forward<F>(function));
+        auto chained = installed->getFuture();
+        continuation = std::move(installed);
         notify(lock);
         return chained;
     }
@@ -187,17 +187,17 @@ class CONNECTOR_FRAMEWORK_API SharedFutureState
     // cancel: moves a pending state to cancelled; waiters wake and get "Future has been
     // cancelled.", an installed continuation is dropped without running. A no-op once resolved.
     void cancel() {
-        std::unique_lock<std::mutex> lock(mutex_);
-        if (state_ != kPending) return;
-        state_ = kCancelledState;
-        auto dropped = std::move(continuation_);
+        std::unique_lock<std::mutex> lock(mutex);
+        if (state != kPending) return;
+        state = kCancelledState;
+        auto dropped = std::move(continuation);
         lock.unlock();
-        condition_.notify_all();
+        condition.notify_all();
     }
 
     bool isReady() const {
-        std::lock_guard<std::mutex> lock(mutex_);
-        return state_ != kPending;
+        std::lock_guard<std::mutex> lock(mutex);
+        return state != kPending;
     }
 
   private:
@@ -207,11 +207,11 @@ class CONNECTOR_FRAMEWORK_API SharedFutureState
 
     template <class MakeBox>
     void resolve(MakeBox&& makeBox) {
-        std::unique_lock<std::mutex> lock(mutex_);
-        switch (state_) {
+        std::unique_lock<std::mutex> lock(mutex);
+        switch (state) {
             case kPending: {
-                result_ = makeBox();
-                state_ = result_->index() == kValueIndex ? kResolvedValue : kResolvedError;
+                result = makeBox();
+                state = result->index() == kValueIndex ? kResolvedValue : kResolvedError;
                 notify(lock);
                 return;
             }
@@ -224,26 +224,26 @@ class CONNECTOR_FRAMEWORK_API SharedFutureState
 
     // Entered with the lock held; always leaves it released and the waiters woken.
     void notify(std::unique_lock<std::mutex>& lock) {
-        if (continuation_ && (state_ == kResolvedValue || state_ == kResolvedError)) {
-            std::unique_ptr<ContinuationBase<T>> continuation = std::move(continuation_);
-            futureRetrieved_ = false;
-            valueTaken_ = false;
+        if (continuation && (state == kResolvedValue || state == kResolvedError)) {
+            std::unique_ptr<ContinuationBase<T>> toRun = std::move(continuation);
+            futureRetrieved = false;
+            valueTaken = false;
             lock.unlock();
-            continuation->run(Future<T>(this->shared_from_this()));
-            continuation.reset();
+            toRun->run(Future<T>(this->shared_from_this()));
+            toRun.reset();
         } else {
             lock.unlock();
         }
-        condition_.notify_all();
+        condition.notify_all();
     }
 
-    mutable std::mutex mutex_;
-    std::condition_variable condition_;
-    std::unique_ptr<Box> result_;
-    std::unique_ptr<ContinuationBase<T>> continuation_;
-    std::uint32_t state_ = kPending;
-    bool futureRetrieved_ = false;
-    bool valueTaken_ = false;
+    mutable std::mutex mutex;
+    std::condition_variable condition;
+    std::unique_ptr<Box> result;
+    std::unique_ptr<ContinuationBase<T>> continuation;
+    std::uint32_t state = kPending;
+    bool futureRetrieved = false;
+    bool valueTaken = false;
 };
 
 }  // namespace detail
@@ -255,15 +255,15 @@ class CONNECTOR_FRAMEWORK_API Future {
   public:
     using State = detail::SharedFutureState<T>;
 
-    Future() noexcept : valid_(false) {}
-    explicit Future(std::shared_ptr<State> state) noexcept
-        : state_(std::move(state)), valid_(state_ != nullptr) {}
+    Future() noexcept : valid(false) {}
+    explicit Future(std::shared_ptr<State> shared) noexcept
+        : state(std::move(shared)), valid(state != nullptr) {}
     Future(Future&& other) noexcept
-        : state_(std::move(other.state_)), valid_(other.valid_.exchange(false)) {}
+        : state(std::move(other.state)), valid(other.valid.exchange(false)) {}
     Future& operator=(Future&& other) noexcept {
         if (this != &other) {
-            state_ = std::move(other.state_);
-            valid_.store(other.valid_.exchange(false));
+            state = std::move(other.state);
+            valid.store(other.valid.exchange(false));
         }
         return *this;
     }
@@ -273,27 +273,27 @@ class CONNECTOR_FRAMEWORK_API Future {
     // get: blocks until the state is resolved, then gives the value or rethrows the error.
     // NOTE: consumes the value; a second get throws.
     [[nodiscard]] T get() {
-        if (!valid_.load()) throw std::runtime_error(detail::kInvalidFuture);
-        return state_->get();
+        if (!valid.load()) throw std::runtime_error(detail::kInvalidFuture);
+        return state->get();
     }
 
     // then: chains `function(Future<T>)`; this future becomes invalid. The function runs once,
     // on the resolving thread (or here, at once, if the state is already resolved).
     template <class F>
     [[nodiscard]] Future<std::invoke_result_t<std::decay_t<F>&, Future<T>>> then(F&& function) {
-        if (!valid_.exchange(false)) throw std::runtime_error(detail::kInvalidFuture);
-        std::shared_ptr<State> state = std::move(state_);
-        return state->then(std::decay_t<F>(std::forward<F>(function)));
+        if (!valid.exchange(false)) throw std::runtime_error(detail::kInvalidFuture);
+        std::shared_ptr<State> consumed = std::move(state);
+        return consumed->then(std::decay_t<F>(std::forward<F>(function)));
     }
 
-    bool isValid() const noexcept { return valid_.load(); }
+    bool isValid() const noexcept { return valid.load(); }
 
     // isReady: true once resolved (or cancelled); never blocks on the producer.
-    bool isReady() const { return valid_.load() && state_->isReady(); }
+    bool isReady() const { return valid.load() && state->isReady(); }
 
   private:
-    std::shared_ptr<State> state_;
-    std::atomic<bool> valid_;
+    std::shared_ptr<State> state;
+    std::atomic<bool> valid;
 };
 
 // Promise<T>: the producer side; owns a fresh state. Move-only. A promise destroyed while its
@@ -302,13 +302,13 @@ class CONNECTOR_FRAMEWORK_API Future {
 template <class T>
 class CONNECTOR_FRAMEWORK_API Promise {
   public:
-    Promise() : state_(std::make_shared<detail::SharedFutureState<T>>()) {}
+    Promise() : state(std::make_shared<detail::SharedFutureState<T>>()) {}
     Promise(Promise&&) noexcept = default;
     Promise& operator=(Promise&& other) noexcept {
         if (this != &other) {
             abandon();
-            state_ = std::move(other.state_);
-            settled_ = other.settled_;
+            state = std::move(other.state);
+            settled = other.settled;
         }
         return *this;
     }
@@ -317,37 +317,37 @@ class CONNECTOR_FRAMEWORK_API Promise {
     ~Promise() { abandon(); }
 
     // getFuture: REQUIRES called once; a second call throws "Promise already returned a future.".
-    [[nodiscard]] Future<T> getFuture() { return state_->getFuture(); }
+    [[nodiscard]] Future<T> getFuture() { return state->getFuture(); }
     // setValue / setException: resolve once; a second resolution throws "Promise already
     // resolved.", a cancelled state drops the result silently.
     void setValue(T&& value) {
-        state_->setValue(std::move(value));
-        settled_ = true;
+        state->setValue(std::move(value));
+        settled = true;
     }
     void setException(const std::exception_ptr& error) {
-        state_->setException(error);
-        settled_ = true;
+        state->setException(error);
+        settled = true;
     }
     void cancel() {
-        state_->cancel();
-        settled_ = true;
+        state->cancel();
+        settled = true;
     }
 
   private:
     void abandon() noexcept {
         // Settled here, or nobody left to observe the state: nothing to do (and no lock to take).
-        if (settled_ || !state_ || state_.use_count() == 1) return;
+        if (settled || !state || state.use_count() == 1) return;
         try {
-            if (!state_->isReady())
-                state_->setException(
+            if (!state->isReady())
+                state->setException(
                     std::make_exception_ptr(std::runtime_error(detail::kBrokenPromise)));
         } catch (...) {
             // resolved concurrently: the first result stays
         }
     }
 
-    std::shared_ptr<detail::SharedFutureState<T>> state_;
-    bool settled_ = false;  // this promise resolved or cancelled its state itself
+    std::shared_ptr<detail::SharedFutureState<T>> state;
+    bool settled = false;  // this promise resolved or cancelled its state itself
 };
 
 // makeReadyFuture: a future already holding `value`.

@@ -61,13 +61,13 @@ class CONNECTOR_FRAMEWORK_API HttpSessionManager {
     void dropIdle(Clock::time_point now);
     void drop(Recency::iterator session);
 
-    std::weak_ptr<BatchRouter> router_;
-    SessionLimits limits_;
-    mutable std::mutex mutex_;
-    Recency recency_;
-    std::unordered_map<std::string, Recency::iterator> byId_;
-    std::size_t bytesInUse_ = 0;
-    std::shared_ptr<Context> lastUsed_;
+    std::weak_ptr<BatchRouter> router;
+    SessionLimits limits;
+    mutable std::mutex mutex;
+    Recency recency;
+    std::unordered_map<std::string, Recency::iterator> byId;
+    std::size_t bytesInUse = 0;
+    std::shared_ptr<Context> lastUsed;
 };
 
 }  // namespace connector::http

@@ -67,9 +67,9 @@ class CONNECTOR_FRAMEWORK_API JsonSerializer {
         DeserializerFn deserializer;
     };
 
-    mutable std::shared_mutex mutex_;
-    std::unordered_map<std::type_index, Codec> byType_;
-    std::unordered_map<std::string, Named> byName_;
+    mutable std::shared_mutex mutex;
+    std::unordered_map<std::type_index, Codec> byType;
+    std::unordered_map<std::string, Named> byName;
 };
 
 }  // namespace connector::json

@@ -38,7 +38,7 @@ class CONNECTOR_FRAMEWORK_API MessageRouter : public BatchRouter {
     void addRoute(const std::string& typeName, DeliverFn deliver);
     // setAnswerCheck: called for every answer of a batch before it is gathered. Set it while
     // setting up, before routing starts.
-    void setAnswerCheck(AnswerCheck check) { answerCheck_ = std::move(check); }
+    void setAnswerCheck(AnswerCheck check) { answerCheck = std::move(check); }
 
     // addProvider: routes `typeName` to provider->deliver.
     template <class P>
@@ -61,16 +61,18 @@ class CONNECTOR_FRAMEWORK_API MessageRouter : public BatchRouter {
         std::unique_ptr<container::v1::ContainerRequest>&& batch, Address&& address,
         std::shared_ptr<Context> context) override;
 
-    // The prefix every full type name starts with.
+    // The prefix every full type name starts with. Initialised while the framework's library
+    // loads, before any module that links against it; the router itself reads it only when
+    // routing.
     static const std::string TYPE_PREFIX;
 
   private:
-    std::shared_ptr<json::JsonSerializer> names_;
-    AnswerCheck answerCheck_;
+    std::shared_ptr<json::JsonSerializer> names;
+    AnswerCheck answerCheck;
     // Shared, so that route takes its own reference under the lock and calls it outside the lock
     // without copying the function itself.
-    mutable std::shared_mutex mutex_;
-    std::unordered_map<std::string, std::shared_ptr<const DeliverFn>> routes_;
+    mutable std::shared_mutex mutex;
+    std::unordered_map<std::string, std::shared_ptr<const DeliverFn>> routes;
 };
 
 }  // namespace connector

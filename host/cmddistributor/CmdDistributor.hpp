@@ -9,7 +9,9 @@
 // The worker starts what nobody has started within Options::startDelay of its submission (at
 // once when a waiter found the engine busy), and a request it has started is simply waited for.
 // While a request runs on a waiting thread, that thread sees nothing else: only the request's
-// cancellation token (cancelRequest, cancelAll, the engine's invalidation) stops it.
+// cancellation token stops it. It is signalled by cancelRequest (which the caller's task
+// reference calls when its own token is signalled: the caller cancelling, or its service
+// stopping) and by cancelAll (the engine's invalidation).
 //
 // A caller tracks a request first (trackRequest: the distributor takes the delegate and gives a
 // RequestTracking handle), then submits it (submitRequest), then releases the handle

@@ -46,8 +46,9 @@ class QUORIX_HOST_API PromiseDelegate {
 
   protected:
     // tryRunTask: called by a derived delegate once its promise is fulfilled or detached. This
-    // engine runs every task on its worker, so there is nothing to run on the caller's thread:
-    // it records that the promise is done and wakes waitTillReady.
+    // engine runs a task on a waiting thread from the wait callback, before the promise is
+    // fulfilled, so there is nothing left to run here: it records that the promise is done and
+    // wakes waitTillReady.
     void tryRunTask();
 
   private:

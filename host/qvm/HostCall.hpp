@@ -1,6 +1,7 @@
 // qvm::HostCall: what a host function sees of the evaluation that called it: its name, the input
 // arrays, how many outputs the caller wants, the run's output and error sinks and the task's
-// cancellation. Lives for the duration of one call, on the engine's worker thread.
+// cancellation. Lives for the duration of one call, on the thread that runs it: the engine's
+// worker, or a thread that waits for the task.
 //
 // A function that takes time must look at the cancellation: wait with waitForCancellation rather
 // than sleeping, and give up with throwIfCancelled (or any error) once the task is cancelled.

@@ -1,6 +1,7 @@
 // Host evaluation through the engine's distributor: the service evaluations in every engine
 // mode, refusal of an invalid state, errors passed on unchanged, the delegate's holding back of
-// early completions, refused requests, and cancellation once the engine or service goes away.
+// early completions, refused requests, and cancellation once the engine or service goes away,
+// wherever the task runs, within a few wait slices.
 #include <gtest/gtest.h>
 
 #include "../support/ErrorText.hpp"
@@ -179,23 +180,26 @@ TEST(HostEvaluationTest, DelegateHoldsCompletionsBackUntilReady) {
         EXPECT_THROW((void)delegate.markReady(), std::invalid_argument);
         EXPECT_THROW((void)future.get(), std::invalid_argument);
     }
-    {  // destroyed without completion: broken promise; detached: the future stays pending for
-       // as long as its side keeps the holder, and breaks when that goes too
-        boost::future<std::string> broken, detached;
-        boost::shared_ptr<const void> holder;
-        {
-            Delegate first(&convertResult<std::string>), second(&convertResult<std::string>);
-            broken = first.getFuture();
-            detached = second.getFuture();
-            holder = second.state();
-            second.detach();
-            EXPECT_TRUE(second.isPromiseDone());
-        }
-        EXPECT_THROW((void)broken.get(), boost::broken_promise);
-        EXPECT_EQ(detached.wait_for(boost::chrono::milliseconds(0)), boost::future_status::timeout);
-        holder.reset();
-        EXPECT_THROW((void)detached.get(), boost::broken_promise);
+}
+
+// Destroyed without completion: broken promise. Detached: the future stays pending for as long
+// as its side keeps the holder, and breaks when that goes too.
+TEST(HostEvaluationTest, ADelegateGoneUncompletedBreaksItsPromiseOnceNobodyHoldsIt) {
+    using Delegate = cmddistributor::PromiseDelegateT<std::string>;
+    boost::future<std::string> broken, detached;
+    boost::shared_ptr<const void> holder;
+    {
+        Delegate first(&convertResult<std::string>), second(&convertResult<std::string>);
+        broken = first.getFuture();
+        detached = second.getFuture();
+        holder = second.state();
+        second.detach();
+        EXPECT_TRUE(second.isPromiseDone());
     }
+    EXPECT_THROW((void)broken.get(), boost::broken_promise);
+    EXPECT_EQ(detached.wait_for(boost::chrono::milliseconds(0)), boost::future_status::timeout);
+    holder.reset();
+    EXPECT_THROW((void)detached.get(), boost::broken_promise);
 }
 
 // Errors of the distributor itself are driven through the service in FaultInjectionTest; here,
@@ -226,62 +230,90 @@ TEST(HostEvaluationTest, MalformedRequestsAreRefusedAndCancellingAsksTheDistribu
     EXPECT_EQ(errorText([&] { (void)future.get(); }), "evaluation cancelled");
 }
 
+// How long a caller may take to return once the engine or the service has gone away: fifty
+// wait slices of 10 ms, generous for a loaded machine and the sanitizers, and still half of
+// what a wait loop with slices of a second would take.
+constexpr auto kFewSlices = std::chrono::milliseconds(500);
+
+using Clock = std::chrono::steady_clock;
+
+// ms: a duration in milliseconds, as test messages show it.
+long long ms(Clock::duration duration) {
+    return std::chrono::duration_cast<std::chrono::milliseconds>(duration).count();
+}
+
+// A task waiting for the engine or the service to go away, in both engine modes (run by the
+// waiting thread itself, or by the worker): the going away reaches it wherever it runs, and the
+// caller gets what it then delivers, within a few slices: the Interrupted error, or its value if
+// it finishes regardless. The task would go on for ten seconds without it.
 TEST(HostEvaluationTest, TheTaskIsCancelledWhenTheEngineOrServiceGoesAway) {
-    auto engine = qvm::QVM::create(testsupport::waiterFirst());
-    std::promise<void> started;
-    std::atomic<bool> sawCancel{false};
-    std::thread::id ranOn;
-    engine->registerFunction("slow", [&](qvm::HostCall& call) {
-        ranOn = std::this_thread::get_id();
-        started.set_value();
-        sawCancel = call.waitForCancellation(1h);
-        call.throwIfCancelled();
-        return std::vector<matrix::UniqueArray>{};
-    });
-    // A task that finishes its work despite the cancellation still delivers its value. The
-    // service's stop is seen between waits, so this engine runs everything on its worker: a
-    // task run by the waiting thread itself would keep that thread until it ends.
     cmddistributor::DistributorOptions onlyWaits;
     onlyWaits.waiting = cmddistributor::WaitingThread::OnlyWaits;
-    auto workerOnly = qvm::QVM::create(onlyWaits);
-    std::promise<void> stubbornStarted;
-    workerOnly->registerFunction("stubborn", [&](qvm::HostCall& call) {
-        stubbornStarted.set_value();
-        (void)call.waitForCancellation(1h);
-        return fn::answerText("finished anyway")(call);
-    });
+    for (bool onWaiter : {true, false})
+        for (bool stopService : {false, true})
+            for (bool finishAnyway : {false, true}) {
+                SCOPED_TRACE(testing::Message()
+                             << (onWaiter ? "run by the waiting thread" : "run by the worker")
+                             << (stopService ? ", service stops" : ", engine invalid")
+                             << (finishAnyway ? ", finishes anyway" : ""));
+                auto engine = qvm::QVM::create(onWaiter ? testsupport::waiterFirst() : onlyWaits);
+                std::promise<void> started;
+                std::atomic<bool> sawCancel{false};
+                std::thread::id ranOn;
+                engine->registerFunction("slow", [&](qvm::HostCall& call) {
+                    ranOn = std::this_thread::get_id();
+                    started.set_value();
+                    sawCancel = call.waitForCancellation(10s);
+                    if (!finishAnyway) call.throwIfCancelled();
+                    return fn::answerText("finished anyway")(call);
+                });
+                Provider provider;
+                Clock::time_point goneAt;
+                std::thread goAway([&] {
+                    started.get_future().wait();
+                    goneAt = Clock::now();
+                    if (stopService)
+                        provider.setRunning(false);
+                    else
+                        engine->setValid(false);
+                });
+                std::string outcome;
+                try {
+                    outcome = fevalSync<std::string>(provider, engine, "slow");
+                } catch (const RuntimeException& error) {
+                    EXPECT_EQ(error.getExecutionStatus(), inExecutionStatus::Interrupted);
+                    outcome = error.what();
+                }
+                const Clock::time_point returnedAt = Clock::now();
+                goAway.join();
+                EXPECT_EQ(outcome,
+                          finishAnyway ? "finished anyway" : "Evaluation of 'slow' was cancelled.");
+                EXPECT_EQ(ranOn == std::this_thread::get_id(), onWaiter);
+                EXPECT_TRUE(sawCancel);
+                EXPECT_LT(ms(returnedAt - goneAt), ms(kFewSlices));
+            }
+}
 
-    // There is no overall time-out; the waiting thread runs "slow" itself, and the engine's
-    // invalidation cancels it there within a generous half second, though "slow" alone would
-    // never answer.
+// Where only the wait loop can notice: the engine turns invalid, but its distributor keeps the
+// request where the engine's cancellation does not reach it. The caller, in a slice of its wait
+// when it happens, returns within a few slices, having cancelled the task itself.
+TEST(HostEvaluationTest, TheWaitLoopNoticesAnEngineGoneQuietlyWithinAFewSlices) {
+    auto faulty = boost::make_shared<testsupport::FaultyDistributor>(nullptr);
+    auto engine = std::make_shared<qvm::QVM>(nullptr, faulty);
+    faulty->arm(testsupport::Fault::NeverComplete);
     Provider provider;
-    std::chrono::steady_clock::time_point invalidatedAt;
+    Clock::time_point invalidAt;
     std::thread invalidate([&] {
-        started.get_future().wait();
-        invalidatedAt = std::chrono::steady_clock::now();
+        faulty->waitUntilWaitedOn();
+        invalidAt = Clock::now();
         engine->setValid(false);
     });
-    try {
-        (void)fevalSync<std::string>(provider, engine, "slow");
-        ADD_FAILURE() << "no error";
-    } catch (const RuntimeException& error) {
-        EXPECT_EQ(error.getExecutionStatus(), inExecutionStatus::Interrupted);
-        EXPECT_STREQ(error.what(), "Evaluation of 'slow' was cancelled.");
-    }
-    const auto returnedAt = std::chrono::steady_clock::now();
+    EXPECT_EQ(errorText([&] { (void)fevalSync<std::string>(provider, engine, "version"); }),
+              "evaluation cancelled");
+    const Clock::time_point returnedAt = Clock::now();
     invalidate.join();
-    EXPECT_EQ(ranOn, std::this_thread::get_id());
-    EXPECT_TRUE(sawCancel);
-    EXPECT_LT(
-        std::chrono::duration_cast<std::chrono::milliseconds>(returnedAt - invalidatedAt).count(),
-        500);
-
-    std::thread stop([&] {
-        stubbornStarted.get_future().wait();
-        provider.setRunning(false);
-    });
-    EXPECT_EQ(fevalSync<std::string>(provider, workerOnly, "stubborn"), "finished anyway");
-    stop.join();
+    EXPECT_LT(ms(returnedAt - invalidAt), ms(kFewSlices));
+    EXPECT_EQ(faulty->cancelRequests.load(), 1);
 }
 
 }  // namespace

@@ -18,6 +18,7 @@
 #include "connector/framework/HttpSessionManager.hpp"
 #include "connector/framework/JsonSerializer.hpp"
 #include "connector/framework/MessageRouter.hpp"
+#include "connector/information/v1/InformationTypes.hpp"
 
 namespace {
 
@@ -64,6 +65,19 @@ TEST(ContextStateTest, ReadersNeverSeeAHalfWrittenValueUnderConcurrentWrites) {
     for (auto& thread : threads) thread.join();
     EXPECT_FALSE(torn);
     EXPECT_TRUE(state.scopeOf("home") == ContextScope::Request);
+}
+
+// The client properties the plug-in stores count against a session's memory by their entries, not
+// as a fixed allowance: its table type is the one the state accounts.
+TEST(ContextStateTest, TheClientPropertiesTableIsAccountedByItsEntries) {
+    Context empty;
+    empty.set("clientProperties", connector::information::v1::StringTable(), ContextScope::Session);
+    connector::information::v1::StringTable properties;
+    for (int i = 0; i < 100; ++i)
+        properties["property" + std::to_string(i)] = std::string(200, 'v');
+    Context full;
+    full.set("clientProperties", properties, ContextScope::Session);
+    EXPECT_GE(full.approximateBytes(), empty.approximateBytes() + 100 * 200);
 }
 
 TEST(JsonSerializerTest, RegistryStaysConsistentUnderConcurrentUse) {

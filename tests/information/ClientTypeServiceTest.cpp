@@ -13,6 +13,7 @@
 #include "connector/information/v1/ClientType.hpp"
 #include "connector/information/v1/ClientTypeResponse.hpp"
 #include "connector/information/v1/ClientTypeServiceProvider.hpp"
+#include "connector/information/v1/ContextKeys.hpp"
 #include "connector/information/v1/GetCurrentClientProperties.hpp"
 #include "connector/information/v1/GetCurrentClientPropertiesResponse.hpp"
 #include "connector/information/v1/GetUserHomeDir.hpp"
@@ -151,8 +152,20 @@ TEST_F(ClientTypeRequestTest, ABatchWithOnlyAClientTypeRecordsTheClientAndAnswer
     EXPECT_EQ(text("clientType"), "jsd_lcl_nkv");
     EXPECT_EQ(text("origClientType"), "jsd");
     EXPECT_EQ(boost::any_cast<StringTable>(context->get("clientProperties")), recorded);
-    for (const char* key : {"clientType", "origClientType", "clientProperties"})
-        EXPECT_TRUE(context->scopeOf(key) == ContextScope::Session) << key;
+    // Each entry holds the type its key declares to hosts (CONTEXT_KEYS), in the session's scope.
+    std::size_t written = 0;
+    for (const ContextKeyInfo& key : CONTEXT_KEYS) {
+        const std::string name(key.name);
+        if (!context->has(name)) continue;  // the two flags are the framework's to write
+        SCOPED_TRACE(name);
+        ++written;
+        EXPECT_TRUE(context->scopeOf(name) == ContextScope::Session);
+        const std::type_info& declared = key.kind == ContextValueKind::Text   ? typeid(std::string)
+                                         : key.kind == ContextValueKind::Flag ? typeid(bool)
+                                                                              : typeid(StringTable);
+        EXPECT_EQ(context->get(name).type(), declared);
+    }
+    EXPECT_EQ(written, 3u);
 
     auto* response = dynamic_cast<ContainerResponse*>(answer.get());
     ASSERT_NE(response, nullptr);

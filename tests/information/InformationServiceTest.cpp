@@ -1,5 +1,5 @@
 // The information service's own requests: the home directory (kept exactly, the last write
-// winning, each thread's cached copy never stale nor another service's), the service registry,
+// winning, seen by every thread, each service's its own), the service registry,
 // and client properties from the current context or else the last used session. Torn home
 // directories under concurrent clients are the stress suite's concern.
 #include <gtest/gtest.h>
@@ -76,8 +76,8 @@ TEST(InformationServiceTest, HomeDirectoryIsKeptExactlyAndTheLastWriteWins) {
     EXPECT_EQ(runningService()->getFeatureNames().size(), 10u);
 }
 
-// Each thread keeps its own copy of the text it read last; none of them may outlive a change,
-// nor be taken for the text of another service (one made at the same address included).
+// A change made on another thread is what the next read gives; each service keeps its own text,
+// a new service at a freed one's address included.
 TEST(InformationServiceTest, EveryReaderSeesTheLatestHomeDirectoryOfItsOwnService) {
     auto first = runningService();
     auto second = runningService();
@@ -89,7 +89,7 @@ TEST(InformationServiceTest, EveryReaderSeesTheLatestHomeDirectoryOfItsOwnServic
     std::thread([&] {
         (void)ask<SetUserHomeDirResponse>(first, std::make_unique<SetUserHomeDir>(u"/two"));
     }).join();
-    EXPECT_EQ(homeDir(first), u"/two");  // set on another thread since this thread's last read
+    EXPECT_EQ(homeDir(first), u"/two");
 
     for (int i = 0; i < 8; ++i) {  // new services, often at a freed one's address
         first.reset();

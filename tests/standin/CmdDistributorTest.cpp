@@ -3,11 +3,13 @@
 // distributor was built with, before the delegate goes and the finished callback runs; and an
 // engine destroyed while a request runs cancels it and runs its continuations, so that no
 // caller is left waiting; a thread that waits for a request nobody has started runs it itself,
-// one that waits for a request the worker runs just waits, and both can be cancelled.
+// one that waits for a request the worker runs just waits, and both can be cancelled; however
+// waiting threads and the worker race for requests, each runs once.
 #include <gtest/gtest.h>
 
 #include "../support/ErrorText.hpp"
 
+#include <atomic>
 #include <future>
 #include <string>
 #include <thread>
@@ -112,7 +114,7 @@ TEST(CmdDistributorTest, RunsOnTheWorkerAndLeavesNothingPendingWhenDestroyed) {
     EXPECT_EQ(ranNow, 1);
 }
 
-TEST(CmdDistributorTest, AWaitingThreadRunsWhatNobodyStartedAndWaitsForWhatTheWorkerRuns) {
+TEST(CmdDistributorTest, AWaitingThreadRunsWhatNobodyStarted) {
     using namespace connector::information::v1;
     testsupport::RunningProvider provider;
     const std::thread::id self = std::this_thread::get_id();
@@ -135,7 +137,12 @@ TEST(CmdDistributorTest, AWaitingThreadRunsWhatNobodyStartedAndWaitsForWhatTheWo
         EXPECT_EQ(fevalSync<std::string>(provider, engine, "nested"), "nested 4.2.0");
         EXPECT_EQ(ranOn, (std::vector<std::thread::id>{self, self}));
     }
+}
 
+TEST(CmdDistributorTest, AWaitingThreadWaitsForWhatTheWorkerRunsAndBothCanBeCancelled) {
+    using connector::information::v1::cancelTask;
+    using connector::information::v1::fevalAsync;
+    const std::thread::id self = std::this_thread::get_id();
     // Started by the worker before anybody waits: the waiter leaves it there, and cancelling
     // reaches it. A second evaluation waited for meanwhile finds the engine busy, waits too,
     // and is run once the first has ended.
@@ -176,6 +183,54 @@ TEST(CmdDistributorTest, AWaitingThreadRunsWhatNobodyStartedAndWaitsForWhatTheWo
     engine.reset();
     waiter.join();
     EXPECT_EQ(outcome, "Evaluation of 'waiter' was cancelled.");
+}
+
+// Waiting threads race the worker for the same requests (the worker's sweep starts what it finds
+// at once, and a waiter that finds the engine busy hands its request to the worker): whoever
+// starts a request, its host function runs exactly once and its caller gets its own answer.
+TEST(CmdDistributorTest, EachRequestRunsOnceWhetherAWaiterOrTheWorkerStartsIt) {
+    using connector::information::v1::fevalAsync;
+    constexpr std::size_t kWaiters = 3, kEach = 400;
+    cmddistributor::DistributorOptions options;
+    options.startDelay = 0us;
+    auto engine = qvm::QVM::create(options);
+    std::vector<std::string> arguments;  // the evaluations keep pointers to them
+    for (std::size_t i = 0; i < kWaiters * kEach; ++i) arguments.push_back(std::to_string(i));
+    std::vector<std::atomic<int>> runs(arguments.size());
+    auto spin = [](std::size_t rounds) {
+        for (volatile std::size_t left = rounds; left > 0; left = left - 1) {
+        }
+    };
+    static thread_local bool waiter = false;
+    std::atomic<int> runByWaiters{0}, runByWorker{0};
+    engine->registerFunction("count", [&](qvm::HostCall& call) {
+        const std::string argument = matrix::get_string(call.getInputs().at(0));
+        const std::size_t request = std::stoul(argument);
+        ++runs.at(request);
+        spin((request * 104729) % 100000);  // the engine stays busy a while: others queue
+        ++(waiter ? runByWaiters : runByWorker);
+        return qvm::functions::answerText(argument)(call);
+    });
+    std::vector<std::thread> waiters;
+    for (std::size_t w = 0; w < kWaiters; ++w)
+        waiters.emplace_back([&, w] {
+            waiter = true;
+            for (std::size_t i = w * kEach; i < (w + 1) * kEach; ++i) {
+                auto future = fevalAsync<std::string>(engine, "count", arguments[i].c_str());
+                // Waits start anywhere from at once to a few hundred microseconds later.
+                spin((i * 7919) % 200000);
+                ASSERT_EQ(future.wait_for(boost::chrono::seconds(10)), boost::future_status::ready)
+                    << "request " << i << " never ran";
+                std::string answer;
+                EXPECT_NO_THROW(answer = future.get()) << "request " << i;
+                EXPECT_EQ(answer, arguments[i]);
+            }
+        });
+    for (std::thread& thread : waiters) thread.join();
+    for (std::size_t i = 0; i < runs.size(); ++i) EXPECT_EQ(runs[i].load(), 1) << "request " << i;
+    // Both sides took part, or nothing raced.
+    EXPECT_GT(runByWaiters.load(), 0);
+    EXPECT_GT(runByWorker.load(), 0);
 }
 
 }  // namespace

@@ -55,7 +55,8 @@ enum class Fault {
     CompleteWithError,  // marked ready, then completed with "license server unreachable"
     ErrorBeforeReady,   // completed with "engine refused the request", then marked ready
     ResultBeforeReady,  // completed with the text "off", then marked ready
-    NeverComplete,      // kept until cancelled, then completed as interrupted
+    NeverComplete,      // kept, never run, until cancelRequest; then completed as interrupted
+                        // (cancelAll, as the engine's invalidation calls it, does not reach it)
     DropDelegate,       // destroyed without completion
 };
 
@@ -83,6 +84,13 @@ class FaultyDistributor final : public cmddistributor::CmdDistributor {
     void waitUntilKept() {
         std::unique_lock<std::mutex> lock(mutex_);
         changed_.wait(lock, [this] { return kept_ != nullptr; });
+    }
+
+    // waitUntilWaitedOn: until a thread has begun to wait on the future of a NeverComplete
+    // request (every wait, each slice of a timed wait too, first runs the wait callback).
+    void waitUntilWaitedOn() {
+        std::unique_lock<std::mutex> lock(mutex_);
+        changed_.wait(lock, [this] { return waitedOn_; });
     }
 
     RequestTrackingPtr trackRequest(const boost::shared_ptr<cmddistributor::CmdRequest>& request,
@@ -132,7 +140,13 @@ class FaultyDistributor final : public cmddistributor::CmdDistributor {
                 (void)delegate->markReady();
                 break;
             case Fault::NeverComplete: {
+                delegate->setWaitCallback([this] {
+                    std::lock_guard<std::mutex> lock(mutex_);
+                    waitedOn_ = true;
+                    changed_.notify_all();
+                });
                 std::lock_guard<std::mutex> lock(mutex_);
+                waitedOn_ = false;
                 kept_ = std::move(delegate);
                 keptId_ = id.getValue();
                 changed_.notify_all();
@@ -166,8 +180,9 @@ class FaultyDistributor final : public cmddistributor::CmdDistributor {
     Fault fault_ = Fault::None;  // of the request being tracked and submitted (one at a time)
     std::unique_ptr<PromiseDelegate> kept_;
     std::uint64_t keptId_ = 0;
-    int run_ = 0;       // requests handed to the worker
-    int finished_ = 0;  // ... whose run has ended
+    bool waitedOn_ = false;  // the kept request's future has been waited on
+    int run_ = 0;            // requests handed to the worker
+    int finished_ = 0;       // ... whose run has ended
 };
 
 }  // namespace testsupport

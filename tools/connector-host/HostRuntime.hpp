@@ -34,7 +34,9 @@ class HostRuntime {
     // still inside a service return promptly (with an error) instead of waiting for the engine.
     void stop();
 
-    static const std::string CONTAINER_REQUEST;
+    // containerRequestType: "connector/v1/ContainerRequest" (made on first use, so that no static
+    // initialisation depends on the framework's).
+    [[nodiscard]] static const std::string& containerRequestType();
 
     std::shared_ptr<connector::json::JsonSerializer> serializer;
     std::shared_ptr<connector::MessageRouter> router;
@@ -44,7 +46,7 @@ class HostRuntime {
     std::shared_ptr<connector::information::v1::ClientTypeServiceProvider> clientTypes;
 
   private:
-    std::unique_ptr<connector::information::v1::InformationJsonSerialization> registration_;
+    std::unique_ptr<connector::information::v1::InformationJsonSerialization> registration;
 };
 
 }  // namespace connectorhost

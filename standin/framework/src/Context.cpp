@@ -8,12 +8,12 @@ Context::~Context() = default;
 
 Future<std::unique_ptr<Message>> Context::sendOnward(
     std::unique_ptr<container::v1::ContainerRequest>&& request, Address&& address) {
-    std::shared_ptr<BatchRouter> router = router_.lock();
-    if (!router) {
+    std::shared_ptr<BatchRouter> live = router.lock();
+    if (!live) {
         return makeErrorFuture<std::unique_ptr<Message>>(
             std::runtime_error("No router to send the batch onward."));
     }
-    return router->routeBatch(std::move(request), std::move(address), weak_from_this().lock());
+    return live->routeBatch(std::move(request), std::move(address), weak_from_this().lock());
 }
 
 }  // namespace connector

@@ -4,42 +4,44 @@
 #include <stdexcept>
 #include <unordered_map>
 
+#include "connector/framework/StringTable.hpp"
+
 namespace connector::common {
 
 ContextState::~ContextState() = default;
 
 bool ContextState::has(const std::string& key) const {
-    std::shared_lock<std::shared_mutex> lock(mutex_);
-    return entries_.count(key) != 0;
+    std::shared_lock<std::shared_mutex> lock(mutex);
+    return entries.count(key) != 0;
 }
 
 boost::any ContextState::get(const std::string& key) const {
-    std::shared_lock<std::shared_mutex> lock(mutex_);
-    auto found = entries_.find(key);
-    if (found == entries_.end()) throw std::out_of_range("No context entry named '" + key + "'");
+    std::shared_lock<std::shared_mutex> lock(mutex);
+    auto found = entries.find(key);
+    if (found == entries.end()) throw std::out_of_range("No context entry named '" + key + "'");
     return found->second.value;
 }
 
 void ContextState::set(const std::string& key, boost::any value, ContextScope scope) {
     // The parameter is the copy, made outside the lock; the swap below cannot throw.
-    std::unique_lock<std::shared_mutex> lock(mutex_);
-    Entry& entry = entries_[key];
+    std::unique_lock<std::shared_mutex> lock(mutex);
+    Entry& entry = entries[key];
     entry.value.swap(value);
     entry.scope = scope;
 }
 
 boost::optional<ContextScope> ContextState::scopeOf(const std::string& key) const {
-    std::shared_lock<std::shared_mutex> lock(mutex_);
-    auto found = entries_.find(key);
-    if (found == entries_.end()) return boost::none;
+    std::shared_lock<std::shared_mutex> lock(mutex);
+    auto found = entries.find(key);
+    if (found == entries.end()) return boost::none;
     return found->second.scope;
 }
 
 std::vector<std::string> ContextState::keys() const {
-    std::shared_lock<std::shared_mutex> lock(mutex_);
+    std::shared_lock<std::shared_mutex> lock(mutex);
     std::vector<std::string> names;
-    names.reserve(entries_.size());
-    for (const auto& entry : entries_) names.push_back(entry.first);
+    names.reserve(entries.size());
+    for (const auto& entry : entries) names.push_back(entry.first);
     return names;
 }
 
@@ -49,7 +51,6 @@ namespace {
 constexpr std::size_t kEntryOverhead = 64;
 
 std::size_t valueBytes(const boost::any& value) {
-    using StringTable = std::unordered_map<std::string, std::string>;
     if (const auto* text = boost::any_cast<std::string>(&value)) return text->capacity();
     if (const auto* wide = boost::any_cast<std::u16string>(&value))
         return wide->capacity() * sizeof(char16_t);
@@ -65,9 +66,9 @@ std::size_t valueBytes(const boost::any& value) {
 }  // namespace
 
 std::size_t ContextState::approximateBytes() const {
-    std::shared_lock<std::shared_mutex> lock(mutex_);
+    std::shared_lock<std::shared_mutex> lock(mutex);
     std::size_t bytes = sizeof(ContextState);
-    for (const auto& [key, entry] : entries_)
+    for (const auto& [key, entry] : entries)
         bytes += kEntryOverhead + key.capacity() + valueBytes(entry.value);
     return bytes;
 }

@@ -12,10 +12,10 @@ std::shared_ptr<common::ContextState> getCurrentContextState() {
 }
 
 CurrentContextStateScope::CurrentContextStateScope(std::shared_ptr<common::ContextState> state)
-    : previous_(std::exchange(currentState, std::move(state))) {}
+    : previous(std::exchange(currentState, std::move(state))) {}
 
 CurrentContextStateScope::~CurrentContextStateScope() {
-    currentState = std::move(previous_);
+    currentState = std::move(previous);
 }
 
 }  // namespace connector::qvm_common

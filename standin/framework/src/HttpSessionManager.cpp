@@ -11,74 +11,75 @@ std::size_t emptySessionBytes(const std::string& id) {
 
 }  // namespace
 
-HttpSessionManager::HttpSessionManager(std::weak_ptr<BatchRouter> router, SessionLimits limits)
-    : router_(std::move(router)), limits_(limits) {}
+HttpSessionManager::HttpSessionManager(std::weak_ptr<BatchRouter> batchRouter,
+                                       SessionLimits sessionLimits)
+    : router(std::move(batchRouter)), limits(sessionLimits) {}
 
 HttpSessionManager::~HttpSessionManager() = default;
 
 std::shared_ptr<Context> HttpSessionManager::useSession(const std::string& id) {
     const Clock::time_point now = Clock::now();
-    std::lock_guard<std::mutex> lock(mutex_);
+    std::lock_guard<std::mutex> lock(mutex);
     dropIdle(now);
-    auto found = byId_.find(id);
-    if (found != byId_.end()) {
-        recency_.splice(recency_.begin(), recency_, found->second);
+    auto found = byId.find(id);
+    if (found != byId.end()) {
+        recency.splice(recency.begin(), recency, found->second);
     } else {
-        recency_.push_front(
-            Session{id, std::make_shared<Context>(router_), now, emptySessionBytes(id)});
-        byId_.emplace(id, recency_.begin());
-        bytesInUse_ += recency_.front().bytes;
+        recency.push_front(
+            Session{id, std::make_shared<Context>(router), now, emptySessionBytes(id)});
+        byId.emplace(id, recency.begin());
+        bytesInUse += recency.front().bytes;
     }
-    Session& session = recency_.front();
+    Session& session = recency.front();
     session.lastUse = now;
-    lastUsed_ = session.context;
+    lastUsed = session.context;
     return session.context;
 }
 
 void HttpSessionManager::settleSession(const std::string& id) {
     std::shared_ptr<Context> context;
     {
-        std::lock_guard<std::mutex> lock(mutex_);
-        auto found = byId_.find(id);
-        if (found == byId_.end()) return;
+        std::lock_guard<std::mutex> lock(mutex);
+        auto found = byId.find(id);
+        if (found == byId.end()) return;
         context = found->second->context;
     }
     // Measured outside the store's lock: it takes the context's own lock.
     const std::size_t bytes = emptySessionBytes(id) + context->approximateBytes();
 
-    std::lock_guard<std::mutex> lock(mutex_);
-    auto found = byId_.find(id);
-    if (found != byId_.end() && found->second->context == context) {
-        bytesInUse_ = bytesInUse_ - found->second->bytes + bytes;
+    std::lock_guard<std::mutex> lock(mutex);
+    auto found = byId.find(id);
+    if (found != byId.end() && found->second->context == context) {
+        bytesInUse = bytesInUse - found->second->bytes + bytes;
         found->second->bytes = bytes;
     }
-    while (bytesInUse_ > limits_.memoryBudget && !recency_.empty()) drop(std::prev(recency_.end()));
+    while (bytesInUse > limits.memoryBudget && !recency.empty()) drop(std::prev(recency.end()));
 }
 
 void HttpSessionManager::dropIdle(Clock::time_point now) {
-    while (!recency_.empty() && now - recency_.back().lastUse > limits_.idleTimeout)
-        drop(std::prev(recency_.end()));
+    while (!recency.empty() && now - recency.back().lastUse > limits.idleTimeout)
+        drop(std::prev(recency.end()));
 }
 
 void HttpSessionManager::drop(Recency::iterator session) {
-    bytesInUse_ -= session->bytes;
-    byId_.erase(session->id);
-    recency_.erase(session);
+    bytesInUse -= session->bytes;
+    byId.erase(session->id);
+    recency.erase(session);
 }
 
 std::shared_ptr<common::ContextState> HttpSessionManager::lastUsedSessionState() const {
-    std::lock_guard<std::mutex> lock(mutex_);
-    return lastUsed_;
+    std::lock_guard<std::mutex> lock(mutex);
+    return lastUsed;
 }
 
 std::size_t HttpSessionManager::sessionCount() const {
-    std::lock_guard<std::mutex> lock(mutex_);
-    return byId_.size();
+    std::lock_guard<std::mutex> lock(mutex);
+    return byId.size();
 }
 
 std::size_t HttpSessionManager::memoryInUse() const {
-    std::lock_guard<std::mutex> lock(mutex_);
-    return bytesInUse_;
+    std::lock_guard<std::mutex> lock(mutex);
+    return bytesInUse;
 }
 
 }  // namespace connector::http

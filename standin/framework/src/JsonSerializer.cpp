@@ -12,22 +12,22 @@ JsonSerializer::~JsonSerializer() = default;
 void JsonSerializer::registerType(const std::string& typeName, const std::type_info& type,
                                   SerializerFn serializer, DeserializerFn deserializer) {
     const std::type_index identity(type);
-    std::unique_lock<std::shared_mutex> lock(mutex_);
-    auto previous = byType_.find(identity);
-    if (previous != byType_.end()) byName_.erase(previous->second.typeName);
-    auto previousName = byName_.find(typeName);
-    if (previousName != byName_.end()) byType_.erase(previousName->second.type);
-    byName_.insert_or_assign(typeName, Named{identity, deserializer});
-    byType_.insert_or_assign(identity,
-                             Codec{typeName, std::move(serializer), std::move(deserializer)});
+    std::unique_lock<std::shared_mutex> lock(mutex);
+    auto previous = byType.find(identity);
+    if (previous != byType.end()) byName.erase(previous->second.typeName);
+    auto previousName = byName.find(typeName);
+    if (previousName != byName.end()) byType.erase(previousName->second.type);
+    byName.insert_or_assign(typeName, Named{identity, deserializer});
+    byType.insert_or_assign(identity,
+                            Codec{typeName, std::move(serializer), std::move(deserializer)});
 }
 
 void JsonSerializer::unregisterType(const std::type_info& type) {
-    std::unique_lock<std::shared_mutex> lock(mutex_);
-    auto found = byType_.find(std::type_index(type));
-    if (found == byType_.end()) return;
-    byName_.erase(found->second.typeName);
-    byType_.erase(found);
+    std::unique_lock<std::shared_mutex> lock(mutex);
+    auto found = byType.find(std::type_index(type));
+    if (found == byType.end()) return;
+    byName.erase(found->second.typeName);
+    byType.erase(found);
 }
 
 JsonSerializer::Encoded JsonSerializer::serialize(const std::unique_ptr<Message>& message) const {
@@ -37,9 +37,9 @@ JsonSerializer::Encoded JsonSerializer::serialize(const std::unique_ptr<Message>
     std::string name;
     SerializerFn serializer;
     {
-        std::shared_lock<std::shared_mutex> lock(mutex_);
-        auto found = byType_.find(std::type_index(dynamicType));
-        if (found == byType_.end()) {
+        std::shared_lock<std::shared_mutex> lock(mutex);
+        auto found = byType.find(std::type_index(dynamicType));
+        if (found == byType.end()) {
             throw std::invalid_argument("No JSON serializer registered for class " +
                                         typeName(dynamicType));
         }
@@ -53,24 +53,24 @@ std::unique_ptr<Message> JsonSerializer::deserialize(const std::string& name,
                                                      Poco::JSON::Object::Ptr object) const {
     DeserializerFn deserializer;
     {
-        std::shared_lock<std::shared_mutex> lock(mutex_);
-        auto found = byName_.find(name);
-        if (found == byName_.end()) throw std::invalid_argument("Unknown message type: " + name);
+        std::shared_lock<std::shared_mutex> lock(mutex);
+        auto found = byName.find(name);
+        if (found == byName.end()) throw std::invalid_argument("Unknown message type: " + name);
         deserializer = found->second.deserializer;
     }
     return deserializer(std::move(object));
 }
 
 std::optional<std::string> JsonSerializer::typeNameOf(const Message& message) const {
-    std::shared_lock<std::shared_mutex> lock(mutex_);
-    auto found = byType_.find(std::type_index(typeid(message)));
-    if (found == byType_.end()) return std::nullopt;
+    std::shared_lock<std::shared_mutex> lock(mutex);
+    auto found = byType.find(std::type_index(typeid(message)));
+    if (found == byType.end()) return std::nullopt;
     return found->second.typeName;
 }
 
 bool JsonSerializer::isRegistered(const std::string& name) const {
-    std::shared_lock<std::shared_mutex> lock(mutex_);
-    return byName_.count(name) != 0;
+    std::shared_lock<std::shared_mutex> lock(mutex);
+    return byName.count(name) != 0;
 }
 
 }  // namespace connector::json

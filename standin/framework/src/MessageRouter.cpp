@@ -9,19 +9,19 @@ namespace connector {
 
 const std::string MessageRouter::TYPE_PREFIX = "connector/v1/";
 
-MessageRouter::MessageRouter(std::shared_ptr<json::JsonSerializer> names)
-    : names_(std::move(names)) {}
+MessageRouter::MessageRouter(std::shared_ptr<json::JsonSerializer> serializer)
+    : names(std::move(serializer)) {}
 
 MessageRouter::~MessageRouter() = default;
 
 void MessageRouter::addRoute(const std::string& typeName, DeliverFn deliver) {
-    std::unique_lock<std::shared_mutex> lock(mutex_);
-    routes_.insert_or_assign(typeName, std::make_shared<const DeliverFn>(std::move(deliver)));
+    std::unique_lock<std::shared_mutex> lock(mutex);
+    routes.insert_or_assign(typeName, std::make_shared<const DeliverFn>(std::move(deliver)));
 }
 
 bool MessageRouter::hasRoute(const std::string& typeName) const {
-    std::shared_lock<std::shared_mutex> lock(mutex_);
-    return routes_.count(typeName) != 0;
+    std::shared_lock<std::shared_mutex> lock(mutex);
+    return routes.count(typeName) != 0;
 }
 
 Future<std::unique_ptr<Message>> MessageRouter::route(const std::string& typeName,
@@ -30,9 +30,9 @@ Future<std::unique_ptr<Message>> MessageRouter::route(const std::string& typeNam
                                                       std::shared_ptr<Context> context) const {
     std::shared_ptr<const DeliverFn> deliver;
     {
-        std::shared_lock<std::shared_mutex> lock(mutex_);
-        auto found = routes_.find(typeName);
-        if (found != routes_.end()) deliver = found->second;
+        std::shared_lock<std::shared_mutex> lock(mutex);
+        auto found = routes.find(typeName);
+        if (found != routes.end()) deliver = found->second;
     }
     if (!deliver || !*deliver) {
         return makeErrorFuture<std::unique_ptr<Message>>(
@@ -54,9 +54,9 @@ Future<std::unique_ptr<Message>> MessageRouter::routeBatch(
                     route(TYPE_PREFIX + shortName, std::move(message), std::move(copy), context)
                         .get();
                 if (!answer) continue;
-                if (answerCheck_) answerCheck_(answer);
+                if (answerCheck) answerCheck(answer);
                 std::optional<std::string> answerName =
-                    names_ ? names_->typeNameOf(*answer) : std::nullopt;
+                    names ? names->typeNameOf(*answer) : std::nullopt;
                 const Message& answered = *answer;
                 std::string key = answerName ? *answerName : typeName(typeid(answered));
                 if (key.compare(0, TYPE_PREFIX.size(), TYPE_PREFIX) == 0)

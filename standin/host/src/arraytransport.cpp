@@ -154,52 +154,58 @@ class Reader {
             malformed("dimensions too large");
         array->rows = static_cast<std::size_t>(rows);
         array->cols = static_cast<std::size_t>(cols);
-        const std::size_t count = array->rows * array->cols;
+        elements(*array, array->rows * array->cols, depth);
+        return array;
+    }
 
-        // Each claim of a count is checked against the bytes left before anything is allocated.
-        switch (array->storage) {
+  private:
+    // elements: the `count` elements of `array`, as its storage keeps them. Each claim of a
+    // count is checked against the bytes left before anything is allocated.
+    void elements(qxArray& array, std::size_t count, int depth) {
+        switch (array.storage) {
             case ClassID::Char:
                 if (count > remaining() / 2) malformed("more characters claimed than present");
-                array->chars.resize(count);
-                for (char16_t& unit : array->chars) {
+                array.chars.resize(count);
+                for (char16_t& unit : array.chars) {
                     const std::uint8_t low = u8();
                     unit = static_cast<char16_t>(low | (u8() << 8));
                 }
                 break;
             case ClassID::Double:
                 if (count > remaining() / 8) malformed("more numbers claimed than present");
-                array->reals.resize(count);
-                for (double& real : array->reals) {
+                array.reals.resize(count);
+                for (double& real : array.reals) {
                     const std::uint64_t bits = u64();
                     std::memcpy(&real, &bits, sizeof real);
                 }
                 break;
             case ClassID::Struct:
-            case ClassID::Object: {
-                const std::uint32_t fields = u32();
-                if (fields > remaining() / 4) malformed("more fields claimed than present");
-                std::set<std::string> seen;
-                for (std::uint32_t i = 0; i < fields; ++i) {
-                    std::string name = text();
-                    if (name.empty() || !seen.insert(name).second)
-                        malformed("empty or repeated field name");
-                    array->fieldNames.push_back(std::move(name));
-                }
-                if (fields != 0 && count > remaining() / fields)
-                    malformed("more field values claimed than present");
-                children(*array, count * fields, depth);
+            case ClassID::Object:
+                fieldValues(array, count, depth);
                 break;
-            }
             case ClassID::Cell:
-                children(*array, count, depth);
+                children(array, count, depth);
                 break;
             default:
                 break;
         }
-        return array;
     }
 
-  private:
+    void fieldValues(qxArray& array, std::size_t count, int depth) {
+        const std::uint32_t fields = u32();
+        if (fields > remaining() / 4) malformed("more fields claimed than present");
+        std::set<std::string> seen;
+        for (std::uint32_t i = 0; i < fields; ++i) {
+            std::string name = text();
+            if (name.empty() || !seen.insert(name).second)
+                malformed("empty or repeated field name");
+            array.fieldNames.push_back(std::move(name));
+        }
+        if (fields != 0 && count > remaining() / fields)
+            malformed("more field values claimed than present");
+        children(array, count * fields, depth);
+    }
+
     void children(qxArray& array, std::size_t count, int depth) {
         if (count > remaining()) malformed("more elements claimed than present");
         array.children.reserve(count);

@@ -15,7 +15,10 @@ using Poco::Dynamic::Var;
 using Poco::JSON::Array;
 using Poco::JSON::Object;
 
-const std::string kContainerResponse = MessageRouter::TYPE_PREFIX + "ContainerResponse";
+const std::string& containerResponseType() {
+    static const std::string name = MessageRouter::TYPE_PREFIX + "ContainerResponse";
+    return name;
+}
 
 std::unique_ptr<connector::Message> decodeOne(const HostRuntime& runtime, const std::string& type,
                                               const Object::Ptr& object) {
@@ -48,7 +51,7 @@ Object::Ptr encodeContainer(const HostRuntime& runtime, ContainerResponse& conta
 }  // namespace
 
 std::unique_ptr<connector::Message> decode(const Request& request, const HostRuntime& runtime) {
-    if (request.type != HostRuntime::CONTAINER_REQUEST)
+    if (request.type != HostRuntime::containerRequestType())
         return decodeOne(runtime, request.type, request.message);
     auto batch = std::make_unique<ContainerRequest>();
     for (const auto& [shortName, list] : *request.message->getObject("messages")) {
@@ -64,7 +67,7 @@ void encode(const HostRuntime& runtime, std::unique_ptr<connector::Message> resp
             Object& answer) {
     try {
         if (auto* container = dynamic_cast<ContainerResponse*>(response.get())) {
-            answer.set("type", kContainerResponse);
+            answer.set("type", containerResponseType());
             answer.set("message", encodeContainer(runtime, *container));
         } else {
             auto encoded = runtime.serializer->serialize(response);

@@ -4,7 +4,10 @@
 #include <Poco/JSON/Parser.h>
 
 #include <climits>
-#include <unordered_map>
+#include <optional>
+
+#include "connector/framework/StringTable.hpp"
+#include "connector/information/v1/ContextKeys.hpp"
 
 #include "tools/connector-host/Envelope.hpp"
 #include "tools/connector-host/ErrorKind.hpp"
@@ -14,10 +17,12 @@ namespace connectorhost {
 namespace {
 
 using connector::MessageRouter;
+using connector::common::StringTable;
+using connector::information::v1::CONTEXT_KEYS;
+using connector::information::v1::ContextValueKind;
 using Poco::Dynamic::Var;
 using Poco::JSON::Array;
 using Poco::JSON::Object;
-using StringTable = std::unordered_map<std::string, std::string>;
 
 const std::string kClientType = "ClientType";
 const std::string kEnabledFeatures = "EnabledFeatures";
@@ -26,19 +31,12 @@ const std::string kEnabledFeatures = "EnabledFeatures";
     throw RequestError(ErrorKind::InvalidEnvelope, message);
 }
 
-// Context keys the plug-in reads with a fixed type; any other key may hold any accepted form.
-enum class Expected { Any, Text, Flag, TextTable };
-
-Expected expectedFor(const std::string& key) {
-    static const std::unordered_map<std::string, Expected> known = {
-        {"clientType", Expected::Text},
-        {"origClientType", Expected::Text},
-        {"clientProperties", Expected::TextTable},
-        {"gdsEnabled", Expected::Flag},
-        {"loginRequired", Expected::Flag},
-    };
-    auto found = known.find(key);
-    return found == known.end() ? Expected::Any : found->second;
+// The kind of value the plug-in keeps under `key`, if it is one of its keys; any other key may
+// hold any accepted form.
+std::optional<ContextValueKind> expectedFor(const std::string& key) {
+    for (const auto& known : CONTEXT_KEYS)
+        if (known.name == key) return known.kind;
+    return std::nullopt;
 }
 
 boost::any textTable(const std::string& key, const Object::Ptr& table) {
@@ -64,13 +62,13 @@ boost::any integer(const std::string& key, const Var& value) {
 // The value a context entry is written with: a boolean, a text, a 32-bit integer or an object of
 // texts, as the framework writes them, and for the keys the plug-in reads, the one form it reads.
 boost::any contextValue(const std::string& key, const Var& value) {
-    const Expected expected = expectedFor(key);
+    const auto expected = expectedFor(key);
     const bool isTable = value.type() == typeid(Object::Ptr);
-    if (expected == Expected::Text && !value.isString())
+    if (expected == ContextValueKind::Text && !value.isString())
         refuse("context entry \"" + key + "\" must be a text");
-    if (expected == Expected::Flag && value.type() != typeid(bool))
+    if (expected == ContextValueKind::Flag && value.type() != typeid(bool))
         refuse("context entry \"" + key + "\" must be a boolean");
-    if (expected == Expected::TextTable && !isTable)
+    if (expected == ContextValueKind::TextTable && !isTable)
         refuse("context entry \"" + key + "\" must be an object of texts");
 
     if (value.type() == typeid(bool)) return value.extract<bool>();
@@ -170,7 +168,7 @@ void validate(const Object::Ptr& envelope, const HostRuntime& runtime, const Lim
             request.context.emplace_back(key, contextValue(key, value));
     }
 
-    if (request.type == HostRuntime::CONTAINER_REQUEST)
+    if (request.type == HostRuntime::containerRequestType())
         return validateBatch(request.message, runtime, limits);
     checkRoutable(request.type, false, runtime);
     if (request.type == MessageRouter::TYPE_PREFIX + kEnabledFeatures)

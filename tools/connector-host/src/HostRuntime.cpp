@@ -36,8 +36,10 @@ std::size_t jsonSize(const Poco::JSON::Object::Ptr& object) {
 
 }  // namespace
 
-const std::string HostRuntime::CONTAINER_REQUEST =
-    connector::MessageRouter::TYPE_PREFIX + "ContainerRequest";
+const std::string& HostRuntime::containerRequestType() {
+    static const std::string name = connector::MessageRouter::TYPE_PREFIX + "ContainerRequest";
+    return name;
+}
 
 HostRuntime::HostRuntime(std::shared_ptr<qvm::QVM> vm, connector::http::SessionLimits sessionLimits)
     : serializer(std::make_shared<connector::json::JsonSerializer>())
@@ -46,12 +48,12 @@ HostRuntime::HostRuntime(std::shared_ptr<qvm::QVM> vm, connector::http::SessionL
     , engine(std::move(vm))
     , information(std::make_shared<InformationServiceProviderImpl>(sessions, engine))
     , clientTypes(std::make_shared<ClientTypeServiceProvider>())
-    , registration_(std::make_unique<InformationJsonSerialization>(serializer)) {
+    , registration(std::make_unique<InformationJsonSerialization>(serializer)) {
     for (const char* type : {"EnabledFeatures", "GetCurrentClientProperties", "GetUserHomeDir",
                              "SetUserHomeDir", "ServiceRegistry"}) {
         router->addProvider(connector::MessageRouter::TYPE_PREFIX + type, information);
     }
-    router->addProvider(CONTAINER_REQUEST, clientTypes);
+    router->addProvider(containerRequestType(), clientTypes);
     // The serializer is held weakly: the router must not keep what owns it alive. An answer is
     // measured (encoded and written out to a counter) only for a thread that has a budget.
     router->setAnswerCheck([names = std::weak_ptr<connector::json::JsonSerializer>(serializer)](

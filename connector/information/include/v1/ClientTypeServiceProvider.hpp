@@ -49,6 +49,10 @@ class CONNECTOR_INFORMATION_API ClientTypeServiceProvider
     // isJsdClientType: "jsd" itself, or "jsd" followed by an underscore.
     static bool isJsdClientType(const std::string& clientType);
 
+    // The fixed protocol strings. All are defined in one translation unit, with the operations
+    // above, and initialised while the library loads, before any module that links against it
+    // runs its own initialisation; no code of the library reads them during static
+    // initialisation, so their order against other static objects never matters.
     static const std::string CLIENT_TYPE;
     static const std::string CLIENT_TYPE_RESPONSE;
     static const std::string CLIENT_TYPE_JSD;

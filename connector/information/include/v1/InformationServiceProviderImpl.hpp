@@ -64,25 +64,23 @@ class CONNECTOR_INFORMATION_API InformationServiceProviderImpl : public Informat
 
   private:
     using Check = bool (InformationServiceProviderImpl::*)(std::shared_ptr<connector::Context>&);
+    // How a flag is decided: by a check of its own, by the client's locality (one decision per
+    // request shared by every flag decided so), or always on.
+    enum class Decision { OwnCheck, ClientLocality, AlwaysOn };
     struct Flag {
         const char* name;
-        Check check;
+        Decision decision;
+        Check check;  // OwnCheck only
     };
     static const Flag FLAGS[10];
-    // findCheck: the decision of flag `name`, or null for a name that is no flag of this service.
-    static Check findCheck(const std::string& name);
+    // findFlag: the flag named `name`, or null for a name that is no flag of this service.
+    static const Flag* findFlag(const std::string& name);
     std::u16string versionText();
 
     bool checkGDSEnabled(std::shared_ptr<connector::Context>& context);
     bool checkIsLoginRequired(std::shared_ptr<connector::Context>& context);
     bool checkIsQGGEnabled(std::shared_ptr<connector::Context>& context);
-    bool checkIsNativeImportDataEnabled(std::shared_ptr<connector::Context>& context);
-    bool checkIsNativePublishEnabled(std::shared_ptr<connector::Context>& context);
-    bool checkIsSetPathEnabled(std::shared_ptr<connector::Context>& context);
     bool checkIsVantrellCmdEnabled(std::shared_ptr<connector::Context>& context);
-    bool checkIsUDCFeedbackEnabled(std::shared_ptr<connector::Context>& context);
-    bool checkIsWebSocketEnabled(std::shared_ptr<connector::Context>& context);
-    bool checkIsWebSocketPKEnabled(std::shared_ptr<connector::Context>& context);
     bool isClientLocal(std::shared_ptr<connector::Context>& context);
 
     std::shared_ptr<connector::http::HttpSessionManager> sessionManager;

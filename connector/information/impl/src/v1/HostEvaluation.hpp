@@ -17,9 +17,16 @@
 // and the provider's running flag; once either is gone it cancels the task and takes whatever
 // the task then delivers. There is no overall time-out.
 //
-// The engine may run the task on the waiting thread itself (the future's wait callback): the
-// thread then sees the provider stop only once the task has ended, and the engine's
-// invalidation reaches the task through its cancellation token.
+// How a stop reaches the task, wherever it runs. The engine runs the task on its worker, or on
+// the waiting thread itself (the future's wait callback), which then does not look at anything
+// until the task has ended. So the task hears of it through its cancellation token:
+//   - the provider stops (setRunning(false)): fevalSync lists a CancelOnStop with the provider
+//     while it waits, and the stop signals the task's token on the stopping thread;
+//   - the engine becomes invalid (QVM::setValid(false)): the engine cancels every task in flight.
+// A task on the worker also ends through its token; failing that, the waiting thread notices
+// either change by the end of its slice and cancels the task itself. Either way the caller gets
+// what the task then delivers: its value if it finished regardless, else the engine's
+// Interrupted error.
 //
 // Errors: "Invalid QVM state" (std::runtime_error) before anything is submitted; everything
 // else, the engine's errors included, is raised when the value is taken, unchanged in type and
@@ -161,6 +168,45 @@ inline void cancelTask(qvm::TaskReference& task) {
     }
 }
 
+// CancelOnStop: while it lives, a stop of `provider` cancels `task` (may be null: nothing to
+// cancel), on the stopping thread.
+class CancelOnStop final : public connector::StopListener {
+  public:
+    CancelOnStop(const connector::ServiceProvider& provider, qvm::TaskReference* task) noexcept
+        : provider(provider), task(task) {
+        provider.listen(*this);
+    }
+    ~CancelOnStop() { provider.unlisten(*this); }
+    CancelOnStop(const CancelOnStop&) = delete;
+    CancelOnStop& operator=(const CancelOnStop&) = delete;
+
+    void stopped() noexcept override {
+        try {
+            if (task != nullptr) cancelTask(*task);
+        } catch (...) {
+            // The engine refused to hear it: the waiting thread cancels again at its next look.
+        }
+    }
+
+  private:
+    const connector::ServiceProvider& provider;
+    qvm::TaskReference* task;
+};
+
+// waitWhileWanted: waits on `future` in slices of TIMEOUT_SLICE until it is ready or the engine
+// or the provider has gone away. Both are looked at before every slice, the first included: one
+// that went away while the evaluation was being submitted is not waited for.
+template <class Out>
+void waitWhileWanted(const connector::ServiceProvider& provider, const qvm::QVM& vm,
+                     qvm::Future<Out>& future) {
+    for (bool first = true;; first = false) {
+        if (!future.valid()) boost::throw_exception(boost::future_uninitialized());
+        if (!vm.isValid() || !provider.isRunning()) return;
+        if (!first) std::this_thread::yield();
+        if (future.wait_for(TIMEOUT_SLICE) == boost::future_status::ready) return;
+    }
+}
+
 // fevalSync: evaluates `function` with `args` and waits for the value; see the top of this file.
 template <class Out, class... Args>
 [[nodiscard]] Out fevalSync(const connector::ServiceProvider& provider,
@@ -169,15 +215,15 @@ template <class Out, class... Args>
     if (!provider.isRunning() || !vm || !vm->isValid())
         throw std::runtime_error("Invalid QVM state");
     qvm::Future<Out> future = fevalAsync<Out>(vm, function, args...);
-    // The engine and the service are looked at before every slice, the first included: one that
-    // went away while the evaluation was being submitted is not waited for.
-    for (bool first = true;; first = false) {
-        if (!future.valid()) boost::throw_exception(boost::future_uninitialized());
-        if (!vm->isValid() || !provider.isRunning()) break;
-        if (!first) std::this_thread::yield();
-        if (future.wait_for(TIMEOUT_SLICE) == boost::future_status::ready) break;
+    qvm::TaskReference* task = future.getTaskReference().get();
+    {
+        // Listed before the wait loop's first look at the flag: a stop is either seen there or
+        // told to the task. Unlisted before the cancellation below, so that a stop that told the
+        // task already has finished doing so.
+        const CancelOnStop cancelOnStop(provider, task);
+        waitWhileWanted(provider, *vm, future);
     }
-    if (!future.is_ready() && future.getTaskReference()) cancelTask(*future.getTaskReference());
+    if (!future.is_ready() && task != nullptr) cancelTask(*task);
     return future.get();
 }
 

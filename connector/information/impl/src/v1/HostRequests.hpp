@@ -51,7 +51,7 @@ class FEvalOpaqueInputData<std::tuple<Args...>> {
                   "host evaluations take text arguments only");
 
   public:
-    explicit FEvalOpaqueInputData(std::tuple<Args...> arguments) : arguments_(arguments) {}
+    explicit FEvalOpaqueInputData(std::tuple<Args...> arguments) : arguments(arguments) {}
 
     // makeArrays: one new array per argument, the caller's to destroy.
     [[nodiscard]] std::vector<matrix::qxArray*> makeArrays() const {
@@ -64,7 +64,7 @@ class FEvalOpaqueInputData<std::tuple<Args...>> {
                     (arrays.push_back(connector::information::v1::makeInputArray(text).release()),
                      ...);
                 },
-                arguments_);
+                arguments);
         } catch (...) {
             nullSafeQxVecDestroy(arrays);
             throw;
@@ -73,7 +73,7 @@ class FEvalOpaqueInputData<std::tuple<Args...>> {
     }
 
   private:
-    std::tuple<Args...> arguments_;
+    std::tuple<Args...> arguments;
 };
 
 }  // namespace detail
@@ -83,11 +83,11 @@ class FEvalOpaqueInputData<std::tuple<Args...>> {
 template <class In, class Out>
 class FEvalOpaqueData final : public FEvalIIP::Data {
   public:
-    explicit FEvalOpaqueData(detail::FEvalOpaqueInputData<In> input) : input_(std::move(input)) {}
+    explicit FEvalOpaqueData(detail::FEvalOpaqueInputData<In> input) : input(std::move(input)) {}
     ~FEvalOpaqueData() override = default;
 
     [[nodiscard]] SerializedInputs serializeInputs() const override {
-        std::vector<matrix::qxArray*> arrays = input_.makeArrays();
+        std::vector<matrix::qxArray*> arrays = input.makeArrays();
         struct Destroy {
             std::vector<matrix::qxArray*>& arrays;
             ~Destroy() { detail::nullSafeQxVecDestroy(arrays); }
@@ -97,7 +97,7 @@ class FEvalOpaqueData final : public FEvalIIP::Data {
 
     // getInputs: the arrays become the caller's.
     [[nodiscard]] Inputs getInputs() const override {
-        return Inputs(std::in_place_index<0>, input_.makeArrays());
+        return Inputs(std::in_place_index<0>, input.makeArrays());
     }
 
     void setDeleters(ArrayDeleter, ArrayDeleter) override {}
@@ -118,7 +118,7 @@ class FEvalOpaqueData final : public FEvalIIP::Data {
     [[nodiscard]] bool prefersDataArrays() const override { return false; }
 
   private:
-    detail::FEvalOpaqueInputData<In> input_;
+    detail::FEvalOpaqueInputData<In> input;
 };
 
 // FEvalCmdRequest<In, Out>: the request of one evaluation; carries its FEvalIIP.
@@ -130,17 +130,17 @@ class FEvalCmdRequest final : public CmdRequest {
                     detail::FEvalOpaqueInputData<In> input)
         : CmdRequest(connector::information::v1::kServiceStreamID, std::move(outputSink),
                      std::move(errorSink))
-        , iip_(boost::make_shared<FEvalIIP>(
+        , iip(boost::make_shared<FEvalIIP>(
               FEvalIIP::Function(std::in_place_index<0>, std::move(function)), 1,
               boost::make_shared<FEvalOpaqueData<In, Out>>(std::move(input)), getStreamID(),
               getOutputSink(), getErrorSink(), qvm::UndefinedQvmID, qvm::UndefinedQvmID, false,
               connector::information::v1::sourceTag)) {}
     ~FEvalCmdRequest() override = default;
 
-    [[nodiscard]] boost::shared_ptr<IIP> getIIP() const override { return iip_; }
+    [[nodiscard]] boost::shared_ptr<IIP> getIIP() const override { return iip; }
 
   private:
-    boost::shared_ptr<FEvalIIP> iip_;
+    boost::shared_ptr<FEvalIIP> iip;
 };
 
 // PromiseState<Out>: the promise of one evaluation, in an allocation of its own that the delegate
@@ -169,11 +169,11 @@ class PromiseDelegateT final : public PromiseDelegate {
 
     explicit PromiseDelegateT(Converter converter, boost::shared_ptr<PromiseState<Out>> state =
                                                        boost::make_shared<PromiseState<Out>>())
-        : state_(std::move(state)), converter_(converter) {}
+        : sharedState(std::move(state)), converter(converter) {}
     ~PromiseDelegateT() override {
-        if (!fulfilled_ && !detached_) {
+        if (!fulfilled && !detached) {
             try {
-                state_->promise.set_exception(boost::copy_exception(boost::broken_promise()));
+                sharedState->promise.set_exception(boost::copy_exception(boost::broken_promise()));
             } catch (...) {
                 // Satisfied after all (by a completion that raised): nothing is broken.
             }
@@ -182,24 +182,24 @@ class PromiseDelegateT final : public PromiseDelegate {
 
     // state: the promise's shared state; keep it as long as the future.
     [[nodiscard]] const boost::shared_ptr<PromiseState<Out>>& state() const noexcept {
-        return state_;
+        return sharedState;
     }
 
     // getFuture: REQUIRES called once, before the delegate is handed over.
     [[nodiscard]] boost::future<Out> getFuture() {
-        std::lock_guard<std::mutex> lock(mutex_);
-        return state_->promise.get_future();
+        std::lock_guard<std::mutex> lock(mutex);
+        return sharedState->promise.get_future();
     }
 
     bool completeWithResult(std::unique_ptr<IIPResult> result) override {
         {
-            std::lock_guard<std::mutex> lock(mutex_);
-            if (!ready_) {
-                pending_.template emplace<kPendingResult>(std::move(result));
+            std::lock_guard<std::mutex> lock(mutex);
+            if (!ready) {
+                pending.template emplace<kPendingResult>(std::move(result));
                 return false;
             }
-            setPromiseValue(state_->promise, converter_, std::move(result));
-            fulfilled_ = true;
+            setPromiseValue(sharedState->promise, converter, std::move(result));
+            fulfilled = true;
         }
         tryRunTask();
         return true;
@@ -207,24 +207,24 @@ class PromiseDelegateT final : public PromiseDelegate {
 
     bool completeWithError(boost::exception_ptr error) override {
         {
-            std::lock_guard<std::mutex> lock(mutex_);
-            if (!ready_) {
-                pending_.template emplace<kPendingError>(std::move(error));
+            std::lock_guard<std::mutex> lock(mutex);
+            if (!ready) {
+                pending.template emplace<kPendingError>(std::move(error));
                 return false;
             }
-            state_->promise.set_exception(error);
-            fulfilled_ = true;
+            sharedState->promise.set_exception(error);
+            fulfilled = true;
         }
         tryRunTask();
         return true;
     }
 
     void setWaitCallback(std::function<void()> callback) override {
-        std::lock_guard<std::mutex> lock(mutex_);
-        state_->onWait = std::move(callback);
+        std::lock_guard<std::mutex> lock(mutex);
+        sharedState->onWait = std::move(callback);
         // Boost copies its callback on every wait: a pointer is all it holds. The state lives as
         // long as the promise, and once the promise is gone no wait calls back.
-        state_->promise.set_wait_callback(CallOnWait{state_.get()});
+        sharedState->promise.set_wait_callback(CallOnWait{sharedState.get()});
     }
 
     // markReady: gives the execution status of a held-back completion it applied (a result's, or
@@ -233,10 +233,10 @@ class PromiseDelegateT final : public PromiseDelegate {
     boost::optional<inExecutionStatus> markReady() override {
         Pending taken;
         {
-            std::lock_guard<std::mutex> lock(mutex_);
-            if (ready_) return boost::none;
-            ready_ = true;
-            taken.swap(pending_);
+            std::lock_guard<std::mutex> lock(mutex);
+            if (ready) return boost::none;
+            ready = true;
+            taken.swap(pending);
         }
         if (auto* result = std::get_if<kPendingResult>(&taken)) {
             const inExecutionStatus status =
@@ -259,8 +259,8 @@ class PromiseDelegateT final : public PromiseDelegate {
     // state, and a later completion through this delegate still fulfils it.
     void detach() override {
         {
-            std::lock_guard<std::mutex> lock(mutex_);
-            detached_ = true;
+            std::lock_guard<std::mutex> lock(mutex);
+            detached = true;
         }
         tryRunTask();
     }
@@ -293,13 +293,13 @@ class PromiseDelegateT final : public PromiseDelegate {
         }
     }
 
-    std::mutex mutex_;
-    bool ready_ = false;
-    bool fulfilled_ = false;
-    bool detached_ = false;
-    Pending pending_;
-    boost::shared_ptr<PromiseState<Out>> state_;
-    Converter converter_;
+    std::mutex mutex;
+    bool ready = false;
+    bool fulfilled = false;
+    bool detached = false;
+    Pending pending;
+    boost::shared_ptr<PromiseState<Out>> sharedState;
+    Converter converter;
 };
 
 }  // namespace cmddistributor

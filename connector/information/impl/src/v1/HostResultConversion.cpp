@@ -22,19 +22,6 @@ using matrix::qxArray;
 
 const char* const kProductNameField = "Name";
 
-// OwnTextError<Base>: a Base whose copies own their text (see raiseRuntimeError).
-template <class Base>
-class OwnTextError : public Base {
-  public:
-    explicit OwnTextError(const std::string& text) : Base(text), text_(text) {}
-    OwnTextError(const OwnTextError& other) : Base(other.text_), text_(other.text_) {}
-    OwnTextError& operator=(const OwnTextError&) = delete;
-    ~OwnTextError() override = default;
-
-  private:
-    std::string text_;
-};
-
 // A one-element cell array stands for the array it holds.
 const qxArray* unwrapSingleCell(const qxArray* array) {
     if (matrix::getClassID(array) == ClassID::Cell && matrix::getNumberOfElements(array) == 1)
@@ -89,14 +76,14 @@ std::vector<QuorixProduct> productsFromArrays(const std::vector<qxArray*>& array
 // Releases deserialized arrays however the conversion ends.
 class OwnedArrays {
   public:
-    explicit OwnedArrays(std::vector<qxArray*> arrays) : arrays_(std::move(arrays)) {}
-    ~OwnedArrays() { cmddistributor::detail::nullSafeQxVecDestroy(arrays_); }
+    explicit OwnedArrays(std::vector<qxArray*> owned) : arrays(std::move(owned)) {}
+    ~OwnedArrays() { cmddistributor::detail::nullSafeQxVecDestroy(arrays); }
     OwnedArrays(const OwnedArrays&) = delete;
     OwnedArrays& operator=(const OwnedArrays&) = delete;
-    const std::vector<qxArray*>& get() const { return arrays_; }
+    const std::vector<qxArray*>& get() const { return arrays; }
 
   private:
-    std::vector<qxArray*> arrays_;
+    std::vector<qxArray*> arrays;
 };
 
 template <class Out>
@@ -165,11 +152,11 @@ std::vector<QuorixProduct> convertResult<std::vector<QuorixProduct>>(
 namespace detail {
 
 void raiseRuntimeError(const std::string& text) {
-    boost::throw_exception(OwnTextError<std::runtime_error>(text));
+    boost::throw_exception(std::runtime_error(text));
 }
 
 void raiseLogicError(const std::string& text) {
-    boost::throw_exception(OwnTextError<std::logic_error>(text));
+    boost::throw_exception(std::logic_error(text));
 }
 
 }  // namespace detail

@@ -61,10 +61,8 @@ std::vector<QuorixProduct> fromQxArrays<std::vector<QuorixProduct>>(
 
 namespace detail {
 
-// raiseRuntimeError / raiseLogicError: raise a std::runtime_error / std::logic_error with `text`.
-// Errors of an evaluation reach the waiting thread inside a promise; the exceptions raised here
-// rebuild their text when copied, so the copy a caller reads never shares storage with the
-// original that the engine releases on its own thread.
+// raiseRuntimeError / raiseLogicError: raise a std::runtime_error / std::logic_error with `text`,
+// through boost::throw_exception, so that a promise can carry it to the waiting thread.
 [[noreturn]] void raiseRuntimeError(const std::string& text);
 [[noreturn]] void raiseLogicError(const std::string& text);
 

