@@ -1,4 +1,4 @@
-// The floor of connector-host's HTTP path (bench/http.py): the least an HTTP/1.1 server on
+// The floor of connector-host's HTTP path (bench/http_bench.py): the least an HTTP/1.1 server on
 // Boost.Beast and Boost.Asio does to answer the same requests with the same bytes, without the
 // plug-in. One io_context run by THREADS threads; each connection reads a request (head and body,
 // as Beast's own parser does) and writes the fixed answer, keeping the connection alive.

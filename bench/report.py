@@ -5,7 +5,8 @@ Usage: report.py RESULTS_DIR
 
 RESULTS_DIR holds same/ and split/, each with future_bench.json, delivery_bench.json and
 host_evaluation_bench.json from runs with QCI_BENCH_PLACEMENT set to that placement (runs with
-repetitions, aggregates only; bench/Placement.hpp), and allocation_bench.json (one run).
+repetitions, aggregates only; bench/Placement.hpp) and http.json (bench/http_bench.py), and
+allocation_bench.json (one run).
 
 A paired benchmark times ours and its floor side by side (bench/Paired.hpp) and reports each as a
 counter "<name>_ns"; every figure here is the median of such a counter over the repetitions, and
@@ -136,6 +137,29 @@ def main():
                              placement)
             for program in ("future_bench", "delivery_bench", "host_evaluation_bench")}
     allocations = Results(load(os.path.join(directory, "allocation_bench.json")))
+    http = {p: load(os.path.join(directory, p, "http.json")) for p in PLACEMENTS}
+
+    def http_pairs(connections, ours, floor):
+        """{placement: (ours, floor)} of the HTTP run; ours/floor pick from its figures."""
+        return {p: (ours(http[p], connections), floor(http[p], connections)) for p in PLACEMENTS}
+
+    def per_request(figures, connections):
+        return 1 / figures["connections"][str(connections)]["host"]
+
+    def floor_per_request(figures, connections):
+        return 1 / figures["connections"][str(connections)]["floor"]
+
+    def host_rate(figures, connections):
+        return figures["connections"][str(connections)]["host"]
+
+    def floor_rate(figures, connections):
+        return figures["connections"][str(connections)]["floor"]
+
+    def stdin_line(figures, _):
+        return figures["stdin_seconds_per_line"]
+
+    def stdin_rate(figures, _):
+        return 1 / figures["stdin_seconds_per_line"]
 
     def both(program, benchmark, ours, floor):
         return {p: (runs[p][program].ns(benchmark, ours), runs[p][program].ns(benchmark, floor))
@@ -162,6 +186,14 @@ def main():
                        ("ClientTypeBatch", "ClientType batch")]:
         table.at_most("JSON end to end: %s vs parse+stringify" % label,
                       both("delivery_bench", "Json/" + key, "plugin", "floor"), 1.5)
+    # HTTP: connector-host under wrk against a minimal Beast server answering the same bytes, and
+    # against its own stdin path ("split" here: every process free on both CPUs).
+    table.at_most("HTTP, 1 connection: time per request vs the floor server",
+                  http_pairs(1, per_request, floor_per_request), 1.5)
+    table.at_most("HTTP, 1 connection: time per request vs a stdin line",
+                  http_pairs(1, per_request, stdin_line), 5.0)
+    table.at_least("HTTP, 8 connections: throughput vs the floor server",
+                   http_pairs(8, host_rate, floor_rate), 0.7)
     # Futures.
     table.at_most("ready future vs boost::make_ready_future",
                   both("future_bench", "Futures_Ready", "connector", "boost"), 1.0)
@@ -212,6 +244,11 @@ def main():
         table.info("connector-host envelope: %s vs parse+stringify" % label,
                    both("delivery_bench", "JsonHost/" + key, "host", "floor"))
 
+    table.at_least("HTTP, 64 connections: throughput vs the floor server",
+                   http_pairs(64, host_rate, floor_rate), 0, target=False)
+    for connections in (8, 64):
+        table.at_least("HTTP, %d connections: throughput vs the stdin rate" % connections,
+                       http_pairs(connections, host_rate, stdin_rate), 0, target=False)
     table.print()
     print()
     print("%d/%d targets met" % (table.met, table.targets))

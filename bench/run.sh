@@ -5,13 +5,14 @@
 # repetitions in random interleaving (each figure and its floor are timed side by side within a
 # benchmark, see Paired.hpp), and prints the performance table (medians over the repetitions;
 # ratios within one run of one binary; a timed target counts as met only in both placements),
-# ending with the line "N/M targets met".
+# ending with the line "N/M targets met". The HTTP rows come from bench/http_bench.py: wrk against
+# connector-host and a minimal Beast server, every process on CPU 0 ("same") or free ("split").
 #
 #   bench/run.sh                    # the full run, as in docs/PERFORMANCE.md
 #   REPETITIONS=3 bench/run.sh      # quicker, less stable
 #
 # Environment: BUILD_DIR (build/bench), REPETITIONS (12), MIN_TIME (0.1 s per repetition),
-# JOBS (2). Needs two CPUs.
+# JOBS (2), HTTP_SECONDS (2 per wrk run), HTTP_REPETITIONS (3). Needs two CPUs and wrk.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -24,7 +25,8 @@ programs=(future_bench delivery_bench host_evaluation_bench)
 
 cmake -S . -B "$build_dir" -G Ninja -DCMAKE_BUILD_TYPE=Release -DQCI_WERROR=ON \
   -DQCI_BUILD_TESTS=OFF > /dev/null
-cmake --build "$build_dir" -j "$jobs" --target "${programs[@]}" allocation_bench > /dev/null
+cmake --build "$build_dir" -j "$jobs" --target "${programs[@]}" allocation_bench connector-host \
+  http_floor_server > /dev/null
 
 rm -rf "$results"
 mkdir -p "$results/same" "$results/split"
@@ -49,6 +51,11 @@ for placement in same split; do
       --benchmark_enable_random_interleaving=true --benchmark_report_aggregates_only=true \
       --benchmark_min_time="$min_time"
   done
+done
+# The HTTP path under wrk, against the floor server and the stdin path (bench/http_bench.py).
+for placement in same split; do
+  python3 bench/http_bench.py "$build_dir" "$results/$placement/http.json" "$placement" \
+    "${HTTP_SECONDS:-2}" "${HTTP_REPETITIONS:-3}"
 done
 # Counts, not timings: one short run gives them.
 run "$results" allocation_bench --benchmark_min_time=0.05

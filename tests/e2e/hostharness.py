@@ -158,6 +158,17 @@ def open_descriptors(pid):
     return len(os.listdir("/proc/%d/fd" % pid))
 
 
+def describe_descriptors(pid):
+    """What a running process's descriptors are, for a failure message."""
+    names = []
+    for fd in sorted(os.listdir("/proc/%d/fd" % pid), key=int):
+        try:
+            names.append("%s:%s" % (fd, os.readlink("/proc/%d/fd/%s" % (pid, fd))))
+        except OSError:
+            pass
+    return " ".join(names)
+
+
 def cpu_seconds(pid):
     """The CPU time a running process has used so far (user and system)."""
     with open("/proc/%d/stat" % pid) as stat:

@@ -17,8 +17,9 @@ import threading
 import time
 import unittest
 
-from hostharness import (HOST_BINARY, HttpHost, cpu_seconds, engine_file, envelope,
-                         open_descriptors, raise_own_open_files, request_bytes, wait_until)
+from hostharness import (HOST_BINARY, HttpHost, cpu_seconds, describe_descriptors, engine_file,
+                         envelope, open_descriptors, raise_own_open_files, request_bytes,
+                         wait_until)
 
 VERBOSE = "-v" in sys.argv
 GOOD = envelope("ServiceRegistry", {"uuid": "g", "properties": {"service": "editor"}})
@@ -63,7 +64,11 @@ class FloodTest(unittest.TestCase):
                 kept.append(connection)
             self.good_request(host, 2.0)
             stack.close()
-            wait_until(lambda: open_descriptors(pid) <= level, 30, "the descriptors to come back")
+            try:
+                wait_until(lambda: open_descriptors(pid) <= level, 30, "the descriptors")
+            except AssertionError:
+                self.fail("%d descriptors open, %d before: %s" % (
+                    open_descriptors(pid), level, describe_descriptors(pid)))
         self.assertEqual(host.process.returncode, 0)
 
     def test_trickling_requests_are_reclaimed_for_a_good_client(self):
@@ -142,7 +147,10 @@ class OpenFilesTest(unittest.TestCase):
                 while not refused and time.monotonic() < deadline:
                     readable, _, _ = select.select(clients, [], [], 0.1)
                     for connection in readable:
-                        reply = connection.recv(4096)
+                        try:
+                            reply = connection.recv(4096)
+                        except ConnectionResetError:
+                            reply = b""
                         if b" 503 " in reply.split(b"\r\n", 1)[0]:
                             refused.append(reply)
                         clients.remove(connection)

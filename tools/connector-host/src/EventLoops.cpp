@@ -1,6 +1,7 @@
 #include "tools/connector-host/EventLoops.hpp"
 
 #include <algorithm>
+#include <boost/asio/steady_timer.hpp>
 
 namespace connectorhost {
 
@@ -44,8 +45,12 @@ class Running {
 }  // namespace
 
 EventLoops::EventLoops(std::size_t count, std::size_t maxHelpers) : maxHelpers(maxHelpers) {
-    for (std::size_t i = 0; i < std::max<std::size_t>(1, count); ++i)
+    for (std::size_t i = 0; i < std::max<std::size_t>(1, count); ++i) {
         loops.push_back(std::make_unique<EventLoop>());
+        // Asio makes a loop's reactor (three descriptors) on first use; made now, the process's
+        // descriptors stay level from the start instead of growing with the first connections.
+        net::steady_timer(loops.back()->context).cancel();
+    }
 }
 
 EventLoops::~EventLoops() {
