@@ -8,7 +8,10 @@
 //                            with the registered serializer, stringify; floor: POCO's parse of
 //                            the same text plus its stringify of the same answer object (what
 //                            the JSON library alone costs), and for EnabledFeatures the three
-//                            host functions it evaluates, called directly (DirectHostCall.hpp)
+//                            host functions it evaluates, called directly (DirectHostCall.hpp);
+//                            contract: what the serializer contract asks at least, POCO objects
+//                            read into plain values and the answer's built afresh
+//                            (ContractFloor.hpp)
 //   JsonHost_<request>       host: the same request as an envelope line through connector-host's
 //                            EnvelopeProcessor (envelope, session, router and answer envelope on
 //                            top); floor: POCO's parse of that line plus its stringify of that
@@ -33,6 +36,7 @@
 #include <string>
 
 #include "bench/BenchHost.hpp"
+#include "bench/ContractFloor.hpp"
 #include "bench/DirectHostCall.hpp"
 #include "bench/Paired.hpp"
 #include "bench/Placement.hpp"
@@ -253,13 +257,14 @@ void Json(benchmark::State& state, const JsonRequest& request, int batch) {
     const Object::Ptr answer = Poco::JSON::Parser()
                                    .parse(serveMessage(host, host.session, type, message))
                                    .extract<Object::Ptr>();
+    const bench::ContractFloor contract(message, answer);
     bench::runPaired(
-        state, batch, {"plugin", "floor"},
+        state, batch, {"plugin", "floor", "contract"},
         [&] {
             std::string written = serveMessage(host, host.session, type, message);
             benchmark::DoNotOptimize(written.data());
         },
-        [&] { parseAndStringify(message, answer); });
+        [&] { parseAndStringify(message, answer); }, [&] { contract(); });
 }
 
 // EnabledFeatures for all flags evaluates three host functions one after the other (the version

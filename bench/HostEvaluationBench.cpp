@@ -5,9 +5,16 @@
 //   feval    fevalSync<std::u16string>("version") on the engine stand-in: the request, its
 //            delegate and tracking, its stop listener on the provider, the run (on this thread,
 //            which waits for it), the host array and its conversion
-//   direct   the engine's "version" function called directly with a ready HostCall (the floor)
+//   protocol what the request protocol requires at least, on this thread: the request (its IIP and
+//            input), a promise state and the delegate over it, the delegate's future, the host
+//            function called directly, a typed result completing the delegate (converted into
+//            the promise) and the future's get (the floor of the target)
+//   direct   the engine's "version" function called directly with a ready HostCall
 //   bare     a boost::promise handed to a one-thread Boost.Asio pool, resolved there with the same
 //            text, taken with get: what one evaluation run by the worker would cost at least
+//
+// Each variant runs kBatch times per timed batch, so that even the direct call's batches last
+// long enough for the clock.
 //
 // Counters caller_cpu and worker_cpu say where the timing thread and the pool's thread last ran
 // (bench/Placement.hpp: the engine's worker and the pool run on the helper CPU).
@@ -34,6 +41,8 @@
 #include "bench/Paired.hpp"
 #include "bench/Placement.hpp"
 #include "connector/framework/ServiceProvider.hpp"
+#include "host/cmddistributor/FEvalResult.hpp"
+#include "host/cmddistributor/VariadicFEvalType.hpp"
 #include "host/qvm/HostFunctions.hpp"
 #include "host/qvm/QVM.hpp"
 #include "v1/HostEvaluation.hpp"
@@ -41,6 +50,7 @@
 namespace {
 
 const char* const kVersion = "4.2.0 build 1187";
+constexpr int kBatch = 16;
 
 // A provider that is simply running: fevalSync reads nothing else of it.
 class RunningProvider final : public connector::ServiceProvider {
@@ -49,6 +59,25 @@ class RunningProvider final : public connector::ServiceProvider {
     void onStart() override {}
     void onStop() override {}
 };
+
+// The least the request protocol asks of one evaluation, with no distributor in between.
+void protocolFloor(bench::DirectHostCall& direct) {
+    namespace v1 = connector::information::v1;
+    auto request =
+        v1::makeFEvalRequest<std::u16string>("version", boost::shared_ptr<qxutil::io::QXSink>(),
+                                             boost::shared_ptr<qxutil::io::QXSink>());
+    auto state = boost::make_shared<cmddistributor::PromiseState<std::u16string>>();
+    auto delegate = std::make_unique<cmddistributor::PromiseDelegateT<std::u16string>>(
+        &v1::convertResult<std::u16string>, state);
+    boost::future<std::u16string> future = delegate->getFuture();
+    delegate->markReady();
+    direct();
+    delegate->completeWithResult(cmddistributor::FEvalResult::makeTyped(
+        qxutil::cmddistributor::detail::VariadicFEvalType<std::u16string>{u"4.2.0 build 1187"}));
+    std::u16string version = future.get();
+    benchmark::DoNotOptimize(version.data());
+    benchmark::DoNotOptimize(request.get());
+}
 
 void HostEvaluation(benchmark::State& state) {
     RunningProvider provider;
@@ -63,13 +92,13 @@ void HostEvaluation(benchmark::State& state) {
     bench::DirectHostCall direct(*engine, "version");
     std::atomic<int> workerCpu{-1};
     bench::runPaired(
-        state, 1, {"feval", "direct", "bare"},
+        state, kBatch, {"feval", "protocol", "direct", "bare"},
         [&] {
             std::u16string version =
                 connector::information::v1::fevalSync<std::u16string>(provider, engine, "version");
             benchmark::DoNotOptimize(version.data());
         },
-        [&] { direct(); },
+        [&] { protocolFloor(direct); }, [&] { direct(); },
         [&] {
             auto promise = std::make_shared<boost::promise<std::u16string>>();
             boost::future<std::u16string> future = promise->get_future();
