@@ -87,6 +87,7 @@ class HttpServer {
     LogThrottle failures{std::chrono::seconds(1)};
 
   private:
+    [[nodiscard]] static std::size_t loopCount(const HttpOptions& options);
     void runControl() noexcept;
     void accept();
     void acceptSoon();  // after a short pause
@@ -105,6 +106,8 @@ class HttpServer {
     template <class F>
     void guardedAccept(F&& step) noexcept;
 
+    // Checked and raised before anything of serving opens a descriptor.
+    const OpenFilesLimit openFiles;
     // Declared before the event loops, so that they outlive the connections the loops' destruction
     // releases.
     std::mutex registryMutex;
@@ -124,7 +127,6 @@ class HttpServer {
     SpareDescriptor spare;
     std::atomic<bool> acceptPaused{false};  // until a connection closes or becomes idle
     bool descriptorsShort = false;          // since the last accept that worked
-    std::size_t openFilesLimit = 0;
     std::function<void()> atDrainDeadline;
     std::mutex slotMutex;
     std::size_t busySlots = 0;

@@ -35,14 +35,14 @@ HttpServer::HttpServer(EnvelopeProcessor& processor, HttpOptions options)
     : processor(processor)
     , options(std::move(options))
     , policy{0, this->options.allowedOrigins, this->options.token}
-    , loops(std::min<std::size_t>(std::max<std::size_t>(1, this->options.workers),
-                                  std::max(1u, std::thread::hardware_concurrency())),
-            std::max<std::size_t>(1, this->options.workers)) {
-    const OpenFilesLimit files = prepareOpenFiles(this->options.maxConnections);
-    openFilesLimit = files.limit;
-    if (files.limit < files.needed)
-        logLine("the open-files limit of " + std::to_string(files.limit) + " is below the " +
-                std::to_string(files.needed) + " that " +
+    // Each event loop (and the control loop) holds three descriptors; the listening socket and
+    // the spare one more each.
+    , openFiles(
+          prepareOpenFiles(this->options.maxConnections, 3 * (loopCount(this->options) + 1) + 2))
+    , loops(loopCount(this->options), std::max<std::size_t>(1, this->options.workers)) {
+    if (openFiles.limit < openFiles.needed)
+        logLine("the open-files limit of " + std::to_string(openFiles.limit) + " is below the " +
+                std::to_string(openFiles.needed) + " that " +
                 std::to_string(this->options.maxConnections) +
                 " connections need; when descriptors run out, idle connections are reclaimed "
                 "and other clients refused with 503");
@@ -61,6 +61,12 @@ HttpServer::HttpServer(EnvelopeProcessor& processor, HttpOptions options)
     acceptor.listen(net::socket_base::max_listen_connections);
     acceptor.non_blocking(true);  // for the one accept that is not asynchronous (refuseWithSpare)
     policy.port = acceptor.local_endpoint().port();
+}
+
+// One event loop per CPU, and no more than the requests processed at once.
+std::size_t HttpServer::loopCount(const HttpOptions& options) {
+    return std::min<std::size_t>(std::max<std::size_t>(1, options.workers),
+                                 std::max(1u, std::thread::hardware_concurrency()));
 }
 
 HttpServer::~HttpServer() {
@@ -180,7 +186,7 @@ void HttpServer::outOfDescriptors() {
     if (!descriptorsShort) {
         descriptorsShort = true;
         logLine("out of file descriptors (the open-files limit is " +
-                std::to_string(openFilesLimit) +
+                std::to_string(openFiles.limit) +
                 "): reclaiming idle connections and refusing new clients with 503 until "
                 "descriptors free up");
     }

@@ -12,8 +12,8 @@
 namespace connectorhost {
 namespace {
 
-// The listening socket, the spare, the event loop's own descriptors and a margin.
-constexpr std::size_t kReserve = 16;
+// A margin beyond what serving itself opens.
+constexpr std::size_t kMargin = 8;
 
 std::size_t openDescriptors() {
     std::error_code error;
@@ -21,14 +21,15 @@ std::size_t openDescriptors() {
     for (std::filesystem::directory_iterator it("/proc/self/fd", error), end; !error && it != end;
          it.increment(error))
         ++count;
-    return error || count == 0 ? kReserve : count;
+    // The listing itself held one descriptor.
+    return error || count == 0 ? kMargin : count - 1;
 }
 
 }  // namespace
 
-OpenFilesLimit prepareOpenFiles(std::size_t maxConnections) {
+OpenFilesLimit prepareOpenFiles(std::size_t maxConnections, std::size_t ownDescriptors) {
     const std::size_t inUse = openDescriptors();
-    const std::size_t needed = inUse + kReserve + maxConnections;
+    const std::size_t needed = inUse + ownDescriptors + kMargin + maxConnections;
     rlimit limit{};
     if (getrlimit(RLIMIT_NOFILE, &limit) != 0) return {needed, needed};
     if (limit.rlim_cur != RLIM_INFINITY && limit.rlim_cur < needed) {
@@ -40,12 +41,14 @@ OpenFilesLimit prepareOpenFiles(std::size_t maxConnections) {
     }
     const std::size_t now =
         limit.rlim_cur == RLIM_INFINITY ? needed : static_cast<std::size_t>(limit.rlim_cur);
-    // Serving takes the listening socket, the spare and at least one connection.
-    if (now < inUse + 3)
+    // Serving takes its own descriptors and at least one connection.
+    if (now < inUse + ownDescriptors + 1)
         throw std::runtime_error("the open-files limit of " + std::to_string(now) +
                                  " leaves no descriptor for a connection (" +
-                                 std::to_string(inUse) + " are open): raise it to at least " +
-                                 std::to_string(inUse + kReserve + 1) + " (ulimit -n)");
+                                 std::to_string(inUse) + " are open, serving opens " +
+                                 std::to_string(ownDescriptors) + "): raise it to at least " +
+                                 std::to_string(inUse + ownDescriptors + kMargin + 1) +
+                                 " (ulimit -n)");
     return {now, needed};
 }
 
