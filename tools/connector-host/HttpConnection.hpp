@@ -100,11 +100,25 @@ class HttpConnection : public std::enable_shared_from_this<HttpConnection> {
     bool readPending = false;  // awaiting a request's bytes (readSome)
     bool keepAlive = false;
 
+    static constexpr std::size_t kReadSize = 16 * 1024;
+
     std::atomic<ConnectionPhase> phase{ConnectionPhase::Idle};
     std::atomic<std::int64_t> since;  // steady_clock ticks
     std::atomic<std::uint64_t> bytes{0};
     static constexpr std::int64_t kNoDeadline = std::numeric_limits<std::int64_t>::max();
     std::atomic<std::int64_t> deadline{kNoDeadline};  // steady_clock ticks
 };
+
+// guarded: runs one step of the connection; an exception it raises ends the connection only.
+template <class F>
+void HttpConnection::guarded(F&& step) noexcept {
+    try {
+        step();
+    } catch (const std::exception& error) {
+        failed(error.what());
+    } catch (...) {
+        failed("an exception of unknown type");
+    }
+}
 
 }  // namespace connectorhost

@@ -134,4 +134,21 @@ class HttpServer {
     std::thread controlThread;
 };
 
+// guardedAccept: runs one step of the control loop; should it raise, accepting goes on shortly.
+template <class F>
+void HttpServer::guardedAccept(F&& step) noexcept {
+    try {
+        step();
+        return;
+    } catch (const std::exception& error) {
+        failures.log(std::string("accepting a connection failed: ") + error.what());
+    } catch (...) {
+        failures.log("accepting a connection failed");
+    }
+    try {
+        acceptSoon();  // rather than stop accepting
+    } catch (...) {
+    }
+}
+
 }  // namespace connectorhost

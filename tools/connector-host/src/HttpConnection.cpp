@@ -1,3 +1,6 @@
+// HttpConnection: its life, deadlines and reclaim; reading a request is in HttpRequestReading.cpp,
+// answering it in HttpAnswering.cpp.
+//
 // Boost.Asio ends each handler with a release fence. ThreadSanitizer cannot model fences, and GCC
 // says so at compile time; handlers pass between threads under Asio's scheduler mutex, which it
 // does model, so the fence hides nothing from it.
@@ -9,14 +12,8 @@
 
 #include <boost/asio/dispatch.hpp>
 #include <boost/asio/post.hpp>
-#include <boost/beast/http/empty_body.hpp>
-#include <boost/beast/http/write.hpp>
-#include <string_view>
 
-#include "tools/connector-host/EventLoops.hpp"
-#include "tools/connector-host/HttpPolicy.hpp"
 #include "tools/connector-host/HttpServer.hpp"
-#include "tools/connector-host/Playground.hpp"
 
 namespace connectorhost {
 namespace {
@@ -27,31 +24,7 @@ namespace net = boost::asio;
 using tcp = net::ip::tcp;
 using Clock = std::chrono::steady_clock;
 
-// How long a refused request's unread input is read and dropped before the connection closes, so
-// that the client sees the answer rather than a reset.
-constexpr std::chrono::seconds kLinger{2};
-constexpr std::size_t kReadSize = 16 * 1024;
-
-// Whether buffered input of a chunked body starts with its last chunk, so that what follows is
-// the trailer: "0" (any number of zeros), perhaps extensions, after the previous chunk's CRLF.
-bool startsWithLastChunk(std::string_view data) {
-    if (data.substr(0, 2) == "\r\n") data.remove_prefix(2);
-    const std::size_t zeros = std::min(data.find_first_not_of('0'), data.size());
-    return zeros > 0 && zeros < data.size() && data.find_first_of(";\r \t", zeros) == zeros;
-}
-
 }  // namespace
-
-template <class F>
-void HttpConnection::guarded(F&& step) noexcept {
-    try {
-        step();
-    } catch (const std::exception& error) {
-        failed(error.what());
-    } catch (...) {
-        failed("an exception of unknown type");
-    }
-}
 
 HttpConnection::HttpConnection(HttpServer& server, tcp::socket accepted, net::io_context& loop)
     : server(server)
@@ -199,218 +172,6 @@ bool HttpConnection::beginRequest(std::size_t size) {
     if (phase.load() == ConnectionPhase::Reclaimed) return false;  // closing
     setDeadline(server.options.requestTimeout);
     return true;
-}
-
-void HttpConnection::readSome() {
-    const std::size_t room = buffer.max_size() - buffer.size();
-    if (room == 0) return bufferFull();
-    readPending = true;
-    socket.async_read_some(
-        buffer.prepare(std::min(room, kReadSize)),
-        [self = shared_from_this()](const beast::error_code& error, std::size_t size) {
-            self->guarded([&] { self->onRead(error, size); });
-        });
-}
-
-// The client went away, or its time ran out (expire() closed the socket): nothing to answer.
-void HttpConnection::onRead(const beast::error_code& error, std::size_t size) {
-    readPending = false;
-    buffer.commit(size);
-    const ConnectionPhase now = phase.load();
-    if (now == ConnectionPhase::Reclaimed) return keepPlaceIfAsked();
-    if (error) return close();
-    if (now == ConnectionPhase::Idle) {
-        if (!beginRequest(size)) return;
-    } else {
-        bytes.fetch_add(size);
-    }
-    parseBuffered();
-}
-
-void HttpConnection::parseBuffered() {
-    for (;;) {
-        if (!judged && parser->is_header_done()) {
-            judged = true;
-            if (!judgeHead()) return;
-        }
-        if (parser->is_done()) return dispatch();
-        if (buffer.size() == 0) return readSome();
-        beast::error_code error;
-        const std::size_t used = parser->put(buffer.data(), error);
-        buffer.consume(used);
-        if (error == http::error::need_more) return readSome();
-        if (error) return parseFailed(error);
-    }
-}
-
-// judgeHead: whether the request may go on to its body; otherwise it has been answered.
-bool HttpConnection::judgeHead() {
-    const RequestHead head{parser->methodText(),
-                           parser->target(),
-                           parser->field(http::field::host),
-                           parser->field(http::field::origin),
-                           parser->field(http::field::content_type),
-                           parser->field(http::field::authorization)};
-    allowedOrigin.reset();
-    if (head.origin && isAllowedOrigin(*head.origin, server.policy)) allowedOrigin = head.origin;
-
-    const Verdict verdict = judgeRequest(head, server.policy);
-    if (verdict.action == Verdict::Action::Refuse) {
-        respond(httpStatus(verdict.kind), errorAnswer(verdict.kind, verdict.message), true,
-                verdict.allow);
-        return false;
-    }
-    if (verdict.action == Verdict::Action::Page) {
-        respondPage();
-        return false;
-    }
-    if (verdict.action == Verdict::Action::Preflight) {
-        respond(204, {}, true);
-        return false;
-    }
-    if (auto tooLarge = parser->refuseOversizedBody()) {
-        refuse(tooLarge->kind, tooLarge->message);
-        return false;
-    }
-    if (parser->is_done() || !beast::iequals(parser->fields()[http::field::expect], "100-continue"))
-        return true;
-    continueAfterInterim();
-    return false;
-}
-
-// The client waits for "100 Continue" before it sends the body.
-void HttpConnection::continueAfterInterim() {
-    auto interim = std::make_shared<http::response<http::empty_body>>(http::status::continue_, 11);
-    http::async_write(socket, *interim,
-                      [self = shared_from_this(), interim](beast::error_code error, std::size_t) {
-                          self->guarded([&] {
-                              if (error) return self->close();
-                              self->parseBuffered();
-                          });
-                      });
-}
-
-// The parser needs more than the buffer may hold: a chunk line (with its extensions) or a
-// trailer that is too long; a head over its limit is refused by the parser itself first.
-void HttpConnection::bufferFull() {
-    const auto* data = static_cast<const char*>(buffer.data().data());
-    if (parser->is_header_done() && !startsWithLastChunk(std::string_view(data, buffer.size())))
-        return refuse(ErrorKind::BadRequest,
-                      "A chunk line exceeds " + std::to_string(buffer.max_size()) + " bytes");
-    refuse(ErrorKind::HeadTooLarge, "The request head and trailer exceed " +
-                                        std::to_string(HttpRequestParser::kHeadLimit) + " bytes");
-}
-
-void HttpConnection::parseFailed(const beast::error_code& error) {
-    const Refusal refusal = parser->explain(error);
-    refuse(refusal.kind, refusal.message);
-}
-
-void HttpConnection::dispatch() {
-    setPhase(ConnectionPhase::Busy, 0);
-    if (phase.load() == ConnectionPhase::Reclaimed) return;  // closing
-    state = State::Busy;
-    deadline.store(kNoDeadline);
-    keepAlive = parser->keep_alive();
-    body = std::move(parser->body());
-    parser.reset();
-    if (server.takeSlot(shared_from_this())) process();
-}
-
-// process: on this thread, holding a processing slot, which it passes on before it answers.
-void HttpConnection::process() {
-    Answer answer;
-    EventLoops::Processing processing;  // it may block this thread: its loop may need a helper
-    if (!server.abandoned) {
-        try {
-            answer = server.processor.process(body);
-        } catch (...) {
-            auto [kind, message] = classify(std::current_exception());
-            answer = Answer{errorAnswer(kind, message), kind};
-        }
-    }
-    std::string().swap(body);
-    server.releaseSlot();
-    if (server.abandoned)
-        return refuse(ErrorKind::Stopping, "connector-host stopped before the request was served");
-    respond(answer.httpStatus(), std::move(answer.json), !keepAlive);
-}
-
-void HttpConnection::refuse(ErrorKind kind, const std::string& message) {
-    respond(httpStatus(kind), errorAnswer(kind, message), true);
-}
-
-// respond: writes one answer; `close` ends the connection after it.
-void HttpConnection::respond(unsigned status, std::string json, bool close, const char* allow) {
-    const bool keep = !close && !server.stopping;
-    write(std::make_shared<HttpResponse>(
-              makeResponse(status, std::move(json), ResponseHeaders{keep, allowedOrigin, allow})),
-          keep);
-}
-
-// The playground page; a GET that came with a body is answered and closed.
-void HttpConnection::respondPage() {
-    const bool keep = parser->is_done() && parser->keep_alive() && !server.stopping;
-    write(std::make_shared<HttpResponse>(
-              pageResponse(parser->method() == boost::beast::http::verb::head, keep)),
-          keep);
-}
-
-// write: sends a response, at once where the socket takes it whole (the usual case: no thread
-// is woken for it), otherwise asynchronously. A request refused with its input still unread is
-// read and dropped for a moment after it, rather than taken as a request.
-void HttpConnection::write(std::shared_ptr<HttpResponse> response, bool keep) {
-    const bool inputUnread = parser && !parser->is_done();
-    setPhase(ConnectionPhase::Busy, 0);
-    if (phase.load() == ConnectionPhase::Reclaimed) return;  // closing
-    state = State::Writing;
-    auto serializer = std::make_shared<http::response_serializer<http::string_body>>(*response);
-    beast::error_code error;
-    http::write(socket, *serializer, error);  // the socket does not block
-    if (!error) return afterWrite(keep, inputUnread);
-    if (error != net::error::would_block) return close();
-    setDeadline(server.options.requestTimeout);
-    auto& pending = *serializer;
-    http::async_write(socket, pending,
-                      [self = shared_from_this(), response = std::move(response),
-                       serializer = std::move(serializer), keep,
-                       inputUnread](const beast::error_code& failure, std::size_t) {
-                          self->guarded([&] {
-                              if (failure) return self->close();
-                              self->afterWrite(keep, inputUnread);
-                          });
-                      });
-}
-
-void HttpConnection::afterWrite(bool keep, bool inputUnread) {
-    if (keep) return awaitRequest();
-    if (inputUnread) return linger();
-    beast::error_code ignored;
-    socket.shutdown(tcp::socket::shutdown_send, ignored);
-    close();
-}
-
-void HttpConnection::linger() {
-    state = State::Lingering;
-    setPhase(ConnectionPhase::Idle, 0);
-    server.becameIdle();
-    parser.reset();
-    beast::error_code ignored;
-    socket.shutdown(tcp::socket::shutdown_send, ignored);
-    setDeadline(kLinger);
-    dropInput();
-}
-
-void HttpConnection::dropInput() {
-    buffer.consume(buffer.size());
-    socket.async_read_some(
-        buffer.prepare(kReadSize),
-        [self = shared_from_this()](const beast::error_code& error, std::size_t) {
-            self->guarded([&] {
-                if (error) return self->close();
-                self->dropInput();
-            });
-        });
 }
 
 void HttpConnection::close() noexcept {

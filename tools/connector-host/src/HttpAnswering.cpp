@@ -1,0 +1,105 @@
+// Boost.Asio ends each handler with a release fence, which ThreadSanitizer cannot model (see
+// HttpConnection.cpp).
+#if defined(__GNUC__) && !defined(__clang__) && __GNUC__ >= 12
+#pragma GCC diagnostic ignored "-Wtsan"
+#endif
+
+// HttpConnection, answering: a response written, then the next request, a linger or the close.
+#include <boost/beast/http/write.hpp>
+
+#include "tools/connector-host/HttpConnection.hpp"
+#include "tools/connector-host/HttpServer.hpp"
+#include "tools/connector-host/Playground.hpp"
+
+namespace connectorhost {
+namespace {
+
+namespace beast = boost::beast;
+namespace http = beast::http;
+namespace net = boost::asio;
+using tcp = net::ip::tcp;
+
+// How long a refused request's unread input is read and dropped before the connection closes, so
+// that the client sees the answer rather than a reset.
+constexpr std::chrono::seconds kLinger{2};
+
+}  // namespace
+
+void HttpConnection::refuse(ErrorKind kind, const std::string& message) {
+    respond(httpStatus(kind), errorAnswer(kind, message), true);
+}
+
+// respond: writes one answer; `close` ends the connection after it.
+void HttpConnection::respond(unsigned status, std::string json, bool close, const char* allow) {
+    const bool keep = !close && !server.stopping;
+    write(std::make_shared<HttpResponse>(
+              makeResponse(status, std::move(json), ResponseHeaders{keep, allowedOrigin, allow})),
+          keep);
+}
+
+// The playground page; a GET that came with a body is answered and closed.
+void HttpConnection::respondPage() {
+    const bool keep = parser->is_done() && parser->keep_alive() && !server.stopping;
+    write(std::make_shared<HttpResponse>(
+              pageResponse(parser->method() == boost::beast::http::verb::head, keep)),
+          keep);
+}
+
+// write: sends a response, at once where the socket takes it whole (the usual case: no thread
+// is woken for it), otherwise asynchronously. A request refused with its input still unread is
+// read and dropped for a moment after it, rather than taken as a request.
+void HttpConnection::write(std::shared_ptr<HttpResponse> response, bool keep) {
+    const bool inputUnread = parser && !parser->is_done();
+    setPhase(ConnectionPhase::Busy, 0);
+    if (phase.load() == ConnectionPhase::Reclaimed) return;  // closing
+    state = State::Writing;
+    auto serializer = std::make_shared<http::response_serializer<http::string_body>>(*response);
+    beast::error_code error;
+    http::write(socket, *serializer, error);  // the socket does not block
+    if (!error) return afterWrite(keep, inputUnread);
+    if (error != net::error::would_block) return close();
+    setDeadline(server.options.requestTimeout);
+    auto& pending = *serializer;
+    http::async_write(socket, pending,
+                      [self = shared_from_this(), response = std::move(response),
+                       serializer = std::move(serializer), keep,
+                       inputUnread](const beast::error_code& failure, std::size_t) {
+                          self->guarded([&] {
+                              if (failure) return self->close();
+                              self->afterWrite(keep, inputUnread);
+                          });
+                      });
+}
+
+void HttpConnection::afterWrite(bool keep, bool inputUnread) {
+    if (keep) return awaitRequest();
+    if (inputUnread) return linger();
+    beast::error_code ignored;
+    socket.shutdown(tcp::socket::shutdown_send, ignored);
+    close();
+}
+
+void HttpConnection::linger() {
+    state = State::Lingering;
+    setPhase(ConnectionPhase::Idle, 0);
+    server.becameIdle();
+    parser.reset();
+    beast::error_code ignored;
+    socket.shutdown(tcp::socket::shutdown_send, ignored);
+    setDeadline(kLinger);
+    dropInput();
+}
+
+void HttpConnection::dropInput() {
+    buffer.consume(buffer.size());
+    socket.async_read_some(
+        buffer.prepare(kReadSize),
+        [self = shared_from_this()](const beast::error_code& error, std::size_t) {
+            self->guarded([&] {
+                if (error) return self->close();
+                self->dropInput();
+            });
+        });
+}
+
+}  // namespace connectorhost
