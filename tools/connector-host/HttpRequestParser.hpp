@@ -95,6 +95,7 @@ class HttpRequestParser : public boost::beast::http::basic_parser<true> {
     unsigned httpVersion = 11;
     boost::beast::http::fields head;
     std::size_t headBytes = 0;  // the head's lines as sent, and then the trailer's
+    std::optional<std::uint64_t> declaredLength;  // its Content-Length, once checked
     std::uint64_t chunkedBytes = 0;
     std::size_t extensionBytes = 0;
     bool trailerStarted = false;

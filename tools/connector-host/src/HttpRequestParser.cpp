@@ -5,6 +5,7 @@
 #include <boost/algorithm/string/split.hpp>
 #include <boost/algorithm/string/trim.hpp>
 #include <boost/beast/http/error.hpp>
+#include <charconv>
 #include <limits>
 #include <vector>
 
@@ -61,9 +62,8 @@ std::optional<std::string> HttpRequestParser::field(http::field name) const {
 }
 
 std::optional<Refusal> HttpRequestParser::refuseOversizedBody() const {
-    const auto declared = content_length();
-    if (!declared || *declared <= bodyLimit) return std::nullopt;
-    return Refusal{ErrorKind::TooLarge, "Input of " + std::to_string(*declared) +
+    if (!declaredLength || *declaredLength <= bodyLimit) return std::nullopt;
+    return Refusal{ErrorKind::TooLarge, "Input of " + std::to_string(*declaredLength) +
                                             " bytes exceeds the limit of " +
                                             std::to_string(bodyLimit) + " bytes"};
 }
@@ -120,11 +120,17 @@ void HttpRequestParser::checkFraming(error_code& ec) {
     const auto lengths = head.count(http::field::content_length);
     if (lengths > 1)
         return refuse(ErrorKind::BadRequest, "A request may carry one Content-Length field", ec);
-    if (lengths == 1 && !isPlainDigits(head[http::field::content_length]))
-        return refuse(ErrorKind::BadRequest,
-                      "Content-Length " + quoted(std::string(head[http::field::content_length])) +
-                          " is not a plain decimal number",
-                      ec);
+    if (lengths == 1) {
+        const string_view length = head[http::field::content_length];
+        std::uint64_t value = 0;
+        if (!isPlainDigits(length) ||
+            std::from_chars(length.data(), length.data() + length.size(), value).ec != std::errc())
+            return refuse(
+                ErrorKind::BadRequest,
+                "Content-Length " + quoted(std::string(length)) + " is not a plain decimal number",
+                ec);
+        declaredLength = value;
+    }
     if (head.count(http::field::transfer_encoding) == 0) return;
     if (httpVersion < 11)
         return refuse(ErrorKind::BadRequest,
@@ -152,11 +158,10 @@ void HttpRequestParser::checkTransferCoding(error_code& ec) {
             ec);
 }
 
-void HttpRequestParser::on_body_init_impl(const boost::optional<std::uint64_t>& contentLength,
-                                          error_code&) {
+void HttpRequestParser::on_body_init_impl(const boost::optional<std::uint64_t>&, error_code&) {
     // What is reserved ahead is bounded: a declared length costs memory only as it arrives.
     constexpr std::uint64_t kReserved = 64 * 1024;
-    content.reserve(static_cast<std::size_t>(std::min(contentLength.value_or(0), kReserved)));
+    content.reserve(static_cast<std::size_t>(std::min(declaredLength.value_or(0), kReserved)));
 }
 
 std::size_t HttpRequestParser::on_body_impl(string_view body, error_code& ec) {
