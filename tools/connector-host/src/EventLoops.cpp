@@ -1,3 +1,5 @@
+#include "tools/connector-host/src/AsioSupport.hpp"
+
 #include "tools/connector-host/EventLoops.hpp"
 
 #include <algorithm>
@@ -5,7 +7,6 @@
 
 namespace connectorhost {
 
-namespace net = boost::asio;
 using Clock = std::chrono::steady_clock;
 
 struct EventLoop {

@@ -1,11 +1,7 @@
-// Boost.Asio ends each handler with a release fence, which ThreadSanitizer cannot model (see
-// HttpConnection.cpp).
-#if defined(__GNUC__) && !defined(__clang__) && __GNUC__ >= 12
-#pragma GCC diagnostic ignored "-Wtsan"
-#endif
-
 // HttpServer, accepting: the listening socket, the connection cap and its reclaim, and clients
 // beyond the open-files limit.
+#include "tools/connector-host/src/AsioSupport.hpp"
+
 #include <cerrno>
 
 #include "tools/connector-host/HttpConnection.hpp"
@@ -15,8 +11,6 @@
 namespace connectorhost {
 namespace {
 
-namespace net = boost::asio;
-using tcp = net::ip::tcp;
 using boost::system::error_code;
 
 constexpr std::chrono::milliseconds kAcceptRetry{50};

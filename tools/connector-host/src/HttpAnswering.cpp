@@ -1,10 +1,6 @@
-// Boost.Asio ends each handler with a release fence, which ThreadSanitizer cannot model (see
-// HttpConnection.cpp).
-#if defined(__GNUC__) && !defined(__clang__) && __GNUC__ >= 12
-#pragma GCC diagnostic ignored "-Wtsan"
-#endif
-
 // HttpConnection, answering: a response written, then the next request, a linger or the close.
+#include "tools/connector-host/src/AsioSupport.hpp"
+
 #include <boost/beast/http/write.hpp>
 
 #include "tools/connector-host/HttpConnection.hpp"
@@ -13,11 +9,6 @@
 
 namespace connectorhost {
 namespace {
-
-namespace beast = boost::beast;
-namespace http = beast::http;
-namespace net = boost::asio;
-using tcp = net::ip::tcp;
 
 // How long a refused request's unread input is read and dropped before the connection closes, so
 // that the client sees the answer rather than a reset.

@@ -1,12 +1,6 @@
 // HttpConnection: its life, deadlines and reclaim; reading a request is in HttpRequestReading.cpp,
 // answering it in HttpAnswering.cpp.
-//
-// Boost.Asio ends each handler with a release fence. ThreadSanitizer cannot model fences, and GCC
-// says so at compile time; handlers pass between threads under Asio's scheduler mutex, which it
-// does model, so the fence hides nothing from it.
-#if defined(__GNUC__) && !defined(__clang__) && __GNUC__ >= 12
-#pragma GCC diagnostic ignored "-Wtsan"
-#endif
+#include "tools/connector-host/src/AsioSupport.hpp"
 
 #include "tools/connector-host/HttpConnection.hpp"
 
@@ -18,10 +12,6 @@
 namespace connectorhost {
 namespace {
 
-namespace beast = boost::beast;
-namespace http = beast::http;
-namespace net = boost::asio;
-using tcp = net::ip::tcp;
 using Clock = std::chrono::steady_clock;
 
 }  // namespace

@@ -1,3 +1,5 @@
+#include "tools/connector-host/src/AsioSupport.hpp"
+
 #include "tools/connector-host/HttpFrontEnd.hpp"
 
 #include "tools/connector-host/HttpServer.hpp"

@@ -1,10 +1,6 @@
-// Boost.Asio ends each handler with a release fence, which ThreadSanitizer cannot model (see
-// HttpConnection.cpp).
-#if defined(__GNUC__) && !defined(__clang__) && __GNUC__ >= 12
-#pragma GCC diagnostic ignored "-Wtsan"
-#endif
-
 // HttpConnection, reading a request: its bytes, its head judged, its body, and processing it.
+#include "tools/connector-host/src/AsioSupport.hpp"
+
 #include <boost/asio/post.hpp>
 #include <boost/beast/http/empty_body.hpp>
 #include <boost/beast/http/write.hpp>
@@ -17,11 +13,6 @@
 
 namespace connectorhost {
 namespace {
-
-namespace beast = boost::beast;
-namespace http = beast::http;
-namespace net = boost::asio;
-using tcp = net::ip::tcp;
 
 // Whether buffered input of a chunked body starts with its last chunk, so that what follows is
 // the trailer: "0" (any number of zeros), perhaps extensions, after the previous chunk's CRLF.

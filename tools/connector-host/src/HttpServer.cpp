@@ -1,8 +1,4 @@
-// Boost.Asio ends each handler with a release fence, which ThreadSanitizer cannot model (see
-// HttpConnection.cpp).
-#if defined(__GNUC__) && !defined(__clang__) && __GNUC__ >= 12
-#pragma GCC diagnostic ignored "-Wtsan"
-#endif
+#include "tools/connector-host/src/AsioSupport.hpp"
 
 #include "tools/connector-host/HttpServer.hpp"
 
@@ -15,8 +11,6 @@
 namespace connectorhost {
 namespace {
 
-namespace net = boost::asio;
-using tcp = net::ip::tcp;
 using boost::system::error_code;
 
 }  // namespace
