@@ -12,23 +12,14 @@ import sys
 import time
 import unittest
 
-from hostharness import HOST_BINARY, engine_file, envelope, peak_resident_bytes
+from hostharness import (HOST_BINARY, engine_file, envelope, measured_environment,
+                         peak_resident_bytes)
 
 VERBOSE = "-v" in sys.argv
 MEMORY_GOAL = 256 * 2**20
 # ThreadSanitizer multiplies a process's memory several times over (its shadow and history), so
 # a figure of that build says nothing about the host's: there, only the refusals are checked.
 MEASURED = "TSAN_OPTIONS" not in os.environ
-
-
-def measured_environment():
-    """The environment for a host whose memory is measured. Under AddressSanitizer, freed memory
-    waits in a quarantine of 256 MiB by default, which would count as the host's own: it is
-    kept small here, so that the figure is the host's."""
-    environment = dict(os.environ)
-    if "ASAN_OPTIONS" in environment:
-        environment["ASAN_OPTIONS"] += ":quarantine_size_mb=16"
-    return environment
 
 
 class LineHost:

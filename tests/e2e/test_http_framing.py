@@ -92,7 +92,7 @@ class TrailerAndExtensionTest(unittest.TestCase):
             return reply.split(b"\r\n", 1)[0].decode() if reply else None
 
     def test_trailers_and_extensions_are_within_the_limits(self):
-        with HttpHost() as host:
+        with HttpHost(measured=True) as host:
             pid = host.process.pid
             before = peak_resident_bytes(pid)
             chunked = head(host.port, ["Transfer-Encoding: chunked"]) + b"2\r\n{}\r\n0\r\n"

@@ -82,7 +82,8 @@ class HttpConnection : public std::enable_shared_from_this<HttpConnection> {
     void linger();
     void dropInput();
     void close() noexcept;
-    void setPhase(ConnectionPhase next, std::uint64_t size);
+    void setPhase(ConnectionPhase next, std::uint64_t size,
+                  std::chrono::steady_clock::time_point from = std::chrono::steady_clock::now());
     void setDeadline(std::chrono::steady_clock::duration after) noexcept;
     template <class F>
     void guarded(F&& step) noexcept;
@@ -99,6 +100,7 @@ class HttpConnection : public std::enable_shared_from_this<HttpConnection> {
     bool judged = false;
     bool readPending = false;  // awaiting a request's bytes (readSome)
     bool keepAlive = false;
+    std::chrono::steady_clock::time_point idleFrom;  // accepted, or last answer handed over
 
     static constexpr std::size_t kReadSize = 16 * 1024;
 

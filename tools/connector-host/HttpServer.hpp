@@ -99,6 +99,7 @@ class HttpServer {
     bool refuseWithSpare();
     bool reclaimOne();
     [[nodiscard]] bool atCap();
+    [[nodiscard]] bool reclaimsPending();
     void afterClose();
     void drainDeadline();
     void sweepDeadlines();

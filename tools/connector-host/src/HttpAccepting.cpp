@@ -73,7 +73,9 @@ void HttpServer::outOfDescriptors() {
                 "): reclaiming idle connections and refusing new clients with 503 until "
                 "descriptors free up");
     }
-    if (reclaimOne()) return pauseAccept();  // its descriptor is free once it has closed
+    // A reclaimed connection's descriptor is free once it has closed: wait for that rather than
+    // turn the client away.
+    if (reclaimOne() || reclaimsPending()) return pauseAccept();
     if (refuseWithSpare()) return accept();
     acceptSoon();
 }
@@ -126,6 +128,11 @@ void HttpServer::becameIdle() noexcept {
     }
 }
 
+bool HttpServer::reclaimsPending() {
+    std::lock_guard<std::mutex> lock(registryMutex);
+    return reclaiming > 0;
+}
+
 bool HttpServer::atCap() {
     std::lock_guard<std::mutex> lock(registryMutex);
     return connections.size() - reclaiming >= options.maxConnections;
@@ -155,9 +162,14 @@ bool HttpServer::reclaimOne() {
     return false;
 }
 
+// A client waiting for that reclaim is looked at again at once: another connection may be
+// reclaimed for it, or, out of descriptors, it is refused.
 void HttpServer::reclaimWithdrawn() noexcept {
-    std::lock_guard<std::mutex> lock(registryMutex);
-    if (reclaiming > 0) --reclaiming;
+    {
+        std::lock_guard<std::mutex> lock(registryMutex);
+        if (reclaiming > 0) --reclaiming;
+    }
+    becameIdle();
 }
 
 }  // namespace connectorhost

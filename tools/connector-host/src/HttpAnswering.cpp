@@ -46,6 +46,7 @@ void HttpConnection::write(std::shared_ptr<HttpResponse> response, bool keep) {
     state = State::Writing;
     auto serializer = std::make_shared<http::response_serializer<http::string_body>>(*response);
     beast::error_code error;
+    idleFrom = std::chrono::steady_clock::now();  // before the client can have the answer
     http::write(socket, *serializer, error);  // the socket does not block
     if (!error) return afterWrite(keep, inputUnread);
     if (error != net::error::would_block) return close();
@@ -57,6 +58,7 @@ void HttpConnection::write(std::shared_ptr<HttpResponse> response, bool keep) {
                        inputUnread](const beast::error_code& failure, std::size_t) {
                           self->guarded([&] {
                               if (failure) return self->close();
+                              self->idleFrom = std::chrono::steady_clock::now();
                               self->afterWrite(keep, inputUnread);
                           });
                       });

@@ -20,7 +20,8 @@ HttpConnection::HttpConnection(HttpServer& server, tcp::socket accepted, net::io
     : server(server)
     , loop(loop)
     , socket(std::move(accepted))
-    , since(Clock::now().time_since_epoch().count()) {
+    , idleFrom(Clock::now())
+    , since(idleFrom.time_since_epoch().count()) {
     beast::error_code ignored;
     socket.set_option(tcp::no_delay(true), ignored);
     socket.non_blocking(true, ignored);  // writes are tried at once (see write)
@@ -124,13 +125,16 @@ void HttpConnection::keepPlaceIfAsked() {
     if (buffer.size() == 0 && socket.available(ignored) == 0) return close();
     ConnectionPhase reclaimed = ConnectionPhase::Reclaimed;
     phase.compare_exchange_strong(reclaimed, ConnectionPhase::Idle);
+    // This reclaim is over either way; one made again meanwhile closes the connection itself.
+    const bool kept = beginRequest(buffer.size());  // a request is arriving: not idle any more
     server.reclaimWithdrawn();
+    if (!kept) return;
     if (buffer.size() == 0) return readSome();
-    if (beginRequest(buffer.size())) parseBuffered();
+    parseBuffered();
 }
 
-void HttpConnection::setPhase(ConnectionPhase next, std::uint64_t size) {
-    since.store(Clock::now().time_since_epoch().count());
+void HttpConnection::setPhase(ConnectionPhase next, std::uint64_t size, Clock::time_point from) {
+    since.store(from.time_since_epoch().count());
     bytes.store(size);
     ConnectionPhase current = phase.load();
     while (current != ConnectionPhase::Reclaimed && !phase.compare_exchange_weak(current, next)) {
@@ -151,7 +155,9 @@ void HttpConnection::awaitRequest() {
         });
         return;
     }
-    setPhase(ConnectionPhase::Idle, 0);
+    // Idle since it was accepted or its answer was handed over: what its client has seen, so
+    // that connections answered one after another are reclaimed in that order.
+    setPhase(ConnectionPhase::Idle, 0, idleFrom);
     server.becameIdle();
     setDeadline(server.options.idleTimeout);
     readSome();
