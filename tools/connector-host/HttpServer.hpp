@@ -85,6 +85,7 @@ class HttpServer {
     std::atomic<bool> abandoned{false};    // at the drain deadline: queued requests are not served
     std::atomic<bool> tearingDown{false};  // the event loops have ended
     LogThrottle failures{std::chrono::seconds(1)};
+    LogThrottle shortages{std::chrono::seconds(5)};  // of descriptors: each time they run out
 
   private:
     [[nodiscard]] static std::size_t loopCount(const HttpOptions& options);

@@ -68,10 +68,10 @@ void HttpServer::onAccepted(const error_code& error, tcp::socket socket, net::io
 void HttpServer::outOfDescriptors() {
     if (!descriptorsShort) {
         descriptorsShort = true;
-        logLine("out of file descriptors (the open-files limit is " +
-                std::to_string(openFiles.limit) +
-                "): reclaiming idle connections and refusing new clients with 503 until "
-                "descriptors free up");
+        shortages.log("out of file descriptors (the open-files limit is " +
+                      std::to_string(openFiles.limit) +
+                      "): reclaiming idle connections and refusing new clients with 503 until "
+                      "descriptors free up");
     }
     // A reclaimed connection's descriptor is free once it has closed: wait for that rather than
     // turn the client away.

@@ -47,7 +47,7 @@ void HttpConnection::write(std::shared_ptr<HttpResponse> response, bool keep) {
     auto serializer = std::make_shared<http::response_serializer<http::string_body>>(*response);
     beast::error_code error;
     idleFrom = std::chrono::steady_clock::now();  // before the client can have the answer
-    http::write(socket, *serializer, error);  // the socket does not block
+    http::write(socket, *serializer, error);      // the socket does not block
     if (!error) return afterWrite(keep, inputUnread);
     if (error != net::error::would_block) return close();
     setDeadline(server.options.requestTimeout);
