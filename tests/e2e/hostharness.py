@@ -41,18 +41,6 @@ def measured_environment():
     return environment
 
 
-def short_of_descriptors_environment():
-    """The environment for a host that is run out of file descriptors. UndefinedBehaviorSanitizer
-    checks a vtable pointer by probing the memory through a pipe; with no descriptor left the
-    probe fails and every such check reports a valid object as having an invalid vptr. That
-    check is switched off for these hosts only (every other test keeps it)."""
-    environment = dict(os.environ)
-    if "UBSAN_OPTIONS" in environment:
-        environment["UBSAN_OPTIONS"] += ":suppressions=" + os.path.join(
-            os.path.dirname(os.path.abspath(__file__)), "ubsan-short-of-descriptors.supp")
-    return environment
-
-
 def free_port():
     with contextlib.closing(socket.socket(socket.AF_INET, socket.SOCK_STREAM)) as probe:
         probe.bind(("127.0.0.1", 0))
@@ -69,8 +57,6 @@ class HttpHost:
         self.args = args
         self.open_files = open_files  # the host's limit on open files, if not the inherited one
         self.environment = measured_environment() if measured else None
-        if open_files:
-            self.environment = short_of_descriptors_environment()
         self.port = None
         self.process = None
         self.stderr = b""

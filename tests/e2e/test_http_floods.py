@@ -116,6 +116,12 @@ class OpenFilesTest(unittest.TestCase):
         "which": {"vtr": "built-in"},
         "qls.internal.feature": {"graphicsAndGuis": {"delay_ms": 2000, "value": "on"}}}}
 
+    # UndefinedBehaviorSanitizer checks a vtable pointer by probing memory through a pipe: in a
+    # process with no descriptor left the probe fails and it reports valid objects as broken
+    # (its suppressions do not reach that report). The release and ThreadSanitizer runs cover
+    # this test.
+    @unittest.skipIf("UBSAN_OPTIONS" in os.environ,
+                     "UBSan's vtable check needs file descriptors this test takes away")
     def test_out_of_descriptors_the_host_reclaims_refuses_and_keeps_calm(self):
         with HttpHost("--max-connections", "64", open_files=48) as host, \
                 contextlib.ExitStack() as stack:
