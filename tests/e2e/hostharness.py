@@ -204,6 +204,17 @@ def engine_file(table):
     return handle.name
 
 
+def slow_feature_engine(delay_ms):
+    """An engine table file whose "graphicsAndGuis" feature answers "on" after `delay_ms`, so that
+    an EnabledFeatures request for "isQGGEnabled" holds its thread that long; the caller removes
+    the file."""
+    return engine_file({"functions": {
+        "version": {"": "4.2.0 build 1187"},
+        "ver": {"vantrell": [{"Name": "Vantrell"}]},
+        "which": {"vtr": "built-in"},
+        "qls.internal.feature": {"graphicsAndGuis": {"delay_ms": delay_ms, "value": "on"}}}})
+
+
 def envelope(type_name, message=None, **fields):
     """One envelope as a JSON line."""
     body = {"type": "connector/v1/" + type_name}

@@ -17,9 +17,9 @@ import threading
 import time
 import unittest
 
-from hostharness import (HOST_BINARY, HttpHost, cpu_seconds, describe_descriptors, engine_file,
-                         envelope, open_descriptors, raise_own_open_files, request_bytes,
-                         wait_until)
+from hostharness import (HOST_BINARY, HttpHost, cpu_seconds, describe_descriptors, envelope,
+                         open_descriptors, raise_own_open_files, request_bytes,
+                         slow_feature_engine, wait_until)
 
 VERBOSE = "-v" in sys.argv
 GOOD = envelope("ServiceRegistry", {"uuid": "g", "properties": {"service": "editor"}})
@@ -110,12 +110,6 @@ class FloodTest(unittest.TestCase):
 
 
 class OpenFilesTest(unittest.TestCase):
-    SLOW_ENGINE = {"functions": {
-        "version": {"": "4.2.0 build 1187"},
-        "ver": {"vantrell": [{"Name": "Vantrell"}]},
-        "which": {"vtr": "built-in"},
-        "qls.internal.feature": {"graphicsAndGuis": {"delay_ms": 2000, "value": "on"}}}}
-
     # UndefinedBehaviorSanitizer checks a vtable pointer by probing memory through a pipe: in a
     # process with no descriptor left the probe fails and it reports valid objects as broken
     # (its suppressions do not reach that report). The release and ThreadSanitizer runs cover
@@ -136,7 +130,7 @@ class OpenFilesTest(unittest.TestCase):
         # Said once, not once per accept that failed (an attacker could fill the log).
         self.assertLess(host.stderr.count(b"out of file descriptors"), 3, host.stderr[-2000:])
 
-        slow = engine_file(self.SLOW_ENGINE)
+        slow = slow_feature_engine(2000)
         request = request_bytes(envelope("EnabledFeatures", {"features": ["isQGGEnabled"]}), 0)
         try:
             with HttpHost("--engine", slow, "--drain-timeout", "0.2", open_files=40) as host, \

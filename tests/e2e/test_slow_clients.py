@@ -12,7 +12,7 @@ import sys
 import time
 import unittest
 
-from hostharness import HttpHost, engine_file, envelope, request_bytes
+from hostharness import HttpHost, envelope, request_bytes, slow_feature_engine
 
 VERBOSE = "-v" in sys.argv
 GOOD = envelope("ServiceRegistry", {"uuid": "g", "properties": {"service": "editor"}})
@@ -85,9 +85,7 @@ class SlowClientsTest(unittest.TestCase):
         self.assertEqual(host.process.returncode, 0)
 
     def test_requests_blocked_on_the_engine_hold_up_no_one_else(self):
-        slow = engine_file({"functions": {
-            "version": {"": "1"}, "ver": {"vantrell": []}, "which": {"vtr": "v"},
-            "qls.internal.feature": {"graphicsAndGuis": {"delay_ms": 5000, "value": "on"}}}})
+        slow = slow_feature_engine(5000)
         self.addCleanup(os.unlink, slow)
         blocked = request_bytes(envelope("EnabledFeatures", {"features": ["isQGGEnabled"]}), 0)
         with HttpHost("--engine", slow, "--drain-timeout", "0.5") as host, \
@@ -102,9 +100,7 @@ class SlowClientsTest(unittest.TestCase):
         self.assertEqual(host.process.returncode, 0)
 
     def test_requests_in_hand_are_never_reclaimed(self):
-        slow = engine_file({"functions": {
-            "version": {"": "1"}, "ver": {"vantrell": []}, "which": {"vtr": "v"},
-            "qls.internal.feature": {"graphicsAndGuis": {"delay_ms": 300, "value": "on"}}}})
+        slow = slow_feature_engine(300)
         self.addCleanup(os.unlink, slow)
         request = envelope("EnabledFeatures", {"features": ["isQGGEnabled"]})
         with HttpHost("--max-connections", "2", "--engine", slow) as host, \
