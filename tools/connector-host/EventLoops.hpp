@@ -13,23 +13,23 @@
 //
 //   EventLoops loops(2, 4);
 //   loops.start();
-//   tcp::socket socket(net::make_strand(loops.pick()));   // for a new connection
+//   net::io_context& loop = loops.pick();                 // for a new connection
+//   loops.add(loop);  /* ...served on `loop`... */  loops.release(loop);
 //   { EventLoops::Processing processing; /* may block */ }
 //   loops.stop(); loops.join(); loops.drain();
 //
-// Threads: pick, Processing and stop may be used from any thread; start, join and drain from the
-// owner's. Errors: a handler that throws is logged and its loop goes on (throttled log lines).
+// Threads: pick, add, release, Processing and stop may be used from any thread; start, join and
+// drain from the owner's. Errors: a handler that throws is logged and its loop goes on (throttled
+// log lines).
 #pragma once
 
 #include <atomic>
-#include <boost/asio/executor_work_guard.hpp>
 #include <boost/asio/io_context.hpp>
 #include <chrono>
 #include <condition_variable>
 #include <cstddef>
 #include <memory>
 #include <mutex>
-#include <optional>
 #include <thread>
 #include <vector>
 
@@ -50,8 +50,11 @@ class EventLoops {
     EventLoops& operator=(const EventLoops&) = delete;
 
     void start();
-    // pick: the loop for a new connection, which counts against it until `release`.
+    // pick: the loop for a new connection, the one with the fewest; add counts an opened
+    // connection against its loop (the watcher runs only while some are open), release when it
+    // has closed.
     [[nodiscard]] boost::asio::io_context& pick();
+    void add(boost::asio::io_context& loop);
     void release(boost::asio::io_context& loop) noexcept;
     // stop: every loop ends once its current handlers return; join waits for their threads;
     // drain then runs (once) what was posted to them after they ended, so that it is released.

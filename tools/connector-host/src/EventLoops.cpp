@@ -3,7 +3,9 @@
 #include "tools/connector-host/EventLoops.hpp"
 
 #include <algorithm>
+#include <boost/asio/executor_work_guard.hpp>
 #include <boost/asio/steady_timer.hpp>
+#include <optional>
 
 namespace connectorhost {
 
@@ -68,9 +70,17 @@ net::io_context& EventLoops::pick() {
     EventLoop* fewest = loops.front().get();
     for (auto& loop : loops)
         if (loop->connections < fewest->connections) fewest = loop.get();
-    ++fewest->connections;
-    watcherWake.notify_one();  // the watcher sleeps while no connection is open
     return fewest->context;
+}
+
+void EventLoops::add(net::io_context& context) {
+    {
+        // Under the watcher's mutex, so that it cannot miss the first connection.
+        std::lock_guard<std::mutex> lock(mutex);
+        for (auto& loop : loops)
+            if (&loop->context == &context) ++loop->connections;
+    }
+    watcherWake.notify_one();  // the watcher sleeps while no connection is open
 }
 
 void EventLoops::release(net::io_context& context) noexcept {

@@ -51,7 +51,6 @@ void HttpServer::accept() {
 }
 
 void HttpServer::onAccepted(const error_code& error, tcp::socket socket, net::io_context& loop) {
-    if (error) loops.release(loop);  // picked for a connection that did not come
     if (error == net::error::operation_aborted || stopping) return;
     if (isOutOfDescriptors(error)) return outOfDescriptors();
     if (!error) {  // otherwise the client left before it was accepted
@@ -89,10 +88,9 @@ bool HttpServer::refuseWithSpare() {
     acceptor.accept(socket, error);
     const bool accepted = !error;
     if (accepted) {
-        const std::string refusal = rawResponse(
-            httpStatus(ErrorKind::Overloaded),
-            errorAnswer(ErrorKind::Overloaded,
-                        "connector-host has no file descriptor left for another connection"));
+        const std::string refusal =
+            rawResponse(ErrorKind::Overloaded,
+                        "connector-host has no file descriptor left for another connection");
         socket.non_blocking(true, error);
         socket.write_some(net::buffer(refusal), error);
         socket.shutdown(tcp::socket::shutdown_send, error);

@@ -109,8 +109,11 @@ void HttpServer::releaseSlot() {
 }
 
 void HttpServer::opened(HttpConnection* connection) {
-    std::lock_guard<std::mutex> lock(registryMutex);
-    connections.insert(connection);
+    {
+        std::lock_guard<std::mutex> lock(registryMutex);
+        connections.insert(connection);
+    }
+    loops.add(connection->eventLoop());
 }
 
 void HttpServer::closed(HttpConnection* connection, bool reclaimed) noexcept {
