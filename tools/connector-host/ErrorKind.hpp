@@ -101,4 +101,8 @@ class RequestError : public std::runtime_error {
 // `controlsToo`, control characters as well, for plain text such as a log line.
 [[nodiscard]] std::string printable(const std::string& text, bool controlsToo = false);
 
+// quoted: a header or field value quoted in an error text, printable and cut short at 100 bytes,
+// so that an answer never grows with what a client sent.
+[[nodiscard]] std::string quoted(const std::string& value);
+
 }  // namespace connectorhost

@@ -34,9 +34,11 @@ class HostRuntime {
     // still inside a service return promptly (with an error) instead of waiting for the engine.
     void stop();
 
-    // containerRequestType: "connector/v1/ContainerRequest" (made on first use, so that no static
-    // initialisation depends on the framework's).
+    // containerRequestType / containerResponseType: "connector/v1/ContainerRequest" and
+    // "connector/v1/ContainerResponse" (made on first use, so that no static initialisation
+    // depends on the framework's).
     [[nodiscard]] static const std::string& containerRequestType();
+    [[nodiscard]] static const std::string& containerResponseType();
 
     std::shared_ptr<connector::json::JsonSerializer> serializer;
     std::shared_ptr<connector::MessageRouter> router;

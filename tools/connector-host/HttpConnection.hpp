@@ -22,7 +22,6 @@
 #include <string>
 
 #include "tools/connector-host/ConnectionReclaim.hpp"
-#include "tools/connector-host/EnvelopeProcessor.hpp"
 #include "tools/connector-host/HttpRequestParser.hpp"
 #include "tools/connector-host/HttpResponses.hpp"
 
@@ -75,7 +74,7 @@ class HttpConnection : public std::enable_shared_from_this<HttpConnection> {
     void dispatch();
     void process();
     void afterWrite(bool keep, bool inputUnread);
-    void refuse(ErrorKind kind, const std::string& message);
+    void refuse(ErrorKind kind, const std::string& message, const char* allow = nullptr);
     void respond(unsigned status, std::string json, bool close, const char* allow = nullptr);
     void respondPage();
     void write(std::shared_ptr<HttpResponse> response, bool keep);

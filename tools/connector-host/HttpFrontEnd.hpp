@@ -1,10 +1,11 @@
 // connectorhost::HttpFrontEnd: serves POST /messages on 127.0.0.1:<port>, one envelope per request
 // body and one answer as the response body (HTTP/1.1, keep-alive).
 //
-// Network I/O is asynchronous (Boost.Beast), so that slow or idle clients cost a timer and a
-// buffer each, never a thread. A request is read, processed and answered on one thread of the
-// event loop (workers + 1 threads; at most `workers` requests are processed at once, so that one
-// is always free for I/O), and crosses no thread on its way.
+// Network I/O is asynchronous (Boost.Beast), so that slow or idle clients cost a buffer each,
+// never a thread; their deadlines are kept by one sweep. A request is read, processed and
+// answered on the thread of its connection's event loop (one loop per CPU, at most `workers`;
+// at most `workers` requests are processed at once, and a loop whose threads are all held up
+// by the engine gets a helper thread), and crosses no thread on its way.
 //
 //   - Framing follows HTTP/1.1 to the letter (HttpRequestParser): only "chunked" or one plain
 //     Content-Length frames a body; anything ambiguous is refused and its connection closed, and
@@ -41,7 +42,6 @@
 #include <vector>
 
 #include "tools/connector-host/EnvelopeProcessor.hpp"
-#include "tools/connector-host/HttpPolicy.hpp"
 
 namespace connectorhost {
 

@@ -61,7 +61,6 @@ class HttpRequestParser : public boost::beast::http::basic_parser<true> {
     [[nodiscard]] boost::beast::http::verb method() const noexcept { return verb; }
     [[nodiscard]] const std::string& methodText() const noexcept { return methodName; }
     [[nodiscard]] const std::string& target() const noexcept { return requestTarget; }
-    [[nodiscard]] unsigned version() const noexcept { return httpVersion; }
     [[nodiscard]] const boost::beast::http::fields& fields() const noexcept { return head; }
     [[nodiscard]] std::optional<std::string> field(boost::beast::http::field name) const;
 
@@ -72,8 +71,6 @@ class HttpRequestParser : public boost::beast::http::basic_parser<true> {
     [[nodiscard]] Refusal explain(const boost::beast::error_code& error) const;
     // refuseOversizedBody: the refusal of a declared length over the body limit, or nothing.
     [[nodiscard]] std::optional<Refusal> refuseOversizedBody() const;
-    // inTrailer: whether the chunked body's last chunk has been read.
-    [[nodiscard]] bool inTrailer() const noexcept { return trailerStarted; }
 
   private:
     void on_request_impl(boost::beast::http::verb method, boost::beast::string_view methodString,

@@ -9,6 +9,8 @@
 #include <optional>
 #include <string>
 
+#include "tools/connector-host/ErrorKind.hpp"
+
 namespace connectorhost {
 
 using HttpResponse = boost::beast::http::response<boost::beast::http::string_body>;
@@ -23,8 +25,8 @@ struct ResponseHeaders {
 [[nodiscard]] HttpResponse makeResponse(unsigned status, std::string json,
                                         const ResponseHeaders& headers);
 
-// rawResponse: the bytes of a short error response that closes the connection, for a client that
+// rawResponse: the bytes of a short error answer that closes the connection, for a client that
 // is refused outside the usual flow (written with one non-blocking send).
-[[nodiscard]] std::string rawResponse(unsigned status, const std::string& json);
+[[nodiscard]] std::string rawResponse(ErrorKind kind, const std::string& message);
 
 }  // namespace connectorhost

@@ -36,6 +36,7 @@
 #include "tools/connector-host/EventLoops.hpp"
 #include "tools/connector-host/HostLog.hpp"
 #include "tools/connector-host/HttpFrontEnd.hpp"
+#include "tools/connector-host/HttpPolicy.hpp"
 #include "tools/connector-host/OpenFiles.hpp"
 
 namespace connectorhost {

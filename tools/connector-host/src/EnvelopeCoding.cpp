@@ -15,11 +15,6 @@ using Poco::Dynamic::Var;
 using Poco::JSON::Array;
 using Poco::JSON::Object;
 
-const std::string& containerResponseType() {
-    static const std::string name = MessageRouter::TYPE_PREFIX + "ContainerResponse";
-    return name;
-}
-
 std::unique_ptr<connector::Message> decodeOne(const HostRuntime& runtime, const std::string& type,
                                               const Object::Ptr& object) {
     try {
@@ -67,7 +62,7 @@ void encode(const HostRuntime& runtime, std::unique_ptr<connector::Message> resp
             Object& answer) {
     try {
         if (auto* container = dynamic_cast<ContainerResponse*>(response.get())) {
-            answer.set("type", containerResponseType());
+            answer.set("type", HostRuntime::containerResponseType());
             answer.set("message", encodeContainer(runtime, *container));
         } else {
             auto encoded = runtime.serializer->serialize(response);

@@ -49,14 +49,13 @@ boost::any textTable(const std::string& key, const Object::Ptr& table) {
 }
 
 boost::any integer(const std::string& key, const Var& value) {
-    const bool fits =
-        value.type() == typeid(Poco::UInt64)
-            ? value.extract<Poco::UInt64>() <= INT_MAX
-            : value.convert<Poco::Int64>() >= INT_MIN && value.convert<Poco::Int64>() <= INT_MAX;
-    if (!fits)
+    const bool unsignedTooLarge =
+        value.type() == typeid(Poco::UInt64) && value.extract<Poco::UInt64>() > INT_MAX;
+    const Poco::Int64 number = unsignedTooLarge ? 0 : value.convert<Poco::Int64>();
+    if (unsignedTooLarge || number < INT_MIN || number > INT_MAX)
         refuse("context entry \"" + key + "\" must be an integer from " + std::to_string(INT_MIN) +
                " to " + std::to_string(INT_MAX));
-    return static_cast<int>(value.convert<Poco::Int64>());
+    return static_cast<int>(number);
 }
 
 // The value a context entry is written with: a boolean, a text, a 32-bit integer or an object of
@@ -93,7 +92,8 @@ void checkFeatures(const Object::Ptr& message, const Limits& limits) {
 void checkRoutable(const std::string& type, bool inBatch, const HostRuntime& runtime) {
     if (!runtime.serializer->isRegistered(type))
         throw RequestError(ErrorKind::UnknownType, "Unknown message type: " + type);
-    const bool forClientTypes = inBatch && type == MessageRouter::TYPE_PREFIX + kClientType;
+    static const std::string clientType = MessageRouter::TYPE_PREFIX + kClientType;
+    const bool forClientTypes = inBatch && type == clientType;
     if (!forClientTypes && !runtime.router->hasRoute(type))
         throw RequestError(ErrorKind::NoProvider, "No service provider for message type " + type);
 }
@@ -171,8 +171,8 @@ void validate(const Object::Ptr& envelope, const HostRuntime& runtime, const Lim
     if (request.type == HostRuntime::containerRequestType())
         return validateBatch(request.message, runtime, limits);
     checkRoutable(request.type, false, runtime);
-    if (request.type == MessageRouter::TYPE_PREFIX + kEnabledFeatures)
-        checkFeatures(request.message, limits);
+    static const std::string enabledFeatures = MessageRouter::TYPE_PREFIX + kEnabledFeatures;
+    if (request.type == enabledFeatures) checkFeatures(request.message, limits);
 }
 
 }  // namespace connectorhost

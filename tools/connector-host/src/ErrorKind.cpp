@@ -123,4 +123,9 @@ std::string printable(const std::string& text, bool controlsToo) {
     return out;
 }
 
+std::string quoted(const std::string& value) {
+    constexpr std::size_t kShown = 100;
+    return "\"" + printable(value.size() > kShown ? value.substr(0, kShown) + "..." : value) + "\"";
+}
+
 }  // namespace connectorhost

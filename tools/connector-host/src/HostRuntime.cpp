@@ -41,6 +41,11 @@ const std::string& HostRuntime::containerRequestType() {
     return name;
 }
 
+const std::string& HostRuntime::containerResponseType() {
+    static const std::string name = connector::MessageRouter::TYPE_PREFIX + "ContainerResponse";
+    return name;
+}
+
 HostRuntime::HostRuntime(std::shared_ptr<qvm::QVM> vm, connector::http::SessionLimits sessionLimits)
     : serializer(std::make_shared<connector::json::JsonSerializer>())
     , router(std::make_shared<connector::MessageRouter>(serializer))

@@ -16,8 +16,8 @@ constexpr std::chrono::seconds kLinger{2};
 
 }  // namespace
 
-void HttpConnection::refuse(ErrorKind kind, const std::string& message) {
-    respond(httpStatus(kind), errorAnswer(kind, message), true);
+void HttpConnection::refuse(ErrorKind kind, const std::string& message, const char* allow) {
+    respond(httpStatus(kind), errorAnswer(kind, message), true, allow);
 }
 
 // respond: writes one answer; `close` ends the connection after it.

@@ -104,11 +104,10 @@ void HttpConnection::reclaim(ConnectionPhase seen) {
             }
             if (seen == ConnectionPhase::Reading && self->state == State::Reading) {
                 // Told why, in one non-blocking write; the connection's slot is needed now.
-                const std::string refusal = rawResponse(
-                    httpStatus(ErrorKind::Overloaded),
-                    errorAnswer(ErrorKind::Overloaded,
+                const std::string refusal =
+                    rawResponse(ErrorKind::Overloaded,
                                 "The request arrived too slowly while every connection was in "
-                                "use; its connection was given to another client"));
+                                "use; its connection was given to another client");
                 beast::error_code ignored;
                 self->socket.write_some(net::buffer(refusal), ignored);
             }

@@ -7,14 +7,14 @@
 namespace connectorhost {
 namespace {
 
-Verdict refuse(ErrorKind kind, std::string message) {
-    return Verdict{Verdict::Action::Refuse, kind, std::move(message)};
+Verdict answeredWith(Verdict::Action action) {
+    Verdict verdict;
+    verdict.action = action;
+    return verdict;
 }
 
-// A header value quoted in an error text: cut short, so an answer never grows with the header.
-std::string quoted(const std::string& value) {
-    constexpr std::size_t kShown = 100;
-    return "\"" + printable(value.size() > kShown ? value.substr(0, kShown) + "..." : value) + "\"";
+Verdict refuse(ErrorKind kind, std::string message, const char* allow = nullptr) {
+    return Verdict{Verdict::Action::Refuse, kind, std::move(message), allow};
 }
 
 bool isLocalHost(const std::string& host, std::uint16_t port) {
@@ -66,37 +66,27 @@ bool isAllowedOrigin(const std::string& origin, const HttpPolicy& policy) {
 }
 
 Verdict judgeRequest(const RequestHead& head, const HttpPolicy& policy) {
-    const std::string here = "127.0.0.1:" + std::to_string(policy.port);
     if (!head.host) return refuse(ErrorKind::BadRequest, "A Host header is required");
-    if (!isLocalHost(*head.host, policy.port))
-        return refuse(ErrorKind::ForbiddenHost, "Host " + quoted(*head.host) + " is not " + here +
-                                                    " or localhost:" + std::to_string(policy.port));
+    if (!isLocalHost(*head.host, policy.port)) {
+        const std::string port = std::to_string(policy.port);
+        return refuse(
+            ErrorKind::ForbiddenHost,
+            "Host " + quoted(*head.host) + " is not 127.0.0.1:" + port + " or localhost:" + port);
+    }
     if (head.origin && !isAllowedOrigin(*head.origin, policy))
         return refuse(
             ErrorKind::ForbiddenOrigin,
             "Origin " + quoted(*head.origin) + " is not allowed (connector-host --allow-origin)");
     if (isPage(head.target)) {
-        if (head.method == "GET" || head.method == "HEAD") {
-            Verdict page;
-            page.action = Verdict::Action::Page;
-            return page;
-        }
-        Verdict refused = refuse(ErrorKind::MethodNotAllowed, "The page is served with GET");
-        refused.allow = "GET, HEAD";
-        return refused;
+        if (head.method == "GET" || head.method == "HEAD")
+            return answeredWith(Verdict::Action::Page);
+        return refuse(ErrorKind::MethodNotAllowed, "The page is served with GET", "GET, HEAD");
     }
     if (head.target != "/messages")
         return refuse(ErrorKind::NotFound, "Only / and /messages are served");
-    if (head.method == "OPTIONS" && head.origin) {
-        Verdict preflight;
-        preflight.action = Verdict::Action::Preflight;
-        return preflight;
-    }
-    if (head.method != "POST") {
-        Verdict refused = refuse(ErrorKind::MethodNotAllowed, "Send envelopes with POST");
-        refused.allow = "POST";
-        return refused;
-    }
+    if (head.method == "OPTIONS" && head.origin) return answeredWith(Verdict::Action::Preflight);
+    if (head.method != "POST")
+        return refuse(ErrorKind::MethodNotAllowed, "Send envelopes with POST", "POST");
     if (!policy.token.empty() && !hasToken(head.authorization, policy.token))
         return refuse(ErrorKind::Unauthorized,
                       "A valid \"Authorization: Bearer\" token is required");

@@ -16,12 +16,6 @@ namespace http = boost::beast::http;
 using boost::beast::error_code;
 using boost::beast::string_view;
 
-// How much of a field value an error message quotes.
-std::string quoted(const std::string& value) {
-    constexpr std::size_t kShown = 100;
-    return "\"" + printable(value.size() > kShown ? value.substr(0, kShown) + "..." : value) + "\"";
-}
-
 bool isPlainDigits(string_view text) {
     return !text.empty() &&
            std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; });

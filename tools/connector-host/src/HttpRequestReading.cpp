@@ -1,7 +1,6 @@
 // HttpConnection, reading a request: its bytes, its head judged, its body, and processing it.
 #include "tools/connector-host/src/AsioSupport.hpp"
 
-#include <boost/asio/post.hpp>
 #include <boost/beast/http/empty_body.hpp>
 #include <boost/beast/http/write.hpp>
 #include <string_view>
@@ -79,8 +78,7 @@ bool HttpConnection::judgeHead() {
 
     const Verdict verdict = judgeRequest(head, server.policy);
     if (verdict.action == Verdict::Action::Refuse) {
-        respond(httpStatus(verdict.kind), errorAnswer(verdict.kind, verdict.message), true,
-                verdict.allow);
+        refuse(verdict.kind, verdict.message, verdict.allow);
         return false;
     }
     if (verdict.action == Verdict::Action::Page) {

@@ -30,9 +30,9 @@ HttpResponse makeResponse(unsigned status, std::string json, const ResponseHeade
     return response;
 }
 
-std::string rawResponse(unsigned status, const std::string& json) {
+std::string rawResponse(ErrorKind kind, const std::string& message) {
     std::ostringstream bytes;
-    bytes << makeResponse(status, json, ResponseHeaders{});
+    bytes << makeResponse(httpStatus(kind), errorAnswer(kind, message), ResponseHeaders{});
     return bytes.str();
 }
 

@@ -69,6 +69,13 @@ sigset_t stopSignals() {
     return signals;
 }
 
+// The stop signals and SIGUSR1, with which the host wakes its own second-signal watcher.
+sigset_t watchedSignals() {
+    sigset_t signals = stopSignals();
+    sigaddset(&signals, SIGUSR1);
+    return signals;
+}
+
 // The first stop signal drains: requests in hand are answered (up to --drain-timeout). A second
 // one stops at once: what is still in hand is answered 503 "stopping", and the exit status is 3.
 int serveHttp(HostRuntime& runtime, EnvelopeProcessor& processor, const HttpOptions& options) {
@@ -84,14 +91,15 @@ int serveHttp(HostRuntime& runtime, EnvelopeProcessor& processor, const HttpOpti
     logLine("stopping on signal " + std::to_string(received));
     server.beginStop();
 
-    // SIGUSR1 (blocked too) wakes the watcher when the stop ends without a second signal.
-    sigset_t watched = signals;
-    sigaddset(&watched, SIGUSR1);
-    std::atomic<bool> atOnce{false};
+    // SIGUSR1 wakes the watcher when the stop ends without a second signal (one sent from
+    // outside before then is ignored).
+    const sigset_t watched = watchedSignals();
+    std::atomic<bool> atOnce{false}, ended{false};
     std::thread watcher([&] {
-        int second = 0;
-        sigwait(&watched, &second);
-        if (second == SIGUSR1) return;
+        int second = SIGUSR1;
+        while (second == SIGUSR1) {
+            if (sigwait(&watched, &second) != 0 || (second == SIGUSR1 && ended)) return;
+        }
         atOnce = true;
         logLine("stopping at once on a second signal " + std::to_string(second));
         server.stopNow();
@@ -101,6 +109,7 @@ int serveHttp(HostRuntime& runtime, EnvelopeProcessor& processor, const HttpOpti
     server.waitStopped();
     runtime.stop();
     server.join();
+    ended = true;
     pthread_kill(watcher.native_handle(), SIGUSR1);
     watcher.join();
     logLine("stopped");
@@ -144,12 +153,8 @@ int run(HostOptions options) {
                                                  : std::string(kDefaultEngineTable);
     if (options.tokenFile) options.httpOptions.token = readToken(*options.tokenFile);
     if (options.http) {
-        const sigset_t signals = stopSignals();
+        const sigset_t signals = watchedSignals();
         pthread_sigmask(SIG_BLOCK, &signals, nullptr);
-        sigset_t wake;
-        sigemptyset(&wake);
-        sigaddset(&wake, SIGUSR1);
-        pthread_sigmask(SIG_BLOCK, &wake, nullptr);
     }
 
     HostRuntime runtime(makeEngine(table), options.sessions);
