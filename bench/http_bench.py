@@ -13,6 +13,7 @@ Writes {"placement", "connections": {"1": {"host": rps, "floor": rps}, ...},
 "stdin_seconds_per_line"} to OUT_JSON. Needs wrk on the PATH; Python standard library only.
 """
 
+import contextlib
 import http.client
 import json
 import os
@@ -49,6 +50,7 @@ class Server:
             if found:
                 self.port = int(found.group(1))
                 return
+        self.process.kill()
         raise SystemExit("%s did not start: %s" % (command[0], self.process.stderr.read()))
 
     def stop(self):
@@ -106,13 +108,16 @@ def main():
         script = os.path.join(directory, "post.lua")
         with open(script, "w") as handle:
             handle.write(WRK_SCRIPT)
-        served = Server(pinned(placement, [host, "--http", "0"]), r"127\.0\.0\.1:(\d+)/", True)
-        answer = os.path.join(directory, "answer")
-        with open(answer, "wb") as handle:
-            handle.write(answer_of(served.port))
-        floored = Server(pinned(placement, [floor, "0", str(os.cpu_count() or 2), answer]),
-                         r"^(\d+)$", False)
-        try:
+        with contextlib.ExitStack() as servers:  # both stopped whatever happens
+            served = Server(pinned(placement, [host, "--http", "0"]), r"127\.0\.0\.1:(\d+)/",
+                            True)
+            servers.callback(served.stop)
+            answer = os.path.join(directory, "answer")
+            with open(answer, "wb") as handle:
+                handle.write(answer_of(served.port))
+            floored = Server(pinned(placement, [floor, "0", str(os.cpu_count() or 2), answer]),
+                             r"^(\d+)$", False)
+            servers.callback(floored.stop)
             figures = {}
             for connections in CONNECTIONS:
                 runs = {"host": [], "floor": []}
@@ -121,9 +126,6 @@ def main():
                         runs[name].append(requests_per_second(placement, script, server.port,
                                                               connections, seconds))
                 figures[str(connections)] = {k: statistics.median(v) for k, v in runs.items()}
-        finally:
-            served.stop()
-            floored.stop()
         per_line = stdin_seconds_per_line(placement, host, directory, repetitions)
     with open(out, "w") as handle:
         json.dump({"placement": placement, "connections": figures,
