@@ -65,6 +65,7 @@ function showError(box, error) {
 async function connect() {
     const root = document.documentElement;
     root.dataset.state = "loading";
+    delete root.dataset.error;  // of an earlier attempt
     $("connect-error").hidden = true;
     try {
         const me = await announce({ ...hostOptions(), endpoint: location.href });
