@@ -143,23 +143,18 @@ def main():
         """{placement: (ours, floor)} of the HTTP run; ours/floor pick from its figures."""
         return {p: (ours(http[p], connections), floor(http[p], connections)) for p in PLACEMENTS}
 
-    def per_request(figures, connections):
-        return 1 / figures["connections"][str(connections)]["host"]
+    def rate(server):
+        """Requests per second of `server` ("host" or "floor") at a number of connections."""
+        return lambda figures, connections: figures["connections"][str(connections)][server]
 
-    def floor_per_request(figures, connections):
-        return 1 / figures["connections"][str(connections)]["floor"]
-
-    def host_rate(figures, connections):
-        return figures["connections"][str(connections)]["host"]
-
-    def floor_rate(figures, connections):
-        return figures["connections"][str(connections)]["floor"]
+    def time_per_request(server):
+        return lambda figures, connections: 1 / rate(server)(figures, connections)
 
     def stdin_line(figures, _):
         return figures["stdin_seconds_per_line"]
 
     def stdin_rate(figures, _):
-        return 1 / figures["stdin_seconds_per_line"]
+        return 1 / stdin_line(figures, _)
 
     def both(program, benchmark, ours, floor):
         return {p: (runs[p][program].ns(benchmark, ours), runs[p][program].ns(benchmark, floor))
@@ -191,11 +186,11 @@ def main():
     # HTTP: connector-host under wrk against a minimal Beast server answering the same bytes, and
     # against its own stdin path ("split" here: every process free on both CPUs).
     table.at_most("HTTP, 1 connection: time per request vs the floor server",
-                  http_pairs(1, per_request, floor_per_request), 1.5)
+                  http_pairs(1, time_per_request("host"), time_per_request("floor")), 1.5)
     table.at_most("HTTP, 1 connection: time per request vs a stdin line",
-                  http_pairs(1, per_request, stdin_line), 5.0)
+                  http_pairs(1, time_per_request("host"), stdin_line), 5.0)
     table.at_least("HTTP, 8 connections: throughput vs the floor server",
-                   http_pairs(8, host_rate, floor_rate), 0.7)
+                   http_pairs(8, rate("host"), rate("floor")), 0.7)
     # Futures.
     table.at_most("ready future vs boost::make_ready_future",
                   both("future_bench", "Futures_Ready", "connector", "boost"), 1.0)
@@ -252,10 +247,10 @@ def main():
                    both("delivery_bench", "JsonHost/" + key, "host", "floor"))
 
     table.at_least("HTTP, 64 connections: throughput vs the floor server",
-                   http_pairs(64, host_rate, floor_rate), 0, target=False)
+                   http_pairs(64, rate("host"), rate("floor")), 0, target=False)
     for connections in (8, 64):
         table.at_least("HTTP, %d connections: throughput vs the stdin rate" % connections,
-                       http_pairs(connections, host_rate, stdin_rate), 0, target=False)
+                       http_pairs(connections, rate("host"), stdin_rate), 0, target=False)
     table.print()
     print()
     print("%d/%d targets met" % (table.met, table.targets))

@@ -1,10 +1,6 @@
-// evaluate: the work of one run of the engine stand-in's distributor. It looks the function up
-// by name in the function registry, gives it its inputs (taken from the payload in the form
-// DistributorOptions::inputs selects) and makes an FEvalResult of its outputs (in the form
-// DistributorOptions::result selects). Internal to the distributor.
-//
-// Failures become the errors for the caller listed at the top of CmdDistributor.hpp; nothing
-// is raised out of evaluate but for running out of memory while reporting one.
+// evaluate: the work of one run of the engine stand-in's distributor, as CmdDistributor.hpp
+// describes a run (lookup, inputs, result, and the errors a failure becomes). Internal to the
+// distributor; nothing is raised out of it but for running out of memory while reporting one.
 #pragma once
 
 #include <boost/exception_ptr.hpp>

@@ -8,7 +8,7 @@
 // How a value travels:
 //
 //   fevalSync ── fevalAsync ── makeFEvalRequest: FEvalCmdRequest ─ FEvalIIP ─ FEvalOpaqueData
-//      │              └─────── fevalRequest: PromiseDelegateT ──> CmdDistributor (worker thread)
+//      │              └─────── fevalRequest: PromiseDelegateT ──> CmdDistributor (waiter or worker)
 //      │                                        │ completeWithResult / completeWithError, markReady
 //      └── waits on qvm::Future <── boost::promise
 //
