@@ -20,12 +20,6 @@
 // (bench/Placement.hpp: the engine's worker and the pool run on the helper CPU).
 //
 // Linked with the plug-in's objects directly: the evaluation templates are internal to it.
-// Boost.Asio ends each handler with a release fence, which ThreadSanitizer cannot model and GCC
-// warns about at compile time; the hand-over to the pool also goes through the pool's mutex, which
-// it does model. (The engine stand-in's distributor says the same for the same pool.)
-#if defined(__GNUC__) && !defined(__clang__) && __GNUC__ >= 12
-#pragma GCC diagnostic ignored "-Wtsan"
-#endif
 
 #include <benchmark/benchmark.h>
 

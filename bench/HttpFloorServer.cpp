@@ -4,12 +4,6 @@
 // as Beast's own parser does) and writes the fixed answer, keeping the connection alive.
 //
 //   http_floor_server PORT THREADS ANSWER_FILE     (prints the bound port, then serves)
-//
-// Boost.Asio ends each handler with a release fence, which ThreadSanitizer cannot model and GCC
-// warns about at compile time (the sanitizer presets build the benchmarks too).
-#if defined(__GNUC__) && !defined(__clang__) && __GNUC__ >= 12
-#pragma GCC diagnostic ignored "-Wtsan"
-#endif
 #include <algorithm>
 #include <boost/asio/ip/tcp.hpp>
 #include <boost/asio/strand.hpp>

@@ -9,16 +9,7 @@
 // therefore starts within startDelay; a request whose waiter finds the engine busy is handed to
 // the worker at once (post), to run as soon as the engine is free. Closing fires the timer at
 // once, so that the worker starts what is left without waiting out the delay.
-//
-// Boost.Asio ends each handler with a release fence. ThreadSanitizer cannot model fences, and GCC
-// says so at compile time; the hand-over to the worker also goes through the pool's mutex, which
-// it does model, so the fence hides nothing from it. (The warning stays off in every file that
-// includes this one.)
 #pragma once
-
-#if defined(__GNUC__) && !defined(__clang__) && __GNUC__ >= 12
-#pragma GCC diagnostic ignored "-Wtsan"
-#endif
 
 #include <boost/asio/post.hpp>
 #include <boost/asio/steady_timer.hpp>
