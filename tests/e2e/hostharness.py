@@ -114,6 +114,14 @@ class HttpHost:
         self.process.stderr.close()
         return False
 
+    def home_directory(self):
+        """The home directory the host holds now, asked for on a connection of its own."""
+        status, _, answer, _ = self.exchange(
+            request_bytes(envelope("GetUserHomeDir", {}), self.port))
+        if status != "HTTP/1.1 200 OK":
+            raise AssertionError("GetUserHomeDir answered %s: %r" % (status, answer))
+        return answer["message"]["userHomeDir"]
+
     def exchange(self, raw, timeout=30):
         """Sends raw bytes on a new connection; gives (status line, headers, answer) of the first
         response and whether the host, having answered "Connection: close", closed it."""

@@ -15,7 +15,6 @@ from hostharness import HttpHost, envelope, peak_resident_bytes, request_bytes
 
 VERBOSE = "-v" in sys.argv
 HIDDEN = request_bytes(envelope("SetUserHomeDir", {"userHomeDir": "/smuggled"}), 0)
-GET_HOME = envelope("GetUserHomeDir", {})
 GOOD = envelope("ServiceRegistry", {"uuid": "g", "properties": {"service": "editor"}})
 
 
@@ -26,11 +25,6 @@ def head(port, fields, version="1.1"):
 
 
 class SmugglingTest(unittest.TestCase):
-    def home(self, host):
-        status, _, answer, _ = host.exchange(request_bytes(GET_HOME, host.port))
-        self.assertEqual(status, "HTTP/1.1 200 OK")
-        return answer["message"]["userHomeDir"]
-
     def test_nothing_after_a_framing_fault_runs_as_a_request(self):
         smuggled = HIDDEN.replace(b"Host: 127.0.0.1:0", b"Host: 127.0.0.1:%d")
         cases = [
@@ -61,7 +55,7 @@ class SmugglingTest(unittest.TestCase):
                     self.assertEqual(int(line.split()[1]), status, answer)
                     self.assertEqual(headers["Connection"], "close")
                     self.assertTrue(closed)
-                    self.assertEqual(self.home(host), "")
+                    self.assertEqual(host.home_directory(), "")
             # A chunked body framed right is served, and so is what follows it.
             body = GOOD.encode()
             chunked = head(host.port, ["Transfer-Encoding: chunked"]) + \

@@ -34,11 +34,6 @@ class PortTest(unittest.TestCase):
 
 
 class GuardTest(unittest.TestCase):
-    def home(self, host):
-        status, _, answer, _ = host.exchange(request_bytes(GET_HOME, host.port))
-        self.assertEqual(status, "HTTP/1.1 200 OK")
-        return answer["message"]["userHomeDir"]
-
     def test_foreign_pages_cannot_drive_the_host(self):
         with tempfile.NamedTemporaryFile("w", delete=False) as token_file:
             token_file.write("s3cret-token\n")
@@ -104,7 +99,7 @@ class GuardTest(unittest.TestCase):
                     self.assertTrue(closed)
                     if method == "PUT":
                         self.assertEqual(headers["Allow"], "POST")
-            self.assertEqual(self.home(host), "")
+            self.assertEqual(host.home_directory(), "")
 
 
 class QuotedHeaderTest(unittest.TestCase):
