@@ -35,11 +35,11 @@
 #include "bench/Paired.hpp"
 #include "bench/Placement.hpp"
 #include "connector/framework/ServiceProvider.hpp"
+#include "connector/information/src/HostEvaluation.hpp"
 #include "host/cmddistributor/FEvalResult.hpp"
 #include "host/cmddistributor/VariadicFEvalType.hpp"
 #include "host/qvm/HostFunctions.hpp"
 #include "host/qvm/QVM.hpp"
-#include "v1/HostEvaluation.hpp"
 
 namespace {
 

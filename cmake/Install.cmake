@@ -33,9 +33,8 @@ install(TARGETS connector_information connector_information_headers connector_fr
                 quorix_host_headers
         EXPORT QuorixConnectorInformationTargets COMPONENT plugin
         LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR})
-install(DIRECTORY connector/information/include/v1
-        DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/connector/information COMPONENT plugin
-        FILES_MATCHING PATTERN "*.hpp")
+install(DIRECTORY connector/information/include/ DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}
+        COMPONENT plugin FILES_MATCHING PATTERN "*.hpp")
 
 # The declarations of the framework and the host go with both packages: the plug-in compiles
 # against them, and so does anyone testing a plug-in against the stand-ins.

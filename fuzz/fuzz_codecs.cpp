@@ -22,6 +22,7 @@
 #include <string>
 #include <typeinfo>
 
+#include "connector/information/src/JsonCodecs.hpp"
 #include "connector/information/v1/ClientType.hpp"
 #include "connector/information/v1/ClientTypeResponse.hpp"
 #include "connector/information/v1/EnabledFeatures.hpp"
@@ -36,7 +37,6 @@
 #include "connector/information/v1/SetUserHomeDirResponse.hpp"
 #include "fuzz/FuzzSupport.hpp"
 #include "host/i18n/Converters.hpp"
-#include "v1/JsonCodecs.hpp"
 
 namespace {
 

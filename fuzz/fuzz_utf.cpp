@@ -11,9 +11,9 @@
 #include <cstdint>
 #include <string>
 
+#include "connector/information/src/TextConversion.hpp"
 #include "fuzz/FuzzSupport.hpp"
 #include "host/i18n/Converters.hpp"
-#include "v1/TextConversion.hpp"
 
 namespace {
 

@@ -32,7 +32,7 @@ class CONNECTOR_FRAMEWORK_API ContextState {
     // get: a copy of the value stored under `key`. REQUIRES: has(key), else std::out_of_range.
     boost::any get(const std::string& key) const;
     // set: stores `value` under `key`, replacing any earlier value and scope. By value, so that a
-    // caller's temporary is not copied again: "allocations per request: ClientType" 22, not 32.
+    // caller's temporary is moved in rather than copied again.
     void set(const std::string& key, boost::any value, ContextScope scope);
 
     // scopeOf: the scope `key` was last written with, or none when absent.

@@ -17,9 +17,9 @@
 
 #include <boost/optional/optional_io.hpp>
 
+#include "connector/information/src/HostEvaluation.hpp"
 #include "host/qvm/NullCmdDistributorTaskReference.hpp"
 #include "host/qxutil/except/QXException.hpp"
-#include "v1/HostEvaluation.hpp"
 
 namespace {
 

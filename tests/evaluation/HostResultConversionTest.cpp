@@ -10,12 +10,12 @@
 #include <typeinfo>
 #include <vector>
 
+#include "connector/information/src/HostEvaluation.hpp"
+#include "connector/information/src/HostResultConversion.hpp"
 #include "host/cmddistributor/ArrayTransport.hpp"
 #include "host/cmddistributor/FEvalResult.hpp"
 #include "host/cmddistributor/VariadicFEvalType.hpp"
 #include "host/qxutil/except/QXException.hpp"
-#include "v1/HostEvaluation.hpp"
-#include "v1/HostResultConversion.hpp"
 
 namespace {
 

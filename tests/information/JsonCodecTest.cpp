@@ -10,6 +10,7 @@
 #include <typeindex>
 
 #include "connector/framework/JsonSerializer.hpp"
+#include "connector/information/src/JsonCodecs.hpp"
 #include "connector/information/v1/ClientType.hpp"
 #include "connector/information/v1/ClientTypeResponse.hpp"
 #include "connector/information/v1/EnabledFeatures.hpp"
@@ -24,7 +25,6 @@
 #include "connector/information/v1/SetUserHomeDir.hpp"
 #include "connector/information/v1/SetUserHomeDirResponse.hpp"
 #include "host/i18n/Converters.hpp"
-#include "v1/JsonCodecs.hpp"
 
 namespace {
 

@@ -16,10 +16,10 @@
 #include <vector>
 
 #include "../support/HostEngine.hpp"
+#include "connector/information/src/HostEvaluation.hpp"
 #include "host/cmddistributor/FEvalResult.hpp"
 #include "host/qvm/HostFunctions.hpp"
 #include "host/qvm/QVM.hpp"
-#include "v1/HostEvaluation.hpp"
 
 namespace {
 

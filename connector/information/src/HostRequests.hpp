@@ -18,6 +18,7 @@
 #include <variant>
 #include <vector>
 
+#include "HostResultConversion.hpp"
 #include "host/cmddistributor/ArrayTransport.hpp"
 #include "host/cmddistributor/CmdRequest.hpp"
 #include "host/cmddistributor/FEvalIIP.hpp"
@@ -27,7 +28,6 @@
 #include "host/cmddistributor/VariadicFEvalType.hpp"
 #include "host/foundation/quorixdata/Array.hpp"
 #include "host/qvm/QvmID.hpp"
-#include "v1/HostResultConversion.hpp"
 
 namespace connector::information::v1 {
 

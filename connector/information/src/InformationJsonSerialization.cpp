@@ -1,6 +1,6 @@
 #include "connector/information/v1/InformationJsonSerialization.hpp"
 
-#include "v1/JsonCodecs.hpp"
+#include "JsonCodecs.hpp"
 
 namespace connector::information::v1 {
 

@@ -32,9 +32,8 @@ void requireObject(const Poco::JSON::Object::Ptr& object);
 
 // putMember: sets `key` of `object` to `value` as Object::set does, but copies the value once where
 // set copies it three times (the argument and two copies inside POCO 1.11, which cannot move):
-// the member is made with an empty value, found again and given its value in place. Measured on
-// "JSON end to end: ServiceRegistry" (1.53x with set, 1.51x with putMember) and "ClientType
-// batch" (1.68x, 1.66x). Tables are written in two passes instead (writeTable).
+// the member is made with an empty value, found again and given its value in place (the JSON rows
+// of bench/ measure it). Tables are written in two passes instead (writeTable).
 template <class T>
 void putMember(Poco::JSON::Object& object, const std::string& key, const T& value) {
     object.set(key, Poco::Dynamic::Var());

@@ -1,12 +1,12 @@
 // Client properties and locality: what the client-type service recorded in a client's context.
 #include <utility>
 
+#include "ContextAccess.hpp"
+#include "Loggers.hpp"
 #include "connector/framework/CurrentContextState.hpp"
 #include "connector/information/v1/GetCurrentClientProperties.hpp"
 #include "connector/information/v1/GetCurrentClientPropertiesResponse.hpp"
 #include "connector/information/v1/InformationServiceProviderImpl.hpp"
-#include "v1/ContextAccess.hpp"
-#include "v1/Loggers.hpp"
 
 namespace connector::information::v1 {
 
@@ -45,8 +45,7 @@ bool InformationServiceProviderImpl::isClientLocal(std::shared_ptr<connector::Co
 InformationServiceProviderImpl::Answer InformationServiceProviderImpl::handle(
     std::unique_ptr<GetCurrentClientProperties>&&, connector::Address&&,
     std::shared_ptr<connector::Context>&&) {
-    // Assigned rather than passed to the constructor, which copies: "allocations per request:
-    // GetCurrentClientProperties" 11, not 18.
+    // Assigned rather than passed to the constructor, which would copy the table.
     auto response = std::make_unique<GetCurrentClientPropertiesResponse>(StringTable());
     response->properties = getClientTypeProperties();
     return connector::makeReadyFuture(std::unique_ptr<connector::Message>(std::move(response)));

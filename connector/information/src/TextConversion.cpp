@@ -1,4 +1,4 @@
-#include "v1/TextConversion.hpp"
+#include "TextConversion.hpp"
 
 #include "host/i18n/Converters.hpp"
 

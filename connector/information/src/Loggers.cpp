@@ -1,4 +1,4 @@
-#include "v1/Loggers.hpp"
+#include "Loggers.hpp"
 
 namespace connector::information::v1 {
 

@@ -49,6 +49,7 @@
 #include <tuple>
 #include <type_traits>
 
+#include "HostRequests.hpp"
 #include "connector/framework/ServiceProvider.hpp"
 #include "host/cmddistributor/CmdDistributor.hpp"
 #include "host/cmddistributor/IDType.hpp"
@@ -57,7 +58,6 @@
 #include "host/qvm/Future.hpp"
 #include "host/qvm/NullCmdDistributorTaskReference.hpp"
 #include "host/qvm/QVM.hpp"
-#include "v1/HostRequests.hpp"
 
 namespace connector::information::v1 {
 

@@ -1,12 +1,12 @@
 // Enabled features: the ten flag checks and the EnabledFeatures handler.
 #include <boost/optional.hpp>
 
+#include "ContextAccess.hpp"
+#include "HostEvaluation.hpp"
 #include "connector/information/v1/EnabledFeatures.hpp"
 #include "connector/information/v1/EnabledFeaturesResponse.hpp"
 #include "connector/information/v1/InformationServiceProviderImpl.hpp"
 #include "connector/information/v1/QuorixProduct.hpp"
-#include "v1/ContextAccess.hpp"
-#include "v1/HostEvaluation.hpp"
 
 namespace connector::information::v1 {
 
@@ -73,8 +73,7 @@ Impl::Answer Impl::handle(std::unique_ptr<EnabledFeatures>&& request, connector:
         flags.emplace(name, enabled);  // a repeated name keeps its first result
     }
     auto response = std::make_unique<EnabledFeaturesResponse>(std::move(flags), std::u16string());
-    // Assigned rather than passed to the constructor, which copies: "allocations per request:
-    // EnabledFeatures" 119, not 120.
+    // Assigned rather than passed to the constructor, which would copy the text.
     response->quorixVersion = versionText();
     return connector::makeReadyFuture(std::unique_ptr<connector::Message>(std::move(response)));
 }

@@ -1,7 +1,9 @@
-#include "v1/JsonCodecs.hpp"
+#include "JsonCodecs.hpp"
 
 #include <stdexcept>
 
+#include "JsonConversions.hpp"
+#include "TextConversion.hpp"
 #include "connector/information/v1/ClientType.hpp"
 #include "connector/information/v1/ClientTypeResponse.hpp"
 #include "connector/information/v1/EnabledFeatures.hpp"
@@ -14,8 +16,6 @@
 #include "connector/information/v1/ServiceRegistryResponse.hpp"
 #include "connector/information/v1/SetUserHomeDir.hpp"
 #include "connector/information/v1/SetUserHomeDirResponse.hpp"
-#include "v1/JsonConversions.hpp"
-#include "v1/TextConversion.hpp"
 
 namespace connector::information::v1 {
 

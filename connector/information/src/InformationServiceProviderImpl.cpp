@@ -44,8 +44,7 @@ InformationServiceProviderImpl::Answer InformationServiceProviderImpl::handle(
 InformationServiceProviderImpl::Answer InformationServiceProviderImpl::handle(
     std::unique_ptr<GetUserHomeDir>&&, connector::Address&&,
     std::shared_ptr<connector::Context>&&) {
-    // Assigned rather than passed to the constructor, which copies: "allocations per request:
-    // GetUserHomeDir" 4, not 5.
+    // Assigned rather than passed to the constructor, which would copy the text.
     auto response = std::make_unique<GetUserHomeDirResponse>(std::u16string());
     response->userHomeDir = userManager->getUserHomeDir();
     return connector::makeReadyFuture(std::unique_ptr<connector::Message>(std::move(response)));

@@ -1,4 +1,4 @@
-#include "v1/HostResultConversion.hpp"
+#include "HostResultConversion.hpp"
 
 #include <boost/any.hpp>
 #include <boost/throw_exception.hpp>
