@@ -24,8 +24,8 @@
 #include "connector/information/v1/GetUserHomeDir.hpp"
 #include "connector/information/v1/ServiceRegistryRequest.hpp"
 #include "connector/information/v1/SetUserHomeDir.hpp"
-#include "tools/connector-host/EngineTable.hpp"
-#include "tools/connector-host/HostRuntime.hpp"
+#include "tools/connector-host/core/EngineTable.hpp"
+#include "tools/connector-host/core/HostRuntime.hpp"
 
 namespace bench {
 

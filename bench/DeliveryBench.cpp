@@ -43,7 +43,7 @@
 #include "connector/framework/ContainerMessages.hpp"
 #include "connector/framework/CurrentContextState.hpp"
 #include "connector/information/v1/InformationServiceProviderImpl.hpp"
-#include "tools/connector-host/EnvelopeProcessor.hpp"
+#include "tools/connector-host/core/EnvelopeProcessor.hpp"
 
 namespace {
 

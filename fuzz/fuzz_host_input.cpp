@@ -25,10 +25,10 @@
 #include <string>
 
 #include "fuzz/FuzzSupport.hpp"
-#include "tools/connector-host/EngineTable.hpp"
-#include "tools/connector-host/EnvelopeProcessor.hpp"
-#include "tools/connector-host/HostRuntime.hpp"
-#include "tools/connector-host/LineReader.hpp"
+#include "tools/connector-host/core/EngineTable.hpp"
+#include "tools/connector-host/core/EnvelopeProcessor.hpp"
+#include "tools/connector-host/core/HostRuntime.hpp"
+#include "tools/connector-host/core/LineReader.hpp"
 
 namespace {
 

@@ -20,15 +20,10 @@
 #include "connector/framework/BatchRouter.hpp"
 #include "connector/framework/Context.hpp"
 #include "connector/framework/ContextState.hpp"
+#include "connector/framework/SessionLimits.hpp"
 #include "connector/framework/Visibility.hpp"
 
 namespace connector::http {
-
-// SessionLimits: how long an unused session is kept and how much all sessions may hold.
-struct SessionLimits {
-    std::chrono::steady_clock::duration idleTimeout = std::chrono::minutes(30);
-    std::size_t memoryBudget = std::size_t{64} << 20;
-};
 
 class CONNECTOR_FRAMEWORK_API HttpSessionManager {
   public:
@@ -45,8 +40,6 @@ class CONNECTOR_FRAMEWORK_API HttpSessionManager {
     // lastUsedSessionState: the state of the session used most recently, or empty if none.
     virtual std::shared_ptr<common::ContextState> lastUsedSessionState() const;
     std::size_t sessionCount() const;
-    // memoryInUse: what the sessions held when they were last measured.
-    std::size_t memoryInUse() const;
 
   private:
     using Clock = std::chrono::steady_clock;

@@ -1,4 +1,4 @@
-// The client module of the playground page (tools/connector-host/web/client.js), as a client
+// The client module of the playground page (tools/connector-host/http/web/client.js), as a client
 // developer would use it from Node.js, against a running connector-host: announce and an answer,
 // error answers as HostError with their kind and HTTP status, and refused requests.
 import assert from "node:assert/strict";
@@ -9,7 +9,7 @@ import { pathToFileURL } from "node:url";
 import { SOURCE_DIR, startHost, temporaryFile } from "./host.mjs";
 
 const { announce, send, HostError } = await import(
-    pathToFileURL(path.join(SOURCE_DIR, "tools/connector-host/web/client.js")).href);
+    pathToFileURL(path.join(SOURCE_DIR, "tools/connector-host/http/web/client.js")).href);
 
 const LIMIT = { timeout: 120_000 };  // a guard against a hang only; nothing waits for a time
 

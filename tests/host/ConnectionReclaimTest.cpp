@@ -1,7 +1,7 @@
 // Which connection is reclaimed for a waiting client, and which never is.
 #include <gtest/gtest.h>
 
-#include "tools/connector-host/ConnectionReclaim.hpp"
+#include "tools/connector-host/http/ConnectionReclaim.hpp"
 
 namespace connectorhost {
 namespace {

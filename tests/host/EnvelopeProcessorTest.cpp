@@ -4,9 +4,9 @@
 
 #include <Poco/JSON/Parser.h>
 
-#include "tools/connector-host/AnswerBudget.hpp"
-#include "tools/connector-host/EngineTable.hpp"
-#include "tools/connector-host/EnvelopeProcessor.hpp"
+#include "tools/connector-host/core/AnswerBudget.hpp"
+#include "tools/connector-host/core/EngineTable.hpp"
+#include "tools/connector-host/core/EnvelopeProcessor.hpp"
 
 namespace connectorhost {
 namespace {

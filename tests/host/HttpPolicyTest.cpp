@@ -1,7 +1,7 @@
 // Who may use the loopback port: every guard of a request head, each at its edge.
 #include <gtest/gtest.h>
 
-#include "tools/connector-host/HttpPolicy.hpp"
+#include "tools/connector-host/http/HttpPolicy.hpp"
 
 namespace connectorhost {
 namespace {

@@ -3,7 +3,7 @@
 
 #include <boost/beast/http/error.hpp>
 
-#include "tools/connector-host/HttpRequestParser.hpp"
+#include "tools/connector-host/http/HttpRequestParser.hpp"
 
 namespace connectorhost {
 namespace {

@@ -1,8 +1,8 @@
 // The scan before the JSON parser: each refusal at its edge, with its kind and byte offset.
 #include <gtest/gtest.h>
 
-#include "tools/connector-host/ErrorKind.hpp"
-#include "tools/connector-host/InputScan.hpp"
+#include "tools/connector-host/core/ErrorKind.hpp"
+#include "tools/connector-host/core/InputScan.hpp"
 
 namespace connectorhost {
 namespace {

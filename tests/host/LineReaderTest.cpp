@@ -3,7 +3,7 @@
 
 #include <sstream>
 
-#include "tools/connector-host/LineReader.hpp"
+#include "tools/connector-host/core/LineReader.hpp"
 
 namespace connectorhost {
 namespace {

@@ -7,7 +7,7 @@
 
 #include <sstream>
 
-#include "tools/connector-host/Playground.hpp"
+#include "tools/connector-host/http/Playground.hpp"
 
 namespace connectorhost {
 namespace {

@@ -29,9 +29,9 @@
 #include <vector>
 
 #include "connector/information/v1/ClientTypeServiceProvider.hpp"
-#include "tools/connector-host/EngineTable.hpp"
-#include "tools/connector-host/EnvelopeProcessor.hpp"
-#include "tools/connector-host/HostRuntime.hpp"
+#include "tools/connector-host/core/EngineTable.hpp"
+#include "tools/connector-host/core/EnvelopeProcessor.hpp"
+#include "tools/connector-host/core/HostRuntime.hpp"
 
 namespace {
 

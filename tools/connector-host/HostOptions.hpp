@@ -10,9 +10,9 @@
 #include <string>
 #include <variant>
 
-#include "connector/framework/HttpSessionManager.hpp"
-#include "tools/connector-host/EnvelopeProcessor.hpp"
-#include "tools/connector-host/HttpFrontEnd.hpp"
+#include "connector/framework/SessionLimits.hpp"
+#include "tools/connector-host/core/Limits.hpp"
+#include "tools/connector-host/http/HttpOptions.hpp"
 
 namespace connectorhost {
 

@@ -77,9 +77,4 @@ std::size_t HttpSessionManager::sessionCount() const {
     return byId.size();
 }
 
-std::size_t HttpSessionManager::memoryInUse() const {
-    std::lock_guard<std::mutex> lock(mutex);
-    return bytesInUse;
-}
-
 }  // namespace connector::http

@@ -1,0 +1,130 @@
+#include "tools/connector-host/core/HostRuntime.hpp"
+
+#include <mutex>
+#include <ostream>
+#include <streambuf>
+#include <vector>
+
+#include "connector/framework/ServiceMessage.hpp"
+#include "host/qvm/QVM.hpp"
+#include "tools/connector-host/core/AnswerBudget.hpp"
+
+namespace connectorhost {
+namespace {
+
+using namespace connector::information::v1;
+
+// Counts what is written to it and keeps nothing.
+class CountingBuffer : public std::streambuf {
+  public:
+    std::size_t count = 0;
+
+  protected:
+    int_type overflow(int_type c) override {
+        if (!traits_type::eq_int_type(c, traits_type::eof())) ++count;
+        return traits_type::not_eof(c);
+    }
+    std::streamsize xsputn(const char*, std::streamsize n) override {
+        count += static_cast<std::size_t>(n);
+        return n;
+    }
+};
+
+// The framework's serializer, noting what the plug-in registers: its own list of messages, from
+// which the routes are made.
+class NotingSerializer : public connector::json::JsonSerializer {
+  public:
+    struct Registered {
+        std::string typeName;
+        connector::json::DeserializerFn deserializer;
+    };
+
+    void registerType(const std::string& typeName, const std::type_info& type,
+                      connector::json::SerializerFn serializer,
+                      connector::json::DeserializerFn deserializer) override {
+        {
+            std::lock_guard<std::mutex> lock(mutex);
+            registered.push_back({typeName, deserializer});
+        }
+        JsonSerializer::registerType(typeName, type, std::move(serializer),
+                                     std::move(deserializer));
+    }
+
+    [[nodiscard]] std::vector<Registered> takeRegistered() {
+        std::lock_guard<std::mutex> lock(mutex);
+        return std::move(registered);
+    }
+
+  private:
+    std::mutex mutex;
+    std::vector<Registered> registered;
+};
+
+// Whether the messages of a registered type are requests of the information service: one made
+// from an empty object says so by its class.
+bool isInformationRequest(const NotingSerializer::Registered& type) {
+    const std::unique_ptr<connector::Message> probe =
+        type.deserializer(new Poco::JSON::Object(Poco::JSON_PRESERVE_KEY_ORDER));
+    return dynamic_cast<connector::ServiceMessage<InformationServiceProvider>*>(probe.get()) !=
+           nullptr;
+}
+
+std::size_t jsonSize(const Poco::JSON::Object::Ptr& object) {
+    CountingBuffer counter;
+    std::ostream out(&counter);
+    object->stringify(out);
+    return counter.count;
+}
+
+}  // namespace
+
+const std::string& HostRuntime::containerRequestType() {
+    static const std::string name = connector::MessageRouter::TYPE_PREFIX + "ContainerRequest";
+    return name;
+}
+
+const std::string& HostRuntime::containerResponseType() {
+    static const std::string name = connector::MessageRouter::TYPE_PREFIX + "ContainerResponse";
+    return name;
+}
+
+HostRuntime::HostRuntime(std::shared_ptr<qvm::QVM> engine,
+                         connector::http::SessionLimits sessionLimits)
+    : serializer(std::make_shared<NotingSerializer>())
+    , router(std::make_shared<connector::MessageRouter>(serializer))
+    , sessions(std::make_shared<connector::http::HttpSessionManager>(router, sessionLimits))
+    , engine(std::move(engine))
+    , information(std::make_shared<InformationServiceProviderImpl>(sessions, this->engine))
+    , clientTypes(std::make_shared<ClientTypeServiceProvider>())
+    , registration(std::make_unique<InformationJsonSerialization>(serializer)) {
+    // Every request type of the information service that the plug-in registers is routed to it;
+    // ClientType, a message of the client-type service, travels only inside a batch.
+    for (const auto& type : static_cast<NotingSerializer&>(*serializer).takeRegistered())
+        if (isInformationRequest(type)) router->addProvider(type.typeName, information);
+    router->addProvider(containerRequestType(), clientTypes);
+    // The serializer is held weakly: the router must not keep what owns it alive. An answer is
+    // measured (encoded and written out to a counter) only for a thread that has a budget.
+    router->setAnswerCheck([names = std::weak_ptr<connector::json::JsonSerializer>(serializer)](
+                               const std::unique_ptr<connector::Message>& answer) {
+        if (!AnswerBudget::isOpenOnThisThread()) return;
+        auto serializer = names.lock();
+        if (serializer && serializer->typeNameOf(*answer))
+            AnswerBudget::chargeCurrent(jsonSize(serializer->serialize(answer).object));
+    });
+    information->setRunning(true);
+    clientTypes->setRunning(true);
+}
+
+HostRuntime::~HostRuntime() {
+    // The engine may outlive this runtime (it is shared): only the providers stop here.
+    information->setRunning(false);
+    clientTypes->setRunning(false);
+}
+
+void HostRuntime::stop() {
+    information->setRunning(false);
+    clientTypes->setRunning(false);
+    engine->setValid(false);
+}
+
+}  // namespace connectorhost

@@ -1,0 +1,99 @@
+// HttpConnection, answering: a response written, then the next request, a linger or the close.
+#include "tools/connector-host/http/AsioSupport.hpp"
+
+#include <boost/beast/http/write.hpp>
+
+#include "tools/connector-host/http/ConnectionOwner.hpp"
+#include "tools/connector-host/http/HttpConnection.hpp"
+#include "tools/connector-host/http/HttpOptions.hpp"
+#include "tools/connector-host/http/Playground.hpp"
+
+namespace connectorhost {
+namespace {
+
+// How long a refused request's unread input is read and dropped before the connection closes, so
+// that the client sees the answer rather than a reset.
+constexpr std::chrono::seconds kLinger{2};
+
+}  // namespace
+
+void HttpConnection::refuse(ErrorKind kind, const std::string& message, const char* allow) {
+    respond(httpStatus(kind), errorAnswer(kind, message), true, allow);
+}
+
+// respond: writes one answer; `close` ends the connection after it.
+void HttpConnection::respond(unsigned status, std::string json, bool close, const char* allow) {
+    const bool keep = !close && !owner.isStopping();
+    write(std::make_shared<HttpResponse>(
+              makeResponse(status, std::move(json), ResponseHeaders{keep, allowedOrigin, allow})),
+          keep);
+}
+
+// The playground page; a GET that came with a body is answered and closed.
+void HttpConnection::respondPage() {
+    const bool keep = parser->is_done() && parser->keep_alive() && !owner.isStopping();
+    write(std::make_shared<HttpResponse>(
+              pageResponse(parser->method() == boost::beast::http::verb::head, keep)),
+          keep);
+}
+
+// write: sends a response, at once where the socket takes it whole (the usual case: no thread
+// is woken for it), otherwise asynchronously. A request refused with its input still unread is
+// read and dropped for a moment after it, rather than taken as a request.
+void HttpConnection::write(std::shared_ptr<HttpResponse> response, bool keep) {
+    const bool inputUnread = parser && !parser->is_done();
+    setPhase(ConnectionPhase::Busy, 0);
+    if (phase.load() == ConnectionPhase::Reclaimed) return;  // closing
+    state = State::Writing;
+    auto serializer = std::make_shared<http::response_serializer<http::string_body>>(*response);
+    beast::error_code error;
+    idleFrom = std::chrono::steady_clock::now();  // before the client can have the answer
+    http::write(socket, *serializer, error);      // the socket does not block
+    if (!error) return afterWrite(keep, inputUnread);
+    if (error != net::error::would_block) return close();
+    setDeadline(owner.options().requestTimeout);
+    auto& pending = *serializer;
+    http::async_write(socket, pending,
+                      [self = shared_from_this(), response = std::move(response),
+                       serializer = std::move(serializer), keep,
+                       inputUnread](const beast::error_code& failure, std::size_t) {
+                          self->guarded([&] {
+                              if (failure) return self->close();
+                              self->idleFrom = std::chrono::steady_clock::now();
+                              self->afterWrite(keep, inputUnread);
+                          });
+                      });
+}
+
+void HttpConnection::afterWrite(bool keep, bool inputUnread) {
+    if (keep) return awaitRequest();
+    if (inputUnread) return linger();
+    beast::error_code ignored;
+    socket.shutdown(tcp::socket::shutdown_send, ignored);
+    close();
+}
+
+void HttpConnection::linger() {
+    state = State::Lingering;
+    setPhase(ConnectionPhase::Idle, 0);
+    owner.becameIdle();
+    parser.reset();
+    beast::error_code ignored;
+    socket.shutdown(tcp::socket::shutdown_send, ignored);
+    setDeadline(kLinger);
+    dropInput();
+}
+
+void HttpConnection::dropInput() {
+    buffer.consume(buffer.size());
+    socket.async_read_some(
+        buffer.prepare(kReadSize),
+        [self = shared_from_this()](const beast::error_code& error, std::size_t) {
+            self->guarded([&] {
+                if (error) return self->close();
+                self->dropInput();
+            });
+        });
+}
+
+}  // namespace connectorhost

@@ -1,0 +1,112 @@
+// connectorhost::HttpRequestParser: reads one HTTP/1.x request, head and body, keeping HTTP/1.1's
+// framing rules to the letter, so that no byte of one request is ever read as another:
+//
+//   Transfer-Encoding   only in HTTP/1.1, only without Content-Length, and exactly "chunked";
+//                       a final coding other than chunked                      400 bad_request
+//                       another coding before chunked                          501 not_implemented
+//   Content-Length      one field of plain digits (Boost.Beast refuses
+//                       differing values and a length beside chunked)         400 bad_request
+//   head                at most headLimit bytes                                431 too_large
+//   trailer fields      counted with the head against headLimit               431 too_large
+//   chunk extensions    at most kChunkExtensionLimit bytes in one request      400 bad_request
+//   body                at most bodyLimit bytes, as declared or as chunks      413 too_large
+//
+// The body is collected into a std::string; trailer fields are counted and dropped. A refusal
+// found by the rules above is kept (explain()) and the parse fails with an error code; the
+// caller answers it and closes the connection. The input buffer a caller feeds it from must be
+// bounded too (a chunk line or a trailer is parsed only once it is whole): kInputBufferLimit.
+//
+// Threads: one parser per request, used by one thread at a time. Errors: no exception of its own;
+// allocation failures pass through put().
+#pragma once
+
+// Under the sanitizers at -O2, GCC 12 reports Beast's own optional content length as maybe used
+// uninitialized where it returns boost::none (a false positive inside Boost's header).
+#if defined(__GNUC__) && !defined(__clang__)
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
+#endif
+#include <boost/beast/http/basic_parser.hpp>
+#if defined(__GNUC__) && !defined(__clang__)
+#pragma GCC diagnostic pop
+#endif
+#include <boost/beast/http/fields.hpp>
+#include <boost/beast/http/verb.hpp>
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <string>
+
+#include "tools/connector-host/core/ErrorKind.hpp"
+
+namespace connectorhost {
+
+// Refusal: the error answer a request gets instead of being served.
+struct Refusal {
+    ErrorKind kind;
+    std::string message;
+};
+
+class HttpRequestParser : public boost::beast::http::basic_parser<true> {
+  public:
+    static constexpr std::size_t kHeadLimit = 8 * 1024;
+    static constexpr std::size_t kChunkExtensionLimit = 1024;
+    // The most bytes a connection buffers ahead of the parser: a head, or a chunk line or a
+    // trailer, whole. Larger ones are refused by the caller when its buffer is full.
+    static constexpr std::size_t kInputBufferLimit = 2 * kHeadLimit;
+
+    explicit HttpRequestParser(std::size_t bodyLimit);
+
+    // The request head; valid once is_header_done().
+    [[nodiscard]] boost::beast::http::verb method() const noexcept { return verb; }
+    [[nodiscard]] const std::string& methodText() const noexcept { return methodName; }
+    [[nodiscard]] const std::string& target() const noexcept { return requestTarget; }
+    [[nodiscard]] const boost::beast::http::fields& fields() const noexcept { return head; }
+    [[nodiscard]] std::optional<std::string> field(boost::beast::http::field name) const;
+
+    // body: what has arrived of the body; the whole body once is_done().
+    [[nodiscard]] std::string& body() noexcept { return content; }
+    // explain: the answer to a request whose parse failed with `error`: the refusal of a rule
+    // above, or what Boost.Beast found wrong with the request.
+    [[nodiscard]] Refusal explain(const boost::beast::error_code& error) const;
+    // refuseOversizedBody: the refusal of a declared length over the body limit, or nothing.
+    [[nodiscard]] std::optional<Refusal> refuseOversizedBody() const;
+
+  private:
+    void on_request_impl(boost::beast::http::verb method, boost::beast::string_view methodString,
+                         boost::beast::string_view target, int version,
+                         boost::beast::error_code& ec) override;
+    void on_response_impl(int, boost::beast::string_view, int,
+                          boost::beast::error_code& ec) override;
+    void on_field_impl(boost::beast::http::field name, boost::beast::string_view nameString,
+                       boost::beast::string_view value, boost::beast::error_code& ec) override;
+    void on_header_impl(boost::beast::error_code& ec) override;
+    void on_body_init_impl(const boost::optional<std::uint64_t>& contentLength,
+                           boost::beast::error_code& ec) override;
+    std::size_t on_body_impl(boost::beast::string_view body, boost::beast::error_code& ec) override;
+    void on_chunk_header_impl(std::uint64_t size, boost::beast::string_view extensions,
+                              boost::beast::error_code& ec) override;
+    std::size_t on_chunk_body_impl(std::uint64_t remain, boost::beast::string_view body,
+                                   boost::beast::error_code& ec) override;
+    void on_finish_impl(boost::beast::error_code& ec) override;
+
+    void refuse(ErrorKind kind, std::string message, boost::beast::error_code& ec);
+    void checkFraming(boost::beast::error_code& ec);
+    void checkTransferCoding(boost::beast::error_code& ec);
+
+    const std::size_t bodyLimit;
+    boost::beast::http::verb verb = boost::beast::http::verb::unknown;
+    std::string methodName;
+    std::string requestTarget;
+    unsigned httpVersion = 11;
+    boost::beast::http::fields head;
+    std::size_t headBytes = 0;  // the head's lines as sent, and then the trailer's
+    std::optional<std::uint64_t> declaredLength;  // its Content-Length, once checked
+    std::uint64_t chunkedBytes = 0;
+    std::size_t extensionBytes = 0;
+    bool trailerStarted = false;
+    std::string content;
+    std::optional<Refusal> refused;
+};
+
+}  // namespace connectorhost
