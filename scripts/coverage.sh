@@ -19,4 +19,5 @@ mkdir -p build/coverage/coverage
 gcovr --root . --object-directory build/coverage -j "${JOBS:-2}" \
       --filter 'connector/' --filter 'host/' --filter 'standin/' --filter 'tools/' \
       --exclude-throw-branches --exclude-unreachable-branches \
+      --exclude-directories '.*CompilerIdCXX.*' --exclude-directories '.*package-test.*' \
       --html-details build/coverage/coverage/index.html --print-summary

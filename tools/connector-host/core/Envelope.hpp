@@ -22,7 +22,8 @@
 #include <vector>
 
 #include "connector/framework/Message.hpp"
-#include "tools/connector-host/core/EnvelopeProcessor.hpp"
+#include "tools/connector-host/core/HostRuntime.hpp"
+#include "tools/connector-host/core/Limits.hpp"
 
 namespace connectorhost {
 

@@ -20,7 +20,7 @@ import sys
 import threading
 import unittest
 
-from hostharness import (HOST_BINARY, TESTDATA_DIR, HttpHost, envelope, measured_environment,
+from harness import (HOST_BINARY, TESTDATA_DIR, HttpHost, envelope, measured_environment,
                          peak_resident_bytes,
                          request_bytes)
 

@@ -10,7 +10,7 @@ import path from "node:path";
 import { after, before, test } from "node:test";
 
 import { Browser } from "./chromium.mjs";
-import { post, startHost, temporaryFile } from "./host.mjs";
+import { post, startHost, temporaryFile } from "./connectorHost.mjs";
 
 const ARTIFACT_DIR = process.env.QCI_ARTIFACT_DIR ?? tmpdir();
 const LIMIT = { timeout: 300_000 };  // a guard against a hang only; nothing waits for a time

@@ -15,7 +15,7 @@ import tempfile
 import time
 
 HOST_BINARY = os.environ.get("CONNECTOR_HOST", "connector-host")
-SOURCE_DIR = os.environ.get("QCI_SOURCE_DIR", os.path.join(os.path.dirname(__file__), "..", ".."))
+SOURCE_DIR = os.environ.get("QCI_SOURCE_DIR", os.path.join(os.path.dirname(__file__), "..", "..", ".."))
 TESTDATA_DIR = os.path.join(SOURCE_DIR, "tests", "data")
 EXAMPLES_DIR = os.path.join(SOURCE_DIR, "examples")
 

@@ -12,7 +12,7 @@ import sys
 import time
 import unittest
 
-from hostharness import (HOST_BINARY, engine_file, envelope, measured_environment,
+from harness import (HOST_BINARY, engine_file, envelope, measured_environment,
                          peak_resident_bytes)
 
 VERBOSE = "-v" in sys.argv

@@ -10,7 +10,7 @@ import os
 import subprocess
 import unittest
 
-from hostharness import HOST_BINARY, engine_file, envelope, run_lines
+from harness import HOST_BINARY, engine_file, envelope, run_lines
 
 HOME = envelope("GetUserHomeDir", {}, session="s")
 

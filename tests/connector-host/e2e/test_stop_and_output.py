@@ -16,7 +16,7 @@ import threading
 import time
 import unittest
 
-from hostharness import HOST_BINARY, HttpHost, engine_file, envelope, wait_until
+from harness import HOST_BINARY, HttpHost, engine_file, envelope, wait_until
 
 SLOW_ENGINE = {"functions": {
     "version": {"": "4.2.0 build 1187"},

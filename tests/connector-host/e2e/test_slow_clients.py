@@ -12,7 +12,7 @@ import sys
 import time
 import unittest
 
-from hostharness import HttpHost, envelope, request_bytes, slow_feature_engine
+from harness import HttpHost, envelope, request_bytes, slow_feature_engine
 
 VERBOSE = "-v" in sys.argv
 GOOD = envelope("ServiceRegistry", {"uuid": "g", "properties": {"service": "editor"}})

@@ -6,7 +6,7 @@ import path from "node:path";
 import { test } from "node:test";
 import { pathToFileURL } from "node:url";
 
-import { SOURCE_DIR, startHost, temporaryFile } from "./host.mjs";
+import { SOURCE_DIR, startHost, temporaryFile } from "./connectorHost.mjs";
 
 const { announce, send, HostError } = await import(
     pathToFileURL(path.join(SOURCE_DIR, "tools/connector-host/http/web/client.js")).href);

@@ -17,7 +17,7 @@ import threading
 import time
 import unittest
 
-from hostharness import (HOST_BINARY, HttpHost, cpu_seconds, describe_descriptors, envelope,
+from harness import (HOST_BINARY, HttpHost, cpu_seconds, describe_descriptors, envelope,
                          open_descriptors, raise_own_open_files, request_bytes,
                          slow_feature_engine, wait_until)
 

@@ -6,7 +6,7 @@ import unittest
 
 import subprocess
 
-from hostharness import EXAMPLES_DIR, HOST_BINARY, HttpHost, engine_file, envelope, run_lines
+from harness import EXAMPLES_DIR, HOST_BINARY, HttpHost, engine_file, envelope, run_lines
 
 ALL_FLAGS = {"isVantrellCmdEnabled", "isGDSEnabled", "isLoginRequired", "isQGGEnabled",
              "isNativePublishEnabled", "isUDCFeedbackEnabled", "isSetPathEnabled",

@@ -7,7 +7,7 @@ signal's default action, and the whole host with it, whenever the signal came be
 import subprocess
 import unittest
 
-from hostharness import HOST_BINARY
+from harness import HOST_BINARY
 
 ROUNDS = 60  # each round hits the window before the wait with some chance, not always
 

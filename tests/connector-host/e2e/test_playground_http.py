@@ -9,7 +9,7 @@ import socket
 import tempfile
 import unittest
 
-from hostharness import HttpHost, envelope, request_bytes
+from harness import HttpHost, envelope, request_bytes
 
 SET_PWNED = envelope("SetUserHomeDir", {"userHomeDir": "/pwned"})
 GET_HOME = envelope("GetUserHomeDir", {})

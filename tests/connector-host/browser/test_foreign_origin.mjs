@@ -10,7 +10,7 @@ import { once } from "node:events";
 import { after, before, test } from "node:test";
 
 import { Browser } from "./chromium.mjs";
-import { homeDirectory, startHost } from "./host.mjs";
+import { homeDirectory, startHost } from "./connectorHost.mjs";
 
 const LIMIT = { timeout: 300_000 };  // a guard against a hang only; nothing waits for a time
 

@@ -11,7 +11,7 @@ import { fileURLToPath } from "node:url";
 
 export const HOST_BINARY = process.env.CONNECTOR_HOST ?? "connector-host";
 export const SOURCE_DIR =
-    process.env.QCI_SOURCE_DIR ?? path.resolve(fileURLToPath(new URL(".", import.meta.url)), "../..");
+    process.env.QCI_SOURCE_DIR ?? path.resolve(fileURLToPath(new URL(".", import.meta.url)), "../../..");
 
 // startHost: connector-host --http 0 with `args`; resolves once it listens, with its port, its
 // base address and stop(), or rejects with its stderr when it exits first. stop() rejects unless

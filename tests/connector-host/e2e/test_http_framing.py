@@ -11,7 +11,7 @@ import socket
 import sys
 import unittest
 
-from hostharness import HttpHost, envelope, peak_resident_bytes, request_bytes
+from harness import HttpHost, envelope, peak_resident_bytes, request_bytes
 
 VERBOSE = "-v" in sys.argv
 HIDDEN = request_bytes(envelope("SetUserHomeDir", {"userHomeDir": "/smuggled"}), 0)

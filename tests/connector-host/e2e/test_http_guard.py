@@ -11,7 +11,7 @@ import subprocess
 import tempfile
 import unittest
 
-from hostharness import HOST_BINARY, HttpHost, engine_file, envelope, request_bytes
+from harness import HOST_BINARY, HttpHost, engine_file, envelope, request_bytes
 
 SET_PWNED = envelope("SetUserHomeDir", {"userHomeDir": "/pwned"})
 GET_HOME = envelope("GetUserHomeDir", {})
