@@ -32,8 +32,8 @@ namespace bench {
 namespace info = connector::information::v1;
 using Payload = std::unique_ptr<connector::Message>;
 
-inline const std::u16string kHomeDir = u"/home/quorix/projects/connector";
-inline const char* const kSession = "bench";
+inline const std::u16string HOME_DIR = u"/home/quorix/projects/connector";
+inline const char* const SESSION = "bench";
 
 // A ClientType of a desktop client on the loopback interface.
 inline std::unique_ptr<info::ClientType> makeClientType() {
@@ -47,7 +47,7 @@ inline Payload makeGetUserHomeDir() {
     return std::make_unique<info::GetUserHomeDir>();
 }
 inline Payload makeSetUserHomeDir() {
-    return std::make_unique<info::SetUserHomeDir>(kHomeDir);
+    return std::make_unique<info::SetUserHomeDir>(HOME_DIR);
 }
 inline Payload makeServiceRegistry() {
     return std::make_unique<info::ServiceRegistryRequest>(
@@ -71,8 +71,8 @@ inline Payload makeClientTypeBatch(bool withOnward) {
 class BenchHost {
   public:
     BenchHost()
-        : runtime(connectorhost::makeEngine(connectorhost::kDefaultEngineTable))
-        , session(runtime.sessions->useSession(kSession)) {
+        : runtime(connectorhost::makeEngine(connectorhost::DEFAULT_ENGINE_TABLE))
+        , session(runtime.sessions->useSession(SESSION)) {
         serve(*runtime.information, makeSetUserHomeDir());
         serve(*runtime.clientTypes, makeClientTypeBatch(false));
         // The first EnabledFeatures also fetches the host version; later ones use the cache.

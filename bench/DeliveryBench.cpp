@@ -153,8 +153,8 @@ void Scaling_ServiceRegistry(benchmark::State& state) {
 using Poco::JSON::Array;
 using Poco::JSON::Object;
 
-const std::string kPrefix = "connector/v1/";
-const std::string kContainerRequest = "connector/v1/ContainerRequest";
+const std::string PREFIX = "connector/v1/";
+const std::string CONTAINER_REQUEST = "connector/v1/ContainerRequest";
 
 // One request of the table: its type name, its message text and the host's envelope line for it.
 struct JsonRequest {
@@ -163,22 +163,22 @@ struct JsonRequest {
     const char* envelope;
 };
 
-const JsonRequest kGetUserHomeDir{
+const JsonRequest GET_USER_HOME_DIR{
     "connector/v1/GetUserHomeDir", R"({})",
     R"({"id": 5, "session": "bench", "type": "connector/v1/GetUserHomeDir", "message": {}})"};
-const JsonRequest kEnabledFeatures{
+const JsonRequest ENABLED_FEATURES{
     "connector/v1/EnabledFeatures", R"({"uuid": "f1", "features": []})",
     R"({"id": 1, "session": "bench", "type": "connector/v1/EnabledFeatures", )"
     R"("message": {"uuid": "f1", "features": []}})"};
-const JsonRequest kServiceRegistry{
+const JsonRequest SERVICE_REGISTRY{
     "connector/v1/ServiceRegistry", R"({"uuid": "r1", "properties": {"service": "quorix.editor"}})",
     R"({"id": 2, "session": "bench", "type": "connector/v1/ServiceRegistry", )"
     R"("message": {"uuid": "r1", "properties": {"service": "quorix.editor"}}})"};
-const JsonRequest kClientProperties{
+const JsonRequest CLIENT_PROPERTIES{
     "connector/v1/GetCurrentClientProperties", R"({})",
     R"({"id": 3, "session": "bench", "type": "connector/v1/GetCurrentClientProperties", )"
     R"("message": {}})"};
-const JsonRequest kClientTypeBatch{
+const JsonRequest CLIENT_TYPE_BATCH{
     "connector/v1/ContainerRequest",
     R"({"messages": {"ClientType": [{"uuid": "c1", "properties": {"TYPE": "desktop", )"
     R"("SERVICE_ENDPOINT": "http://127.0.0.1:31515"}}], "GetUserHomeDir": [{}]}})",
@@ -200,7 +200,7 @@ std::string serveMessage(BenchHost& host, const std::shared_ptr<connector::Conte
                          const std::string& type, const std::string& message) {
     const auto& serializer = *host.runtime.serializer;
     Object::Ptr object = Poco::JSON::Parser().parse(message).extract<Object::Ptr>();
-    const bool batch = type == kContainerRequest;
+    const bool batch = type == CONTAINER_REQUEST;
     Payload request;
     if (batch) {
         auto container = std::make_unique<connector::container::v1::ContainerRequest>();
@@ -210,7 +210,7 @@ std::string serveMessage(BenchHost& host, const std::shared_ptr<connector::Conte
             auto& messages = container->messages[shortName];
             for (std::size_t i = 0; i < list->size(); ++i)
                 messages.push_back(serializer.deserialize(
-                    kPrefix + shortName, list->getObject(static_cast<unsigned>(i))));
+                    PREFIX + shortName, list->getObject(static_cast<unsigned>(i))));
         }
         request = std::move(container);
     } else {
@@ -221,11 +221,11 @@ std::string serveMessage(BenchHost& host, const std::shared_ptr<connector::Conte
     {
         connector::qvm_common::CurrentContextStateScope serving(session);
         response = batch ? host.runtime.clientTypes
-                               ->deliver(std::move(request), connector::Address(bench::kSession),
+                               ->deliver(std::move(request), connector::Address(bench::SESSION),
                                          std::shared_ptr(session))
                                .get()
                          : host.runtime.information
-                               ->deliver(std::move(request), connector::Address(bench::kSession),
+                               ->deliver(std::move(request), connector::Address(bench::SESSION),
                                          std::shared_ptr(session))
                                .get();
     }
@@ -276,7 +276,7 @@ void JsonEnabledFeatures(benchmark::State& state) {
     bench::DirectHostCall feature(engine, "qls.internal.feature", "graphicsAndGuis");
     bench::DirectHostCall products(engine, "ver", "vantrell");
     bench::DirectHostCall which(engine, "which", "vtr");
-    const std::string type(kEnabledFeatures.type), message(kEnabledFeatures.message);
+    const std::string type(ENABLED_FEATURES.type), message(ENABLED_FEATURES.message);
     const Object::Ptr answer = Poco::JSON::Parser()
                                    .parse(serveMessage(host, host.session, type, message))
                                    .extract<Object::Ptr>();
@@ -336,12 +336,12 @@ BENCHMARK(ScalingOfHandle_ServiceRegistry)->Threads(1)->Threads(2)->UseRealTime(
 BENCHMARK(ScalingOfOwnProvider_GetUserHomeDir)->Threads(1)->Threads(2)->UseRealTime();
 BENCHMARK(ScalingOfOwnProvider_ServiceRegistry)->Threads(1)->Threads(2)->UseRealTime();
 
-BENCHMARK_CAPTURE(jsonScaling, GetUserHomeDir, kGetUserHomeDir)
+BENCHMARK_CAPTURE(jsonScaling, GetUserHomeDir, GET_USER_HOME_DIR)
     ->Name("JsonScaling_GetUserHomeDir")
     ->Threads(1)
     ->Threads(2)
     ->UseRealTime();
-BENCHMARK_CAPTURE(jsonScaling, ServiceRegistry, kServiceRegistry)
+BENCHMARK_CAPTURE(jsonScaling, ServiceRegistry, SERVICE_REGISTRY)
     ->Name("JsonScaling_ServiceRegistry")
     ->Threads(1)
     ->Threads(2)
@@ -349,13 +349,13 @@ BENCHMARK_CAPTURE(jsonScaling, ServiceRegistry, kServiceRegistry)
 
 // Batches of a few microseconds and more; EnabledFeatures evaluates three host functions.
 BENCHMARK(JsonEnabledFeatures)->Name("Json/EnabledFeatures");
-BENCHMARK_CAPTURE(Json, ServiceRegistry, kServiceRegistry, 2);
-BENCHMARK_CAPTURE(Json, GetCurrentClientProperties, kClientProperties, 4);
-BENCHMARK_CAPTURE(Json, ClientTypeBatch, kClientTypeBatch, 1);
+BENCHMARK_CAPTURE(Json, ServiceRegistry, SERVICE_REGISTRY, 2);
+BENCHMARK_CAPTURE(Json, GetCurrentClientProperties, CLIENT_PROPERTIES, 4);
+BENCHMARK_CAPTURE(Json, ClientTypeBatch, CLIENT_TYPE_BATCH, 1);
 
-BENCHMARK_CAPTURE(JsonHost, EnabledFeatures, kEnabledFeatures, 1);
-BENCHMARK_CAPTURE(JsonHost, ServiceRegistry, kServiceRegistry, 1);
-BENCHMARK_CAPTURE(JsonHost, GetCurrentClientProperties, kClientProperties, 1);
-BENCHMARK_CAPTURE(JsonHost, ClientTypeBatch, kClientTypeBatch, 1);
+BENCHMARK_CAPTURE(JsonHost, EnabledFeatures, ENABLED_FEATURES, 1);
+BENCHMARK_CAPTURE(JsonHost, ServiceRegistry, SERVICE_REGISTRY, 1);
+BENCHMARK_CAPTURE(JsonHost, GetCurrentClientProperties, CLIENT_PROPERTIES, 1);
+BENCHMARK_CAPTURE(JsonHost, ClientTypeBatch, CLIENT_TYPE_BATCH, 1);
 
 QCI_BENCHMARK_MAIN();

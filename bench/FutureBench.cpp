@@ -36,12 +36,12 @@ using Payload = std::unique_ptr<connector::Message>;
 
 // ---- Resolved futures ------------------------------------------------------------------------
 
-constexpr int kResolvedBatch = 64;
+constexpr int RESOLVED_BATCH = 64;
 
 void Futures_Ready(benchmark::State& state) {
     Payload message = std::make_unique<BenchMessage>();
     bench::runPaired(
-        state, kResolvedBatch, {"connector", "boost", "std"},
+        state, RESOLVED_BATCH, {"connector", "boost", "std"},
         [&] {
             connector::Future<Payload> future = connector::makeReadyFuture(std::move(message));
             message = future.get();
@@ -64,7 +64,7 @@ void Futures_Ready(benchmark::State& state) {
 void Futures_Chained(benchmark::State& state) {
     Payload message = std::make_unique<BenchMessage>();
     bench::runPaired(
-        state, kResolvedBatch, {"chained", "ready"},
+        state, RESOLVED_BATCH, {"chained", "ready"},
         [&] {
             connector::Future<Payload> chained =
                 connector::makeReadyFuture(std::move(message))

@@ -13,7 +13,7 @@
 //   bare     a boost::promise handed to a one-thread Boost.Asio pool, resolved there with the same
 //            text, taken with get: what one evaluation run by the worker would cost at least
 //
-// Each variant runs kBatch times per timed batch, so that even the direct call's batches last
+// Each variant runs BATCH times per timed batch, so that even the direct call's batches last
 // long enough for the clock.
 //
 // Counters caller_cpu and worker_cpu say where the timing thread and the pool's thread last ran
@@ -43,8 +43,8 @@
 
 namespace {
 
-const char* const kVersion = "4.2.0 build 1187";
-constexpr int kBatch = 16;
+const char* const VERSION = "4.2.0 build 1187";
+constexpr int BATCH = 16;
 
 // A provider that is simply running: fevalSync reads nothing else of it.
 class RunningProvider final : public connector::ServiceProvider {
@@ -82,11 +82,11 @@ void HostEvaluation(benchmark::State& state) {
         engine = qvm::QVM::create();
         worker.emplace(1);
     }
-    engine->registerFunction("version", qvm::functions::answerText(kVersion));
+    engine->registerFunction("version", qvm::functions::answerText(VERSION));
     bench::DirectHostCall direct(*engine, "version");
     std::atomic<int> workerCpu{-1};
     bench::runPaired(
-        state, kBatch, {"feval", "protocol", "direct", "bare"},
+        state, BATCH, {"feval", "protocol", "direct", "bare"},
         [&] {
             std::u16string version =
                 connector::information::v1::fevalSync<std::u16string>(provider, engine, "version");

@@ -212,7 +212,7 @@ Codec codec(const char* name, bool readsKeys, bool hasUtf16Field) {
     return {name, row.serialize, row.deserialize, &wireOf<C>, readsKeys, hasUtf16Field};
 }
 
-const Codec kCodecs[] = {
+const Codec CODECS[] = {
     codec<ClientType>("ClientType", true, false),
     codec<ClientTypeResponse>("ClientTypeResponse", true, false),
     codec<EnabledFeatures>("EnabledFeatures", true, false),
@@ -228,7 +228,7 @@ const Codec kCodecs[] = {
 };
 
 // The keys some codec reads: a non-object input is placed under each of them.
-const char* const kReadKeys[] = {"uuid",          "properties",    "features",
+const char* const READ_KEYS[] = {"uuid",          "properties",    "features",
                                  "quorixVersion", "messageFaults", "userHomeDir"};
 
 std::string stringify(const Object::Ptr& object) {
@@ -290,7 +290,7 @@ void checkEmptyPointerOnce() {
     static bool checked = false;
     if (checked) return;
     checked = true;
-    for (const Codec& codec : kCodecs) {
+    for (const Codec& codec : CODECS) {
         bool refused = false;
         try {
             (void)codec.decode(Object::Ptr());
@@ -318,7 +318,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         objects.push_back(parsed.extract<Object::Ptr>());
     } else {
         Object::Ptr holder = new Object(0);
-        for (const char* key : kReadKeys) holder->set(key, parsed);
+        for (const char* key : READ_KEYS) holder->set(key, parsed);
         objects.push_back(holder);
         // The objects of a top-level array are messages of their own (a few of them).
         if (parsed.type() == typeid(Array::Ptr)) {
@@ -328,6 +328,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         }
     }
     for (const Object::Ptr& object : objects)
-        for (const Codec& codec : kCodecs) roundTrip(codec, object);
+        for (const Codec& codec : CODECS) roundTrip(codec, object);
     return 0;
 }

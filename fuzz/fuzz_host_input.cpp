@@ -3,7 +3,7 @@
 // Each input is a session: a fresh HostRuntime (serializer, router, sessions, providers) over the
 // engine of the default table, whose lines are read and answered exactly as connector-host serves
 // stdin (LineReader, blank lines skipped, an
-// over-long line answered as too large). The processor's limit is kMaxBytes rather than the
+// over-long line answered as too large). The processor's limit is MAX_BYTES rather than the
 // default 4 MiB, so that the too-large path is reachable within the fuzzer's input sizes; it is
 // what `connector-host --max-bytes 4096` runs. Properties checked for every answer:
 //   - process() returns (nothing escapes it) and gives exactly one line;
@@ -39,7 +39,7 @@ using fuzzsupport::require;
 using Poco::Dynamic::Var;
 using Poco::JSON::Object;
 
-constexpr std::size_t kMaxBytes = 4096;
+constexpr std::size_t MAX_BYTES = 4096;
 
 bool isBlank(const std::string& text) {
     return text.find_first_not_of(" \t\r") == std::string::npos;
@@ -107,10 +107,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     // memory during a later input, which libFuzzer takes for a possible leak and answers with a
     // full leak scan of every input. Destroying the engine at the end of the input frees all.
     const std::shared_ptr<qvm::QVM> engine =
-        connectorhost::makeEngine(connectorhost::kDefaultEngineTable);
+        connectorhost::makeEngine(connectorhost::DEFAULT_ENGINE_TABLE);
     connectorhost::HostRuntime runtime(engine);
     connectorhost::Limits limits;
-    limits.maxBytes = kMaxBytes;
+    limits.maxBytes = MAX_BYTES;
     connectorhost::EnvelopeProcessor processor(runtime, limits);
 
     std::istringstream in(std::string(reinterpret_cast<const char*>(data), size));

@@ -20,8 +20,8 @@
 //     1   | value     | setValue                              | final; get moves the value out
 //     2   | error     | setException                          | final; get rethrows the error
 //     3   | cancelled | cancel                                | final; resolving it is a no-op,
-//         |           |                                       | get throws, a continuation never
-//         runs
+//         |           |                                       | get throws, a continuation
+//         |           |                                       | never runs
 //
 //   Who owns what: the state is shared (std::shared_ptr) by the promise, every future of it and a
 //   running continuation. The state owns a separately allocated box with the value or the error
@@ -62,16 +62,16 @@ class Promise;
 namespace detail {
 
 // Misuse texts, exactly as clients and logs see them.
-inline constexpr const char* kInvalidFuture = "Future state isn't valid!";
-inline constexpr const char* kGetMisuse =
+inline constexpr const char* INVALID_FUTURE = "Future state isn't valid!";
+inline constexpr const char* GET_MISUSE =
     "Future already returned it's value or has an associated continuation.";
-inline constexpr const char* kThenMisuse =
+inline constexpr const char* THEN_MISUSE =
     "Future already has returned it's value or has an associated continuation.";
-inline constexpr const char* kFutureAlreadyRetrieved = "Promise already returned a future.";
-inline constexpr const char* kAlreadyResolved = "Promise already resolved.";
-inline constexpr const char* kCancelled = "Future has been cancelled.";
-inline constexpr const char* kInvalidState = "Invalid Future state reached.";
-inline constexpr const char* kBrokenPromise = "Promise destroyed before it was resolved.";
+inline constexpr const char* FUTURE_ALREADY_RETRIEVED = "Promise already returned a future.";
+inline constexpr const char* ALREADY_RESOLVED = "Promise already resolved.";
+inline constexpr const char* CANCELLED = "Future has been cancelled.";
+inline constexpr const char* INVALID_STATE = "Invalid Future state reached.";
+inline constexpr const char* BROKEN_PROMISE = "Promise destroyed before it was resolved.";
 
 // ContinuationBase<T>: what a state runs once it is resolved. Owned by the state until it runs.
 template <class T>
@@ -115,10 +115,10 @@ class CONNECTOR_FRAMEWORK_API SharedFutureState
     : public std::enable_shared_from_this<SharedFutureState<T>> {
   public:
     enum : std::uint32_t {
-        kPending = 0,
-        kResolvedValue = 1,
-        kResolvedError = 2,
-        kCancelledState = 3
+        PENDING = 0,
+        RESOLVED_VALUE = 1,
+        RESOLVED_ERROR = 2,
+        CANCELLED_STATE = 3
     };
 
     SharedFutureState() = default;
@@ -138,7 +138,7 @@ class CONNECTOR_FRAMEWORK_API SharedFutureState
     // getFuture: hands out the one future of this state. REQUIRES: called at most once.
     Future<T> getFuture() {
         std::lock_guard<std::mutex> lock(mutex);
-        if (futureRetrieved) throw std::runtime_error(kFutureAlreadyRetrieved);
+        if (futureRetrieved) throw std::runtime_error(FUTURE_ALREADY_RETRIEVED);
         futureRetrieved = true;
         return Future<T>(this->shared_from_this());
     }
@@ -146,18 +146,18 @@ class CONNECTOR_FRAMEWORK_API SharedFutureState
     // get: waits until resolved and moves the value out, or rethrows the stored error.
     T get() {
         std::unique_lock<std::mutex> lock(mutex);
-        if (valueTaken || continuation) throw std::runtime_error(kGetMisuse);
+        if (valueTaken || continuation) throw std::runtime_error(GET_MISUSE);
         valueTaken = true;
-        condition.wait(lock, [this] { return state != kPending; });
+        condition.wait(lock, [this] { return state != PENDING; });
         switch (state) {
-            case kResolvedValue:
-                return std::move(std::get<kValueIndex>(*result));
-            case kResolvedError:
-                std::rethrow_exception(std::get<kErrorIndex>(*result));
-            case kCancelledState:
-                throw std::runtime_error(kCancelled);
+            case RESOLVED_VALUE:
+                return std::move(std::get<VALUE_INDEX>(*result));
+            case RESOLVED_ERROR:
+                std::rethrow_exception(std::get<ERROR_INDEX>(*result));
+            case CANCELLED_STATE:
+                throw std::runtime_error(CANCELLED);
             default:
-                throw std::runtime_error(kInvalidState);
+                throw std::runtime_error(INVALID_STATE);
         }
     }
 
@@ -166,7 +166,7 @@ class CONNECTOR_FRAMEWORK_API SharedFutureState
     template <class F>
     Future<typename Continuation<T, F>::Result> then(F&& function) {
         std::unique_lock<std::mutex> lock(mutex);
-        if (valueTaken || continuation) throw std::runtime_error(kThenMisuse);
+        if (valueTaken || continuation) throw std::runtime_error(THEN_MISUSE);
         auto installed = std::make_unique<Continuation<T, F>>(std::forward<F>(function));
         auto chained = installed->getFuture();
         continuation = std::move(installed);
@@ -176,20 +176,20 @@ class CONNECTOR_FRAMEWORK_API SharedFutureState
 
     void setValue(T&& value) {
         resolve([&] {
-            return std::make_unique<Box>(std::in_place_index<kValueIndex>, std::move(value));
+            return std::make_unique<Box>(std::in_place_index<VALUE_INDEX>, std::move(value));
         });
     }
 
     void setException(const std::exception_ptr& error) {
-        resolve([&] { return std::make_unique<Box>(std::in_place_index<kErrorIndex>, error); });
+        resolve([&] { return std::make_unique<Box>(std::in_place_index<ERROR_INDEX>, error); });
     }
 
     // cancel: moves a pending state to cancelled; waiters wake and get "Future has been
     // cancelled.", an installed continuation is dropped without running. A no-op once resolved.
     void cancel() {
         std::unique_lock<std::mutex> lock(mutex);
-        if (state != kPending) return;
-        state = kCancelledState;
+        if (state != PENDING) return;
+        state = CANCELLED_STATE;
         auto dropped = std::move(continuation);
         lock.unlock();
         condition.notify_all();
@@ -197,34 +197,34 @@ class CONNECTOR_FRAMEWORK_API SharedFutureState
 
     bool isReady() const {
         std::lock_guard<std::mutex> lock(mutex);
-        return state != kPending;
+        return state != PENDING;
     }
 
   private:
-    static constexpr std::size_t kValueIndex = 0;
-    static constexpr std::size_t kErrorIndex = 1;
+    static constexpr std::size_t VALUE_INDEX = 0;
+    static constexpr std::size_t ERROR_INDEX = 1;
     using Box = std::variant<T, std::exception_ptr>;
 
     template <class MakeBox>
     void resolve(MakeBox&& makeBox) {
         std::unique_lock<std::mutex> lock(mutex);
         switch (state) {
-            case kPending: {
+            case PENDING: {
                 result = makeBox();
-                state = result->index() == kValueIndex ? kResolvedValue : kResolvedError;
+                state = result->index() == VALUE_INDEX ? RESOLVED_VALUE : RESOLVED_ERROR;
                 notify(lock);
                 return;
             }
-            case kCancelledState:
+            case CANCELLED_STATE:
                 return;
             default:
-                throw std::runtime_error(kAlreadyResolved);
+                throw std::runtime_error(ALREADY_RESOLVED);
         }
     }
 
     // Entered with the lock held; always leaves it released and the waiters woken.
     void notify(std::unique_lock<std::mutex>& lock) {
-        if (continuation && (state == kResolvedValue || state == kResolvedError)) {
+        if (continuation && (state == RESOLVED_VALUE || state == RESOLVED_ERROR)) {
             std::unique_ptr<ContinuationBase<T>> toRun = std::move(continuation);
             futureRetrieved = false;
             valueTaken = false;
@@ -241,7 +241,7 @@ class CONNECTOR_FRAMEWORK_API SharedFutureState
     std::condition_variable condition;
     std::unique_ptr<Box> result;
     std::unique_ptr<ContinuationBase<T>> continuation;
-    std::uint32_t state = kPending;
+    std::uint32_t state = PENDING;
     bool futureRetrieved = false;
     bool valueTaken = false;
 };
@@ -273,7 +273,7 @@ class CONNECTOR_FRAMEWORK_API Future {
     // get: blocks until the state is resolved, then gives the value or rethrows the error.
     // NOTE: consumes the value; a second get throws.
     [[nodiscard]] T get() {
-        if (!valid.load()) throw std::runtime_error(detail::kInvalidFuture);
+        if (!valid.load()) throw std::runtime_error(detail::INVALID_FUTURE);
         return state->get();
     }
 
@@ -281,7 +281,7 @@ class CONNECTOR_FRAMEWORK_API Future {
     // on the resolving thread (or here, at once, if the state is already resolved).
     template <class F>
     [[nodiscard]] Future<std::invoke_result_t<std::decay_t<F>&, Future<T>>> then(F&& function) {
-        if (!valid.exchange(false)) throw std::runtime_error(detail::kInvalidFuture);
+        if (!valid.exchange(false)) throw std::runtime_error(detail::INVALID_FUTURE);
         std::shared_ptr<State> consumed = std::move(state);
         return consumed->then(std::decay_t<F>(std::forward<F>(function)));
     }
@@ -340,7 +340,7 @@ class CONNECTOR_FRAMEWORK_API Promise {
         try {
             if (!state->isReady())
                 state->setException(
-                    std::make_exception_ptr(std::runtime_error(detail::kBrokenPromise)));
+                    std::make_exception_ptr(std::runtime_error(detail::BROKEN_PROMISE)));
         } catch (...) {
             // resolved concurrently: the first result stays
         }

@@ -29,8 +29,8 @@ class CONNECTOR_FRAMEWORK_API MessageRouter : public BatchRouter {
     using DeliverFn = std::function<Future<std::unique_ptr<Message>>(
         std::unique_ptr<Message>&&, Address&&, std::shared_ptr<Context>&&)>;
 
-    // names: the serializer whose registrations name the answers gathered from a batch.
-    explicit MessageRouter(std::shared_ptr<json::JsonSerializer> names);
+    // serializer: whose registrations name the answers gathered from a batch.
+    explicit MessageRouter(std::shared_ptr<json::JsonSerializer> serializer);
     ~MessageRouter() override;
 
     using AnswerCheck = std::function<void(const std::unique_ptr<Message>& answer)>;

@@ -29,10 +29,10 @@ class QUORIX_HOST_API FEvalResult final : public IIPResult {
   public:
     using Results =
         std::variant<boost::any, detail::SerializedArrays, EDIDataWrapper, MovedFromResults>;
-    static constexpr std::size_t kTypedValue = 0;
-    static constexpr std::size_t kSerializedArrays = 1;
-    static constexpr std::size_t kDataArrays = 2;
-    static constexpr std::size_t kMovedFrom = 3;
+    static constexpr std::size_t TYPED_VALUE = 0;
+    static constexpr std::size_t SERIALIZED_ARRAYS = 1;
+    static constexpr std::size_t DATA_ARRAYS = 2;
+    static constexpr std::size_t MOVED_FROM = 3;
 
     // NOTE: construct Results with std::in_place_index (boost::any would swallow any other
     // alternative), or use the make* helpers.

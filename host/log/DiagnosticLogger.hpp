@@ -21,8 +21,8 @@
 namespace foundation::log {
 
 // Severity of the lines the plug-in writes: progress and unexpected-but-handled situations.
-constexpr unsigned kProgress = 8;
-constexpr unsigned kNotice = 256;
+constexpr unsigned PROGRESS = 8;
+constexpr unsigned NOTICE = 256;
 
 // set_minimum_level: lines of `level` and above are produced from now on (by every logger).
 void set_minimum_level(unsigned level);

@@ -49,7 +49,7 @@ enum class ClassID : std::uint8_t {
 };
 
 // The largest header class code that is a built-in class id by itself.
-inline constexpr std::uint8_t kLastBuiltinClassCode = 16;
+inline constexpr std::uint8_t LAST_BUILTIN_CLASS_CODE = 16;
 
 // destroyArray: frees the array and its contents. A null array is ignored.
 QUORIX_HOST_API void destroyArray(qxArray* array) noexcept;

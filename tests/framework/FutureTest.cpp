@@ -138,25 +138,25 @@ TEST(FutureTest, ContinuationOnPendingStateRunsOnTheResolvingThread) {
 // little longer from round to round so that every interleaving comes up: the continuation runs
 // exactly once, with the value, by the time both calls have returned.
 TEST(FutureTest, ThenRacingSetValueRunsTheContinuationOnceWithTheValue) {
-    constexpr int kRounds = 4000;
-    std::vector<Promise<int>> promises(kRounds);
-    std::vector<Future<int>> sources, chained(kRounds);
+    constexpr int ROUNDS = 4000;
+    std::vector<Promise<int>> promises(ROUNDS);
+    std::vector<Future<int>> sources, chained(ROUNDS);
     for (Promise<int>& promise : promises) sources.push_back(promise.getFuture());
-    std::vector<std::atomic<int>> runs(kRounds);
+    std::vector<std::atomic<int>> runs(ROUNDS);
     std::atomic<int> released{-1};
     auto holdBack = [](int round, bool mine) {
         for (volatile int spin = 0; mine && spin < round % 500; spin = spin + 1) {
         }
     };
     std::thread producer([&] {
-        for (int round = 0; round < kRounds; ++round) {
+        for (int round = 0; round < ROUNDS; ++round) {
             while (released.load() < round) {
             }
             holdBack(round, round % 2 == 0);
             promises[round].setValue(int(round));
         }
     });
-    for (int round = 0; round < kRounds; ++round) {
+    for (int round = 0; round < ROUNDS; ++round) {
         released.store(round);
         holdBack(round, round % 2 == 1);
         chained[round] = sources[round].then([&runs, round](Future<int> f) {
@@ -165,7 +165,7 @@ TEST(FutureTest, ThenRacingSetValueRunsTheContinuationOnceWithTheValue) {
         });
     }
     producer.join();
-    for (int round = 0; round < kRounds; ++round) {
+    for (int round = 0; round < ROUNDS; ++round) {
         ASSERT_TRUE(chained[round].isReady()) << "round " << round;
         ASSERT_EQ(chained[round].get(), round);
         ASSERT_EQ(runs[round].load(), 1) << "round " << round;

@@ -32,17 +32,17 @@ using connector::container::v1::ContainerRequest;
 using connector::container::v1::ContainerResponse;
 using Provider = ClientTypeServiceProvider;
 
-const char* const kHostingVariable = "QUORIX_CONNECTOR_HOSTING_ENVIRONMENT";
+const char* const HOSTING_VARIABLE = "QUORIX_CONNECTOR_HOSTING_ENVIRONMENT";
 
 class HostingVariable {
   public:
     explicit HostingVariable(const char* value) {
         if (value)
-            setenv(kHostingVariable, value, 1);
+            setenv(HOSTING_VARIABLE, value, 1);
         else
-            unsetenv(kHostingVariable);
+            unsetenv(HOSTING_VARIABLE);
     }
-    ~HostingVariable() { unsetenv(kHostingVariable); }
+    ~HostingVariable() { unsetenv(HOSTING_VARIABLE); }
 };
 
 TEST(ClientTypeResolutionTest, LoopbackOriginsAnywhereInTheEndpointMakeAClientLocal) {
@@ -107,7 +107,7 @@ std::unique_ptr<ContainerRequest> batchWith(StringTable properties) {
 class ClientTypeRequestTest : public ::testing::Test {
   protected:
     void SetUp() override {
-        unsetenv(kHostingVariable);
+        unsetenv(HOSTING_VARIABLE);
         serializer = std::make_shared<connector::json::JsonSerializer>();
         registration = std::make_unique<InformationJsonSerialization>(serializer);
         router = std::make_shared<connector::MessageRouter>(serializer);
@@ -285,7 +285,7 @@ class RecordingRouter final : public connector::BatchRouter {
 class ClientTypeOnwardTest : public ::testing::Test {
   protected:
     void SetUp() override {
-        unsetenv(kHostingVariable);
+        unsetenv(HOSTING_VARIABLE);
         service->setRunning(true);
     }
 

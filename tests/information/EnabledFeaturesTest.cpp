@@ -22,7 +22,7 @@ using connector::Message;
 using connector::common::ContextScope;
 namespace functions = qvm::functions;
 
-const std::vector<std::string> kAllFlags = {"isVantrellCmdEnabled",   "isGDSEnabled",
+const std::vector<std::string> ALL_FLAGS = {"isVantrellCmdEnabled",   "isGDSEnabled",
                                             "isLoginRequired",        "isQGGEnabled",
                                             "isNativePublishEnabled", "isUDCFeedbackEnabled",
                                             "isSetPathEnabled",       "isNativeImportDataEnabled",
@@ -82,7 +82,7 @@ TEST_F(EnabledFeaturesTest, EmptyListAsksForAllTenInOrderAndFillsTheRequest) {
     // handle takes the pointer by reference: the request stays its caller's, now listing every
     // flag (were it destroyed, the sanitizer builds would report the read below).
     auto future = service->handle(std::move(owned), Address(), std::shared_ptr<Context>(context));
-    EXPECT_EQ(request.features, kAllFlags);
+    EXPECT_EQ(request.features, ALL_FLAGS);
     ASSERT_TRUE(future.isReady());
     auto answer = future.get();
     auto& response = dynamic_cast<EnabledFeaturesResponse&>(*answer);
@@ -127,7 +127,7 @@ TEST_F(EnabledFeaturesTest, ContextFlagsAndLocalityComeFromTheRequestContext) {
 
     // No context at all reads as a context without entries.
     // (The response is held here: ranging over a member of the temporary would read freed memory.)
-    const auto withoutContext = ask(kAllFlags, nullptr);
+    const auto withoutContext = ask(ALL_FLAGS, nullptr);
     for (const auto& [name, enabled] : withoutContext->features) {
         const bool fromContext = name != "isVantrellCmdEnabled" && name != "isQGGEnabled" &&
                                  name != "isWebSocketEnabled" && name != "isWebSocketPKEnabled";

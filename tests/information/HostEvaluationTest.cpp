@@ -233,7 +233,7 @@ TEST(HostEvaluationTest, MalformedRequestsAreRefusedAndCancellingAsksTheDistribu
 // How long a caller may take to return once the engine or the service has gone away: fifty
 // wait slices of 10 ms, generous for a loaded machine and the sanitizers, and still half of
 // what a wait loop with slices of a second would take.
-constexpr auto kFewSlices = std::chrono::milliseconds(500);
+constexpr auto FEW_SLICES = std::chrono::milliseconds(500);
 
 using Clock = std::chrono::steady_clock;
 
@@ -290,7 +290,7 @@ TEST(HostEvaluationTest, TheTaskIsCancelledWhenTheEngineOrServiceGoesAway) {
                           finishAnyway ? "finished anyway" : "Evaluation of 'slow' was cancelled.");
                 EXPECT_EQ(ranOn == std::this_thread::get_id(), onWaiter);
                 EXPECT_TRUE(sawCancel);
-                EXPECT_LT(ms(returnedAt - goneAt), ms(kFewSlices));
+                EXPECT_LT(ms(returnedAt - goneAt), ms(FEW_SLICES));
             }
 }
 
@@ -312,7 +312,7 @@ TEST(HostEvaluationTest, TheWaitLoopNoticesAnEngineGoneQuietlyWithinAFewSlices) 
               "evaluation cancelled");
     const Clock::time_point returnedAt = Clock::now();
     invalidate.join();
-    EXPECT_LT(ms(returnedAt - invalidAt), ms(kFewSlices));
+    EXPECT_LT(ms(returnedAt - invalidAt), ms(FEW_SLICES));
     EXPECT_EQ(faulty->cancelRequests.load(), 1);
 }
 

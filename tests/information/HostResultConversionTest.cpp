@@ -129,7 +129,7 @@ TEST(HostResultConversionTest, ResultsConvertOnceByTheirForm) {
     UniqueArray on = textArray("on");
     auto result = serializedResult(on.get());
     EXPECT_EQ(convertResult<std::string>(*result), "on");
-    EXPECT_EQ(result->getResults().index(), FEvalResult::kMovedFrom);
+    EXPECT_EQ(result->getResults().index(), FEvalResult::MOVED_FROM);
     EXPECT_EQ(outcome([&] { (void)convertResult<std::string>(*result); }),
               "logic_error: Cannot use FEvalResult results after move.");
 
@@ -153,12 +153,12 @@ TEST(HostResultConversionTest, ResultsConvertOnceByTheirForm) {
         std::string expected;
     };
     const Case failures[] = {
-        {wrongType.get(), FEvalResult::kTypedValue, "bad_any_cast"},
-        {emptyAny.get(), FEvalResult::kTypedValue, "bad_any_cast"},
-        {dataArrays.get(), FEvalResult::kDataArrays, "runtime_error: Not implemented"},
-        {notText.get(), FEvalResult::kSerializedArrays, "host: Quorix:typeMismatch"},
-        {nullArray.get(), FEvalResult::kSerializedArrays, "runtime_error: feval returned null."},
-        {malformed.get(), FEvalResult::kSerializedArrays, "host: Quorix:badSerializedArray"},
+        {wrongType.get(), FEvalResult::TYPED_VALUE, "bad_any_cast"},
+        {emptyAny.get(), FEvalResult::TYPED_VALUE, "bad_any_cast"},
+        {dataArrays.get(), FEvalResult::DATA_ARRAYS, "runtime_error: Not implemented"},
+        {notText.get(), FEvalResult::SERIALIZED_ARRAYS, "host: Quorix:typeMismatch"},
+        {nullArray.get(), FEvalResult::SERIALIZED_ARRAYS, "runtime_error: feval returned null."},
+        {malformed.get(), FEvalResult::SERIALIZED_ARRAYS, "host: Quorix:badSerializedArray"},
     };
     for (const Case& c : failures) {
         SCOPED_TRACE(c.expected);

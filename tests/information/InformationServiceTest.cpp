@@ -131,7 +131,7 @@ TEST(InformationServiceTest, RegistryAnswersTheServiceOrAFault) {
 }
 
 TEST(InformationServiceTest, ClientPropertiesComeFromTheCurrentContextThenTheLastSession) {
-    const std::string kProperties = "clientProperties";
+    const std::string PROPERTIES = "clientProperties";
     auto sessions = std::make_shared<CountingSessionManager>();
     auto service = runningService(sessions);
     auto properties = [&] {
@@ -146,18 +146,18 @@ TEST(InformationServiceTest, ClientPropertiesComeFromTheCurrentContextThenTheLas
     EXPECT_EQ(sessions->asked, 1);
 
     auto session = sessions->useSession("s1");
-    session->set(kProperties, StringTable{{"TYPE", "jsd_rmt_nkv"}}, ContextScope::Session);
+    session->set(PROPERTIES, StringTable{{"TYPE", "jsd_rmt_nkv"}}, ContextScope::Session);
     EXPECT_EQ(properties(), (StringTable{{"TYPE", "jsd_rmt_nkv"}}));
     EXPECT_EQ(sessions->asked, 2);
 
     auto current = std::make_shared<Context>();
-    current->set(kProperties, StringTable{{"TYPE", "jsd_lcl_nkv"}}, ContextScope::Session);
+    current->set(PROPERTIES, StringTable{{"TYPE", "jsd_lcl_nkv"}}, ContextScope::Session);
     {
         connector::qvm_common::CurrentContextStateScope serving(current);
         EXPECT_EQ(properties(), (StringTable{{"TYPE", "jsd_lcl_nkv"}}));
         EXPECT_EQ(sessions->asked, 2);  // the current context wins; the session is not asked
 
-        current->set(kProperties, std::string("not a table"), ContextScope::Session);
+        current->set(PROPERTIES, std::string("not a table"), ContextScope::Session);
         EXPECT_TRUE(properties().empty());  // wrong type: no fallback to the session
         EXPECT_EQ(sessions->asked, 2);
     }
@@ -174,7 +174,7 @@ TEST(InformationServiceTest, ClientPropertiesComeFromTheCurrentContextThenTheLas
 
     auto withoutSessions = runningService(nullptr);
     connector::qvm_common::CurrentContextStateScope serving(current);
-    current->set(kProperties, StringTable{{"a", "b"}}, ContextScope::Session);
+    current->set(PROPERTIES, StringTable{{"a", "b"}}, ContextScope::Session);
     EXPECT_TRUE(ask<GetCurrentClientPropertiesResponse>(
                     withoutSessions, std::make_unique<GetCurrentClientProperties>())
                     ->properties.empty());

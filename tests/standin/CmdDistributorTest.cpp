@@ -190,12 +190,12 @@ TEST(CmdDistributorTest, AWaitingThreadWaitsForWhatTheWorkerRunsAndBothCanBeCanc
 // starts a request, its host function runs exactly once and its caller gets its own answer.
 TEST(CmdDistributorTest, EachRequestRunsOnceWhetherAWaiterOrTheWorkerStartsIt) {
     using connector::information::v1::fevalAsync;
-    constexpr std::size_t kWaiters = 3, kEach = 400;
+    constexpr std::size_t WAITERS = 3, EACH = 400;
     cmddistributor::DistributorOptions options;
     options.startDelay = 0us;
     auto engine = qvm::QVM::create(options);
     std::vector<std::string> arguments;  // the evaluations keep pointers to them
-    for (std::size_t i = 0; i < kWaiters * kEach; ++i) arguments.push_back(std::to_string(i));
+    for (std::size_t i = 0; i < WAITERS * EACH; ++i) arguments.push_back(std::to_string(i));
     std::vector<std::atomic<int>> runs(arguments.size());
     auto spin = [](std::size_t rounds) {
         for (volatile std::size_t left = rounds; left > 0; left = left - 1) {
@@ -212,10 +212,10 @@ TEST(CmdDistributorTest, EachRequestRunsOnceWhetherAWaiterOrTheWorkerStartsIt) {
         return qvm::functions::answerText(argument)(call);
     });
     std::vector<std::thread> waiters;
-    for (std::size_t w = 0; w < kWaiters; ++w)
+    for (std::size_t w = 0; w < WAITERS; ++w)
         waiters.emplace_back([&, w] {
             waiter = true;
-            for (std::size_t i = w * kEach; i < (w + 1) * kEach; ++i) {
+            for (std::size_t i = w * EACH; i < (w + 1) * EACH; ++i) {
                 auto future = fevalAsync<std::string>(engine, "count", arguments[i].c_str());
                 // Waits start anywhere from at once to a few hundred microseconds later.
                 spin((i * 7919) % 200000);

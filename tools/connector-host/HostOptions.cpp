@@ -55,7 +55,7 @@ unsigned logLevel(const std::string& text) {
     }
 }
 
-constexpr std::uint64_t kHuge = std::uint64_t{1} << 40;
+constexpr std::uint64_t LARGEST_SIZE = std::uint64_t{1} << 40;
 
 po::options_description describeOptions() {
     const Limits limits;
@@ -113,7 +113,7 @@ po::options_description describeOptions() {
     return options;
 }
 
-const char* const kHttpOnly[] = {"max-connections", "workers",       "request-timeout",
+const char* const HTTP_ONLY[] = {"max-connections", "workers",       "request-timeout",
                                  "idle-timeout",    "drain-timeout", "allow-origin",
                                  "token-file"};
 
@@ -122,7 +122,8 @@ HostOptions interpret(const po::variables_map& given) {
     const auto has = [&](const char* name) { return given.count(name) != 0; };
     const auto text = [&](const char* name) { return given[name].as<std::string>(); };
     const auto size = [&](const char* name, std::size_t& target, std::uint64_t lowest) {
-        if (has(name)) target = static_cast<std::size_t>(integer(name, text(name), lowest, kHuge));
+        if (has(name))
+            target = static_cast<std::size_t>(integer(name, text(name), lowest, LARGEST_SIZE));
     };
 
     options.http = has("http");
@@ -130,7 +131,7 @@ HostOptions interpret(const po::variables_map& given) {
         throw BadValue{"--http serves HTTP and reads no SESSION_FILE (\"" + text("session") +
                        "\")"};
     if (!options.http) {
-        for (const char* name : kHttpOnly)
+        for (const char* name : HTTP_ONLY)
             if (has(name)) throw BadValue{"--" + std::string(name) + " applies only with --http"};
     }
     if (has("session")) options.sessionFile = text("session");

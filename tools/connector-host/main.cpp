@@ -150,7 +150,7 @@ int run(HostOptions options) {
         foundation::log::set_minimum_level(*options.logLevel);
     }
     const std::string table = options.engineFile ? readFile(*options.engineFile, "engine table")
-                                                 : std::string(kDefaultEngineTable);
+                                                 : std::string(DEFAULT_ENGINE_TABLE);
     if (options.tokenFile) options.httpOptions.token = readToken(*options.tokenFile);
     if (options.http) {
         const sigset_t signals = watchedSignals();

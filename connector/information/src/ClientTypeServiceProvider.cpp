@@ -20,7 +20,7 @@ namespace {
 
 using Answer = ClientTypeServiceProvider::Answer;
 
-const std::string kOrigClientTypeProperty = "ORIG_CLIENT_TYPE";
+const std::string ORIG_CLIENT_TYPE_PROPERTY = "ORIG_CLIENT_TYPE";
 
 // What a client announced in a batch, answered once the rest of the batch has been answered.
 struct Announcement {
@@ -32,7 +32,7 @@ void recordClient(connector::Context& context, const std::string& clientType,
                   const std::string& origType, StringTable& properties) {
     setContextValue<contextkeys::CLIENT_TYPE>(context, clientType);
     setContextValue<contextkeys::ORIG_CLIENT_TYPE>(context, origType);
-    properties[kOrigClientTypeProperty] = origType;
+    properties[ORIG_CLIENT_TYPE_PROPERTY] = origType;
     properties[ClientTypeServiceProvider::TYPE_KEY] = clientType;
 }
 
@@ -41,7 +41,7 @@ void recordClient(connector::Context& context, const std::string& clientType,
 Announcement takeAnnouncement(connector::container::v1::MessageTable& table,
                               connector::container::v1::MessageTable::iterator announced,
                               connector::Context* context) {
-    clientTypeServiceLogger.log(foundation::log::kProgress,
+    clientTypeServiceLogger.log(foundation::log::PROGRESS,
                                 "Client type request received, checking type");
     std::unique_ptr<connector::Message> first = std::move(announced->second.front());
     Announcement announcement;
@@ -59,7 +59,7 @@ Announcement takeAnnouncement(connector::container::v1::MessageTable& table,
                 recordClient(*context, clientType, origType, announcement.properties);
             setContextValue<contextkeys::CLIENT_PROPERTIES>(*context, announcement.properties);
         }
-        clientTypeServiceLogger.log(foundation::log::kProgress, [&](std::ostream& out) {
+        clientTypeServiceLogger.log(foundation::log::PROGRESS, [&](std::ostream& out) {
             out << "Client type found: " << clientType;
         });
     }

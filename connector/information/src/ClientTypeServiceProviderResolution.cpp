@@ -23,7 +23,7 @@ const std::string ClientTypeServiceProvider::NKV_KEY = "_nkv";
 namespace {
 
 // The loopback origins, in the order they are tested: scheme, "://", host, nothing after.
-const char* const kLoopbackOrigins[] = {
+const char* const LOOPBACK_ORIGINS[] = {
     "http://localhost",  "http://127.0.0.1",  "http://::1",  "http://0:0:0:0:0:ffff:7f00:1",
     "https://localhost", "https://127.0.0.1", "https://::1", "https://0:0:0:0:0:ffff:7f00:1",
 };
@@ -51,7 +51,7 @@ std::string ClientTypeServiceProvider::getClientTypeWithSuffixes(
     std::string clientType, const std::string& serviceEndpoint) {
     if (clientType.empty() || clientType.find('_') != std::string::npos) return clientType;
     bool local = false;
-    for (const char* origin : kLoopbackOrigins) {
+    for (const char* origin : LOOPBACK_ORIGINS) {
         if (serviceEndpoint.find(origin) != std::string::npos) {
             local = true;
             break;

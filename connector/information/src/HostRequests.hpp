@@ -31,11 +31,11 @@
 
 namespace connector::information::v1 {
 
-// sourceTag: names this library as the origin of its requests, for the engine's diagnostics.
-inline constexpr const char* sourceTag = "src/v1/InformationServiceProviderImpl";
+// SOURCE_TAG: names this library as the origin of its requests, for the engine's diagnostics.
+inline constexpr const char* SOURCE_TAG = "src/v1/InformationServiceProviderImpl";
 
 // The stream of evaluations made on behalf of a service rather than typed by a user.
-inline constexpr cmddistributor::IqmStreamID kServiceStreamID =
+inline constexpr cmddistributor::IqmStreamID SERVICE_STREAM_ID =
     static_cast<cmddistributor::IqmStreamID>(-2);
 
 }  // namespace connector::information::v1
@@ -128,13 +128,13 @@ class FEvalCmdRequest final : public CmdRequest {
     FEvalCmdRequest(std::string function, boost::shared_ptr<qxutil::io::QXSink> outputSink,
                     boost::shared_ptr<qxutil::io::QXSink> errorSink,
                     detail::FEvalOpaqueInputData<In> input)
-        : CmdRequest(connector::information::v1::kServiceStreamID, std::move(outputSink),
+        : CmdRequest(connector::information::v1::SERVICE_STREAM_ID, std::move(outputSink),
                      std::move(errorSink))
         , iip(boost::make_shared<FEvalIIP>(
               FEvalIIP::Function(std::in_place_index<0>, std::move(function)), 1,
               boost::make_shared<FEvalOpaqueData<In, Out>>(std::move(input)), getStreamID(),
               getOutputSink(), getErrorSink(), qvm::UndefinedQvmID, qvm::UndefinedQvmID, false,
-              connector::information::v1::sourceTag)) {}
+              connector::information::v1::SOURCE_TAG)) {}
     ~FEvalCmdRequest() override = default;
 
     [[nodiscard]] boost::shared_ptr<IIP> getIIP() const override { return iip; }
@@ -195,7 +195,7 @@ class PromiseDelegateT final : public PromiseDelegate {
         {
             std::lock_guard<std::mutex> lock(mutex);
             if (!ready) {
-                pending.template emplace<kPendingResult>(std::move(result));
+                pending.template emplace<PENDING_RESULT>(std::move(result));
                 return false;
             }
             setPromiseValue(sharedState->promise, converter, std::move(result));
@@ -209,7 +209,7 @@ class PromiseDelegateT final : public PromiseDelegate {
         {
             std::lock_guard<std::mutex> lock(mutex);
             if (!ready) {
-                pending.template emplace<kPendingError>(std::move(error));
+                pending.template emplace<PENDING_ERROR>(std::move(error));
                 return false;
             }
             sharedState->promise.set_exception(error);
@@ -238,13 +238,13 @@ class PromiseDelegateT final : public PromiseDelegate {
             ready = true;
             taken.swap(pending);
         }
-        if (auto* result = std::get_if<kPendingResult>(&taken)) {
+        if (auto* result = std::get_if<PENDING_RESULT>(&taken)) {
             const inExecutionStatus status =
                 *result ? (*result)->getExecutionStatus() : inExecutionStatus::Error;
             completeWithResult(std::move(*result));
             return status;
         }
-        if (auto* error = std::get_if<kPendingError>(&taken)) {
+        if (auto* error = std::get_if<PENDING_ERROR>(&taken)) {
             completeWithError(*error);
             try {
                 boost::rethrow_exception(*error);
@@ -275,8 +275,8 @@ class PromiseDelegateT final : public PromiseDelegate {
         }
     };
 
-    static constexpr std::size_t kPendingResult = 1;
-    static constexpr std::size_t kPendingError = 2;
+    static constexpr std::size_t PENDING_RESULT = 1;
+    static constexpr std::size_t PENDING_ERROR = 2;
     using Pending = std::variant<std::monostate, std::unique_ptr<IIPResult>, boost::exception_ptr>;
 
     // setPromiseValue: fulfils the promise with the converted result; a conversion error is

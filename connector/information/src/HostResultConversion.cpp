@@ -20,7 +20,7 @@ using cmddistributor::FEvalResult;
 using matrix::ClassID;
 using matrix::qxArray;
 
-const char* const kProductNameField = "Name";
+const char* const PRODUCT_NAME_FIELD = "Name";
 
 // A one-element cell array stands for the array it holds.
 const qxArray* unwrapSingleCell(const qxArray* array) {
@@ -64,10 +64,10 @@ std::vector<QuorixProduct> productsFromArrays(const std::vector<qxArray*>& array
         if (code != static_cast<std::uint8_t>(ClassID::Struct) &&
             code != static_cast<std::uint8_t>(ClassID::Object))
             detail::raiseRuntimeError("qxArray is not a struct");
-        const qxArray* name = matrix::qxGetField(array, i, kProductNameField);
+        const qxArray* name = matrix::qxGetField(array, i, PRODUCT_NAME_FIELD);
         if (name == nullptr)
             detail::raiseRuntimeError(std::string("qxArray does not have a field named ") +
-                                      kProductNameField);
+                                      PRODUCT_NAME_FIELD);
         products[i].name = readText<std::string>(name);
     }
     return products;
@@ -93,25 +93,25 @@ Out convert(cmddistributor::IIPResult& base) {
     FEvalResult::Results& results = result.getResults();
     Out value = [&results]() -> Out {
         switch (results.index()) {
-            case FEvalResult::kTypedValue: {
+            case FEvalResult::TYPED_VALUE: {
                 using Typed = qxutil::cmddistributor::detail::VariadicFEvalType<Out>;
-                auto* typed = boost::any_cast<Typed>(&std::get<FEvalResult::kTypedValue>(results));
+                auto* typed = boost::any_cast<Typed>(&std::get<FEvalResult::TYPED_VALUE>(results));
                 if (typed == nullptr) boost::throw_exception(boost::bad_any_cast());
                 return std::move(typed->value);
             }
-            case FEvalResult::kSerializedArrays: {
+            case FEvalResult::SERIALIZED_ARRAYS: {
                 cmddistributor::detail::LockBFLHelper hostLock;
                 OwnedArrays arrays(cmddistributor::detail::deserializeQxArrays(
-                    std::get<FEvalResult::kSerializedArrays>(results)));
+                    std::get<FEvalResult::SERIALIZED_ARRAYS>(results)));
                 return fromQxArrays<Out>(arrays.get());
             }
-            case FEvalResult::kDataArrays:
+            case FEvalResult::DATA_ARRAYS:
                 detail::raiseRuntimeError("Not implemented");
             default:
                 detail::raiseLogicError("Cannot use FEvalResult results after move.");
         }
     }();
-    results.emplace<FEvalResult::kMovedFrom>();
+    results.emplace<FEvalResult::MOVED_FROM>();
     return value;
 }
 

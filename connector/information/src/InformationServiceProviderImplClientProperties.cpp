@@ -16,11 +16,11 @@ InformationServiceProviderImpl::getClientTypeProperties() {
         std::shared_ptr<connector::common::ContextState> state =
             connector::qvm_common::getCurrentContextState();
         if (!state || !hasContextValue<contextkeys::CLIENT_PROPERTIES>(*state)) {
-            informationServiceLogger.log(foundation::log::kProgress,
+            informationServiceLogger.log(foundation::log::PROGRESS,
                                          "Checking for last used session");
             state = sessionManager->lastUsedSessionState();
         } else {
-            informationServiceLogger.log(foundation::log::kProgress,
+            informationServiceLogger.log(foundation::log::PROGRESS,
                                          "Checking qvm_common current context");
         }
         if (state) {
@@ -32,7 +32,7 @@ InformationServiceProviderImpl::getClientTypeProperties() {
             }
         }
     }
-    informationServiceLogger.log(foundation::log::kNotice,
+    informationServiceLogger.log(foundation::log::NOTICE,
                                  "No client properties found in session, returning empty map.");
     return {};
 }

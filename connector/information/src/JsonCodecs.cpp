@@ -23,7 +23,7 @@ using Poco::JSON::Object;
 
 namespace {
 
-const std::string kNoUuid = "notset";
+const std::string NO_UUID = "notset";
 
 template <class C>
 const C& as(const MessagePtr& message) {
@@ -49,7 +49,7 @@ struct UuidAndProperties {
     }
     static MessagePtr deserialize(Object::Ptr object) {
         requireObject(object);
-        std::string uuid = readText(object, "uuid", kNoUuid);
+        std::string uuid = readText(object, "uuid", NO_UUID);
         StringTable properties = readStringTable(object->getObject("properties"));
         return std::make_unique<C>(uuid, properties);
     }
@@ -65,7 +65,7 @@ struct PropertiesResponse {
     }
     static MessagePtr deserialize(Object::Ptr object) {
         requireObject(object);
-        std::string uuid = readText(object, "uuid", kNoUuid);
+        std::string uuid = readText(object, "uuid", NO_UUID);
         StringTable properties = readStringTable(object->getObject("properties"));
         return std::make_unique<C>(uuid, properties, readFaults(object));
     }
@@ -105,7 +105,7 @@ struct FeatureNames {
     }
     static MessagePtr deserialize(Object::Ptr object) {
         requireObject(object);
-        std::string uuid = readText(object, "uuid", kNoUuid);
+        std::string uuid = readText(object, "uuid", NO_UUID);
         return std::make_unique<C>(uuid, readStringList(object->getArray("features")));
     }
 };
@@ -125,7 +125,7 @@ struct FeatureFlags {
     }
     static MessagePtr deserialize(Object::Ptr object) {
         requireObject(object);
-        std::string uuid = readText(object, "uuid", kNoUuid);
+        std::string uuid = readText(object, "uuid", NO_UUID);
         FlagTable features = readFlagTable(object->getObject("features"));
         std::u16string version = toUtf16(readText(object, "quorixVersion", ""));
         return std::make_unique<C>(uuid, features, version, readFaults(object));
@@ -153,7 +153,7 @@ constexpr MessageCodec row(const char* typeName) {
 }
 
 // The messages: type name, class and wire form. Adding a message is adding its row.
-constexpr MessageCodec kMessageCodecs[] = {
+constexpr MessageCodec MESSAGE_CODECS[] = {
     row<ClientType, UuidAndProperties>("connector/v1/ClientType"),
     row<ClientTypeResponse, PropertiesResponse>("connector/v1/ClientTypeResponse"),
     row<EnabledFeatures, FeatureNames>("connector/v1/EnabledFeatures"),
@@ -173,11 +173,11 @@ constexpr MessageCodec kMessageCodecs[] = {
 }  // namespace
 
 boost::iterator_range<const MessageCodec*> messageCodecs() {
-    return {std::begin(kMessageCodecs), std::end(kMessageCodecs)};
+    return {std::begin(MESSAGE_CODECS), std::end(MESSAGE_CODECS)};
 }
 
 const MessageCodec& codecOf(const std::type_info& type) {
-    for (const MessageCodec& codec : kMessageCodecs) {
+    for (const MessageCodec& codec : MESSAGE_CODECS) {
         if (codec.type == type) return codec;
     }
     throw std::invalid_argument(std::string("No JSON codec for ") + type.name());

@@ -48,7 +48,7 @@ std::vector<std::string> ContextState::keys() const {
 namespace {
 
 // What a hash-table node and its bookkeeping cost beside the key and the value themselves.
-constexpr std::size_t kEntryOverhead = 64;
+constexpr std::size_t ENTRY_OVERHEAD = 64;
 
 std::size_t valueBytes(const boost::any& value) {
     if (const auto* text = boost::any_cast<std::string>(&value)) return text->capacity();
@@ -57,7 +57,7 @@ std::size_t valueBytes(const boost::any& value) {
     if (const auto* table = boost::any_cast<StringTable>(&value)) {
         std::size_t bytes = 0;
         for (const auto& [name, text] : *table)
-            bytes += kEntryOverhead + name.capacity() + text.capacity();
+            bytes += ENTRY_OVERHEAD + name.capacity() + text.capacity();
         return bytes;
     }
     return sizeof(boost::any) + 16;
@@ -69,7 +69,7 @@ std::size_t ContextState::approximateBytes() const {
     std::shared_lock<std::shared_mutex> lock(mutex);
     std::size_t bytes = sizeof(ContextState);
     for (const auto& [key, entry] : entries)
-        bytes += kEntryOverhead + key.capacity() + valueBytes(entry.value);
+        bytes += ENTRY_OVERHEAD + key.capacity() + valueBytes(entry.value);
     return bytes;
 }
 

@@ -10,7 +10,7 @@
 
 namespace matrix {
 
-inline constexpr std::size_t kNoField = static_cast<std::size_t>(-1);
+inline constexpr std::size_t NO_FIELD = static_cast<std::size_t>(-1);
 
 struct qxArray {
     std::uint8_t headerCode = 0;

@@ -15,8 +15,8 @@
 namespace foundation::log {
 namespace {
 
-constexpr unsigned kNothing = UINT_MAX;
-std::atomic<unsigned> minimumLevel{kNothing};
+constexpr unsigned NOTHING = UINT_MAX;
+std::atomic<unsigned> minimumLevel{NOTHING};
 
 // A line's text as it may reach a terminal: control characters (C0, DEL and C1), backslashes and
 // bytes that are not UTF-8 become "\xHH", so that logged input can neither start a line of its
@@ -71,7 +71,7 @@ void set_minimum_level(unsigned level) {
 }
 
 void disable() {
-    minimumLevel.store(kNothing, std::memory_order_relaxed);
+    minimumLevel.store(NOTHING, std::memory_order_relaxed);
 }
 
 void add_stderr_sink() {
@@ -89,7 +89,7 @@ basic_diagnostic_logger::basic_diagnostic_logger(const std::string& channel)
 
 bool basic_diagnostic_logger::is_enabled(unsigned level) const noexcept {
     const unsigned minimum = minimumLevel.load(std::memory_order_relaxed);
-    return minimum != kNothing && level >= minimum;
+    return minimum != NOTHING && level >= minimum;
 }
 
 }  // namespace foundation::log

@@ -11,17 +11,17 @@ FEvalResult::~FEvalResult() = default;
 
 std::unique_ptr<FEvalResult> FEvalResult::makeTyped(boost::any value) {
     return std::make_unique<FEvalResult>(
-        Results(std::in_place_index<kTypedValue>, std::move(value)));
+        Results(std::in_place_index<TYPED_VALUE>, std::move(value)));
 }
 
 std::unique_ptr<FEvalResult> FEvalResult::makeSerialized(detail::SerializedArrays arrays) {
     return std::make_unique<FEvalResult>(
-        Results(std::in_place_index<kSerializedArrays>, std::move(arrays)));
+        Results(std::in_place_index<SERIALIZED_ARRAYS>, std::move(arrays)));
 }
 
 std::unique_ptr<FEvalResult> FEvalResult::makeDataArrays(EDIDataWrapper arrays) {
     return std::make_unique<FEvalResult>(
-        Results(std::in_place_index<kDataArrays>, std::move(arrays)));
+        Results(std::in_place_index<DATA_ARRAYS>, std::move(arrays)));
 }
 
 }  // namespace cmddistributor

@@ -134,7 +134,7 @@ Outcome makeResult(const Call& call, ResultForm form,
 Outcome evaluate(const qvm::FunctionRegistry& functions, const DistributorOptions& options,
                  const CmdRequest& request, const qvm::CancellationToken& cancellation,
                  const RunOptions& runOptions) {
-    static const std::string kNoName;
+    static const std::string NO_NAME;
     Call call;
     std::vector<matrix::UniqueArray> outputs;
     // The inputs, destroyed once the function has returned; the list's storage then serves for
@@ -150,7 +150,7 @@ Outcome evaluate(const qvm::FunctionRegistry& functions, const DistributorOption
         if (boost::exception_ptr refused = takeInputs(call, options.inputs, arrays)) return refused;
         outputs = callFunction(call, arrays, cancellation, runOptions);
     } catch (...) {
-        return asHostError(call.name != nullptr ? *call.name : kNoName);
+        return asHostError(call.name != nullptr ? *call.name : NO_NAME);
     }
     return makeResult(call, options.result, outputs, arrays);
 }

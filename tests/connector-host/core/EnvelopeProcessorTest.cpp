@@ -13,7 +13,7 @@ namespace {
 
 using Poco::JSON::Object;
 
-const std::string kHome = R"("type": "connector/v1/GetUserHomeDir", "message": {"uuid": "h"})";
+const std::string HOME = R"("type": "connector/v1/GetUserHomeDir", "message": {"uuid": "h"})";
 
 std::string errorKindOf(const Answer& answer) {
     const auto parsed = Poco::JSON::Parser().parse(answer.json).extract<Object::Ptr>();
@@ -50,7 +50,7 @@ class EnvelopeProcessorTest : public ::testing::Test {
         return EnvelopeProcessor(runtime, limits).process(envelope);
     }
 
-    HostRuntime runtime{makeEngine(kDefaultEngineTable)};
+    HostRuntime runtime{makeEngine(DEFAULT_ENGINE_TABLE)};
 };
 
 TEST_F(EnvelopeProcessorTest, EachRefusalIsAnsweredWithItsKindAndStatus) {
@@ -80,9 +80,8 @@ TEST_F(EnvelopeProcessorTest, EachRefusalIsAnsweredWithItsKindAndStatus) {
          400,
          R"({"type": "connector/v1/SetUserHomeDir", "message": {"userHomeDir": "x"}})",
          {}},
-        {"answer_too_large", 400, "{" + kHome + "}",
-         with([](Limits& l) { l.maxAnswerBytes = 10; })},
-        {"too_large", 413, "{" + kHome + "}", with([](Limits& l) { l.maxBytes = 10; })},
+        {"answer_too_large", 400, "{" + HOME + "}", with([](Limits& l) { l.maxAnswerBytes = 10; })},
+        {"too_large", 413, "{" + HOME + "}", with([](Limits& l) { l.maxBytes = 10; })},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.envelope);
@@ -113,7 +112,7 @@ TEST_F(EnvelopeProcessorTest, BatchAndFeatureLimitsCountEveryGroupAndEveryMessag
 }
 
 TEST_F(EnvelopeProcessorTest, AnAnswerMayBeExactlyAsLargeAsItsLimit) {
-    for (const std::string& envelope : {"{" + kHome + "}", batch(2, 2)}) {
+    for (const std::string& envelope : {"{" + HOME + "}", batch(2, 2)}) {
         SCOPED_TRACE(envelope);
         const std::size_t size = process(envelope).json.size();
         Limits limits;
@@ -141,13 +140,13 @@ TEST_F(EnvelopeProcessorTest, AnEnvelopeRefusedAtAnyStageChangesNoSession) {
         return R"({"session": ")" + session + R"(", "context": {"marker": "after"}, )" + tail + "}";
     };
     ASSERT_EQ(
-        errorKindOf(process(R"({"session": "s", "context": {"marker": "before"}, )" + kHome + "}")),
+        errorKindOf(process(R"({"session": "s", "context": {"marker": "before"}, )" + HOME + "}")),
         "");
-    ASSERT_EQ(errorKindOf(process(R"({"session": "other", )" + kHome + "}")), "");
+    ASSERT_EQ(errorKindOf(process(R"({"session": "other", )" + HOME + "}")), "");
     const auto lastUsed = runtime.sessions->lastUsedSessionState();
     const std::pair<const char*, std::string> refused[] = {
-        {"parse", set("s", kHome + ", \"id\": ")},
-        {"validation", set("s", kHome + R"(, "context": {"gdsEnabled": "yes"})")},
+        {"parse", set("s", HOME + ", \"id\": ")},
+        {"validation", set("s", HOME + R"(, "context": {"gdsEnabled": "yes"})")},
         {"validation of a later member", set("s", R"("type": "connector/v1/Nothing")")},
         {"decoding",
          set("s", R"("type": "connector/v1/SetUserHomeDir", "message": {"userHomeDir": "x"})")},

@@ -7,11 +7,11 @@
 namespace connectorhost {
 namespace {
 
-const ScanLimits kLimits{4, 6};
+const ScanLimits LIMITS{4, 6};
 
 std::optional<ErrorKind> scan(const std::string& text, std::string* message = nullptr) {
     try {
-        scanInput(text, kLimits);
+        scanInput(text, LIMITS);
         return std::nullopt;
     } catch (const RequestError& error) {
         if (message) *message = error.what();

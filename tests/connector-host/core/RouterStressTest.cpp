@@ -37,10 +37,10 @@ namespace {
 
 using Poco::JSON::Object;
 
-constexpr int kClients = 8;
+constexpr int CLIENTS = 8;
 
 // The default engine, with two of the functions EnabledFeatures asks made slow.
-const char* const kSlowEngine = R"json({
+const char* const SLOW_ENGINE = R"json({
   "valid": true,
   "functions": {
     "version": {"": "4.2.0 build 1187"},
@@ -57,7 +57,7 @@ int scale() {
 }
 
 enum class Op { SetHome, GetHome, Features, Batch, Registry, Properties };
-const char* const kOpNames[] = {"SetUserHomeDir",  "GetUserHomeDir",
+const char* const OP_NAMES[] = {"SetUserHomeDir",  "GetUserHomeDir",
                                 "EnabledFeatures", "ContainerRequest (ClientType batch)",
                                 "ServiceRegistry", "GetCurrentClientProperties"};
 
@@ -75,8 +75,8 @@ std::string homeDir(int client, int step) {
 struct Plan {
     std::vector<std::vector<Op>> ops;  // [client][step]; step 0 is always a Batch
 
-    explicit Plan(int steps) : ops(kClients) {
-        for (int client = 0; client < kClients; ++client) {
+    explicit Plan(int steps) : ops(CLIENTS) {
+        for (int client = 0; client < CLIENTS; ++client) {
             std::mt19937 random(static_cast<unsigned>(client) + 1);
             std::discrete_distribution<int> pick({30, 30, 8, 8, 12, 12});
             ops[client].push_back(Op::Batch);
@@ -93,7 +93,7 @@ struct Plan {
         std::istringstream in(text.substr(prefix.size()));
         int client = -1, step = -1;
         char slash = 0;
-        if (!(in >> client >> slash >> step) || client < 0 || client >= kClients || step < 0 ||
+        if (!(in >> client >> slash >> step) || client < 0 || client >= CLIENTS || step < 0 ||
             step >= static_cast<int>(ops[client].size()))
             return false;
         return ops[client][step] == Op::SetHome && text == homeDir(client, step);
@@ -132,7 +132,7 @@ class Client {
                 check(ops[step], requestId, answer);
             } catch (const std::exception& error) {
                 tally_.fail("client " + std::to_string(id_) + " step " + std::to_string(step) +
-                            " (" + kOpNames[static_cast<int>(ops[step])] + "): " + error.what() +
+                            " (" + OP_NAMES[static_cast<int>(ops[step])] + "): " + error.what() +
                             "\n    answer: " + answer.substr(0, 300));
             }
         }
@@ -268,7 +268,7 @@ class Client {
 
 class RouterStressTest : public ::testing::Test {
   protected:
-    connectorhost::HostRuntime runtime{connectorhost::makeEngine(kSlowEngine)};
+    connectorhost::HostRuntime runtime{connectorhost::makeEngine(SLOW_ENGINE)};
     connectorhost::EnvelopeProcessor processor{runtime};
 };
 
@@ -279,7 +279,7 @@ TEST_F(RouterStressTest, EightClientsThroughTheEnvelopeProcessor) {
         connector::information::v1::ClientTypeServiceProvider::getClientHostingEnvironmentSuffix();
     const auto start = std::chrono::steady_clock::now();
     std::vector<std::thread> threads;
-    for (int id = 0; id < kClients; ++id)
+    for (int id = 0; id < CLIENTS; ++id)
         threads.emplace_back([&, id] { Client(id, plan, tally, suffix).run(processor); });
     for (std::thread& thread : threads) thread.join();
     const double seconds =
@@ -287,13 +287,13 @@ TEST_F(RouterStressTest, EightClientsThroughTheEnvelopeProcessor) {
 
     long planned = 0;
     for (const auto& ops : plan.ops) planned += static_cast<long>(ops.size());
-    std::cout << "[stress] " << kClients << " clients, " << tally.answered
+    std::cout << "[stress] " << CLIENTS << " clients, " << tally.answered
               << " requests answered of " << planned << " sent, " << tally.failureCount
               << " failed checks, " << seconds << " s\n";
     EXPECT_EQ(tally.answered, planned);
     EXPECT_EQ(tally.failureCount, 0);
     for (const std::string& failure : tally.failures) ADD_FAILURE() << failure;
-    EXPECT_EQ(runtime.sessions->sessionCount(), static_cast<std::size_t>(kClients));
+    EXPECT_EQ(runtime.sessions->sessionCount(), static_cast<std::size_t>(CLIENTS));
 }
 
 }  // namespace

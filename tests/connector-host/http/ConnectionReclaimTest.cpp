@@ -8,31 +8,31 @@ namespace {
 
 using namespace std::chrono_literals;
 using Phase = ConnectionPhase;
-const auto kNow = std::chrono::steady_clock::time_point(1h);
+const auto NOW = std::chrono::steady_clock::time_point(1h);
 
 ConnectionActivity at(Phase phase, std::chrono::milliseconds ago, std::uint64_t bytes = 0) {
-    return {phase, kNow - ago, bytes};
+    return {phase, NOW - ago, bytes};
 }
 
 TEST(ConnectionReclaimTest, IdleFirstLongestIdleFirstThenTheSlowestStalledRequest) {
     EXPECT_EQ(
-        chooseReclaim({at(Phase::Idle, 10ms), at(Phase::Idle, 30ms), at(Phase::Idle, 20ms)}, kNow),
+        chooseReclaim({at(Phase::Idle, 10ms), at(Phase::Idle, 30ms), at(Phase::Idle, 20ms)}, NOW),
         1u);
     // An idle connection goes before any request, however slow.
-    EXPECT_EQ(chooseReclaim({at(Phase::Reading, 9s, 1), at(Phase::Idle, 1ms)}, kNow), 1u);
-    // Among requests arriving for at least kSlowRequestAge: the fewest bytes per second.
+    EXPECT_EQ(chooseReclaim({at(Phase::Reading, 9s, 1), at(Phase::Idle, 1ms)}, NOW), 1u);
+    // Among requests arriving for at least SLOW_REQUEST_AGE: the fewest bytes per second.
     EXPECT_EQ(chooseReclaim({at(Phase::Reading, 1s, 100), at(Phase::Reading, 4s, 200),
                              at(Phase::Reading, 2s, 150)},
-                            kNow),
+                            NOW),
               1u);
-    // A request younger than kSlowRequestAge, one being processed, or one already reclaimed:
+    // A request younger than SLOW_REQUEST_AGE, one being processed, or one already reclaimed:
     // nothing to take.
-    EXPECT_EQ(chooseReclaim({at(Phase::Reading, kSlowRequestAge - 1ms, 0), at(Phase::Busy, 9s),
+    EXPECT_EQ(chooseReclaim({at(Phase::Reading, SLOW_REQUEST_AGE - 1ms, 0), at(Phase::Busy, 9s),
                              at(Phase::Reclaimed, 9s)},
-                            kNow),
+                            NOW),
               std::nullopt);
-    EXPECT_EQ(chooseReclaim({at(Phase::Reading, kSlowRequestAge, 0)}, kNow), 0u);
-    EXPECT_EQ(chooseReclaim({}, kNow), std::nullopt);
+    EXPECT_EQ(chooseReclaim({at(Phase::Reading, SLOW_REQUEST_AGE, 0)}, NOW), 0u);
+    EXPECT_EQ(chooseReclaim({}, NOW), std::nullopt);
 }
 
 }  // namespace

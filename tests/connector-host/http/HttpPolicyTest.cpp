@@ -6,8 +6,8 @@
 namespace connectorhost {
 namespace {
 
-constexpr std::uint16_t kPort = 8080;
-const HttpPolicy kPolicy{kPort, {"http://localhost:3000"}, "s3cret-T0ken"};
+constexpr std::uint16_t PORT = 8080;
+const HttpPolicy POLICY{PORT, {"http://localhost:3000"}, "s3cret-T0ken"};
 
 RequestHead goodHead() {
     return RequestHead{"POST",
@@ -118,7 +118,7 @@ TEST(HttpPolicyTest, EachGuardRefusesJustPastItsEdge) {
         SCOPED_TRACE(c.what);
         RequestHead head = goodHead();
         c.change(head);
-        const Verdict verdict = judgeRequest(head, kPolicy);
+        const Verdict verdict = judgeRequest(head, POLICY);
         EXPECT_EQ(verdict.action, c.action);
         if (c.action == Verdict::Action::Refuse) {
             EXPECT_EQ(verdict.kind, c.kind);
@@ -132,7 +132,7 @@ TEST(HttpPolicyTest, ChecksRunInOrderAndQuoteHeadersAsValidText) {
     head.origin = std::string("http://evil.example\xFF\xFE");
     head.authorization.reset();
     head.target = "/other";
-    const Verdict verdict = judgeRequest(head, kPolicy);
+    const Verdict verdict = judgeRequest(head, POLICY);
     EXPECT_EQ(verdict.kind, ErrorKind::ForbiddenOrigin);
     EXPECT_EQ(verdict.message,
               "Origin \"http://evil.example\\xFF\\xFE\" is not allowed (connector-host "
@@ -140,7 +140,7 @@ TEST(HttpPolicyTest, ChecksRunInOrderAndQuoteHeadersAsValidText) {
 
     head = goodHead();
     head.host = std::string(300, 'h');
-    const std::string message = judgeRequest(head, kPolicy).message;  // quoted cut to 100 bytes
+    const std::string message = judgeRequest(head, POLICY).message;  // quoted cut to 100 bytes
     EXPECT_NE(message.find(std::string(100, 'h') + "...\""), std::string::npos) << message;
     EXPECT_EQ(message.find(std::string(101, 'h')), std::string::npos) << message;
 
@@ -149,18 +149,18 @@ TEST(HttpPolicyTest, ChecksRunInOrderAndQuoteHeadersAsValidText) {
     head.method = "GET";
     head.target = "/";
     head.authorization.reset();
-    EXPECT_EQ(judgeRequest(head, kPolicy).action, Verdict::Action::Page);
+    EXPECT_EQ(judgeRequest(head, POLICY).action, Verdict::Action::Page);
     head.method = "POST";
-    EXPECT_STREQ(judgeRequest(head, kPolicy).allow, "GET, HEAD");
+    EXPECT_STREQ(judgeRequest(head, POLICY).allow, "GET, HEAD");
     head.target = "/messages";
     head.method = "PUT";
-    EXPECT_STREQ(judgeRequest(head, kPolicy).allow, "POST");
-    EXPECT_FALSE(isAllowedOrigin("http://127.0.0.1:3000", kPolicy));
+    EXPECT_STREQ(judgeRequest(head, POLICY).allow, "POST");
+    EXPECT_FALSE(isAllowedOrigin("http://127.0.0.1:3000", POLICY));
 
     // Without a configured token, none is asked for.
     head = goodHead();
     head.authorization.reset();
-    EXPECT_EQ(judgeRequest(head, HttpPolicy{kPort, {}, ""}).action, Verdict::Action::Serve);
+    EXPECT_EQ(judgeRequest(head, HttpPolicy{PORT, {}, ""}).action, Verdict::Action::Serve);
 }
 
 }  // namespace

@@ -10,7 +10,7 @@ namespace {
 
 namespace http = boost::beast::http;
 
-constexpr std::size_t kBodyLimit = 64;
+constexpr std::size_t BODY_LIMIT = 64;
 
 struct Parsed {
     bool done = false;
@@ -18,7 +18,7 @@ struct Parsed {
     std::string body;
 };
 
-Parsed parse(const std::string& bytes, std::size_t bodyLimit = kBodyLimit) {
+Parsed parse(const std::string& bytes, std::size_t bodyLimit = BODY_LIMIT) {
     HttpRequestParser parser(bodyLimit);
     std::size_t at = 0;
     Parsed parsed;
@@ -96,7 +96,7 @@ TEST(HttpRequestParserTest, OnlyChunkedOrOnePlainLengthFramesABody) {
 }
 
 TEST(HttpRequestParserTest, BodyExtensionAndTrailerLimitsHoldAtTheirEdge) {
-    const std::string atLimit(kBodyLimit, 'x');
+    const std::string atLimit(BODY_LIMIT, 'x');
     EXPECT_EQ(parse(request("Content-Length: 64\r\n", atLimit)).body, atLimit);
     EXPECT_EQ(parse(request("Content-Length: 65\r\n", atLimit + "x")).refused, ErrorKind::TooLarge);
     EXPECT_EQ(parse(request("Content-Length: 65\r\n")).refused,
@@ -115,7 +115,7 @@ TEST(HttpRequestParserTest, BodyExtensionAndTrailerLimitsHoldAtTheirEdge) {
         return chunked("1;" + std::string(first - 1, 'a') + "\r\nx\r\n0;" +
                        std::string(second - 1, 'b') + "\r\n\r\n");
     };
-    const std::size_t limit = HttpRequestParser::kChunkExtensionLimit;
+    const std::size_t limit = HttpRequestParser::CHUNK_EXTENSION_LIMIT;
     EXPECT_TRUE(parse(withExtensions(limit - 10, 10)).done);
     EXPECT_EQ(parse(withExtensions(limit - 10, 11)).refused, ErrorKind::BadRequest);
 
@@ -127,7 +127,7 @@ TEST(HttpRequestParserTest, BodyExtensionAndTrailerLimitsHoldAtTheirEdge) {
     std::string many;
     for (int i = 0; i < 1000; ++i) many += "X-" + std::to_string(i) + ": v\r\n";
     EXPECT_EQ(parse(chunked("1\r\nx\r\n0\r\n" + many + "\r\n")).refused, ErrorKind::HeadTooLarge);
-    EXPECT_EQ(parse(request("X-Big: " + std::string(HttpRequestParser::kHeadLimit, 'a') + "\r\n"))
+    EXPECT_EQ(parse(request("X-Big: " + std::string(HttpRequestParser::HEAD_LIMIT, 'a') + "\r\n"))
                   .refused,
               ErrorKind::HeadTooLarge);
 }

@@ -13,7 +13,7 @@
 
 namespace connectorhost {
 
-const char* const kDefaultEngineTable = R"json({
+const char* const DEFAULT_ENGINE_TABLE = R"json({
   "valid": true,
   "functions": {
     "version": {"": "4.2.0 build 1187"},

@@ -27,7 +27,7 @@ class QVM;
 namespace connectorhost {
 
 // The table the host uses when none is given.
-extern const char* const kDefaultEngineTable;
+extern const char* const DEFAULT_ENGINE_TABLE;
 
 // makeEngine: a valid engine with its own worker, answering as `tableJson` says.
 [[nodiscard]] std::shared_ptr<qvm::QVM> makeEngine(const std::string& tableJson);

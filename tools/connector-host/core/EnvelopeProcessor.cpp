@@ -69,11 +69,11 @@ Answer EnvelopeProcessor::tooLarge(std::size_t size) const {
                   ErrorKind::TooLarge};
 }
 
-Answer EnvelopeProcessor::process(const std::string& text) {
-    if (text.size() > limits.maxBytes) return tooLarge(text.size());
+Answer EnvelopeProcessor::process(const std::string& envelope) {
+    if (envelope.size() > limits.maxBytes) return tooLarge(envelope.size());
     Request request;
     try {
-        validate(parseEnvelope(text, limits), runtime, limits, request);
+        validate(parseEnvelope(envelope, limits), runtime, limits, request);
         std::unique_ptr<connector::Message> message = decode(request, runtime);
         // From here on the request acts.
         std::unique_ptr<connector::Message> response =

@@ -3,8 +3,8 @@
 //
 //   in:  {"id": 7, "session": "s1", "context": {"gdsEnabled": true},
 //         "type": "connector/v1/EnabledFeatures", "message": {"uuid": "u1", "features": []}}
-//   out: {"id": 7, "session": "s1", "type": "connector/v1/EnabledFeaturesResponse", "message":
-//   {...}}
+//   out: {"id": 7, "session": "s1", "type": "connector/v1/EnabledFeaturesResponse",
+//         "message": {...}}
 //    or: {"id": 7, "session": "s1", "error": {"kind": "runtime_error", "message": "..."}}
 //
 // A request goes through fixed steps: scan and parse, validate the whole envelope, decode the

@@ -24,8 +24,8 @@ using Poco::Dynamic::Var;
 using Poco::JSON::Array;
 using Poco::JSON::Object;
 
-const std::string kClientType = "ClientType";
-const std::string kEnabledFeatures = "EnabledFeatures";
+const std::string CLIENT_TYPE = "ClientType";
+const std::string ENABLED_FEATURES = "EnabledFeatures";
 
 [[noreturn]] void refuse(const std::string& message) {
     throw RequestError(ErrorKind::InvalidEnvelope, message);
@@ -92,7 +92,7 @@ void checkFeatures(const Object::Ptr& message, const Limits& limits) {
 void checkRoutable(const std::string& type, bool inBatch, const HostRuntime& runtime) {
     if (!runtime.serializer->isRegistered(type))
         throw RequestError(ErrorKind::UnknownType, "Unknown message type: " + type);
-    static const std::string clientType = MessageRouter::TYPE_PREFIX + kClientType;
+    static const std::string clientType = MessageRouter::TYPE_PREFIX + CLIENT_TYPE;
     const bool forClientTypes = inBatch && type == clientType;
     if (!forClientTypes && !runtime.router->hasRoute(type))
         throw RequestError(ErrorKind::NoProvider, "No service provider for message type " + type);
@@ -117,7 +117,7 @@ void validateBatch(const Object::Ptr& message, const HostRuntime& runtime, const
         for (const Var& element : *list) {
             if (element.type() != typeid(Object::Ptr))
                 refuse("\"" + shortName + "\" must hold only objects");
-            if (shortName == kEnabledFeatures)
+            if (shortName == ENABLED_FEATURES)
                 checkFeatures(element.extract<Object::Ptr>(), limits);
         }
     }
@@ -171,7 +171,7 @@ void validate(const Object::Ptr& envelope, const HostRuntime& runtime, const Lim
     if (request.type == HostRuntime::containerRequestType())
         return validateBatch(request.message, runtime, limits);
     checkRoutable(request.type, false, runtime);
-    static const std::string enabledFeatures = MessageRouter::TYPE_PREFIX + kEnabledFeatures;
+    static const std::string enabledFeatures = MessageRouter::TYPE_PREFIX + ENABLED_FEATURES;
     if (request.type == enabledFeatures) checkFeatures(request.message, limits);
 }
 

@@ -13,7 +13,7 @@ namespace {
 
 using K = ErrorKind;
 
-constexpr std::array<ErrorKindInfo, 31> kTable{{
+constexpr std::array<ErrorKindInfo, 31> TABLE{{
     {K::TooLarge, "too_large", 413},
     {K::ParseError, "parse_error", 400},
     {K::TooDeep, "too_deep", 400},
@@ -49,9 +49,9 @@ constexpr std::array<ErrorKindInfo, 31> kTable{{
 
 // The table is indexed by the enumerator: a row out of place is a compile error.
 constexpr bool rowsInOrder() {
-    for (std::size_t i = 0; i < kTable.size(); ++i)
-        if (static_cast<std::size_t>(kTable[i].kind) != i) return false;
-    return static_cast<std::size_t>(K::Overloaded) + 1 == kTable.size();
+    for (std::size_t i = 0; i < TABLE.size(); ++i)
+        if (static_cast<std::size_t>(TABLE[i].kind) != i) return false;
+    return static_cast<std::size_t>(K::Overloaded) + 1 == TABLE.size();
 }
 static_assert(rowsInOrder(), "one row per ErrorKind, in the order of the enumeration");
 
@@ -68,7 +68,7 @@ bool isUtf8(const std::string& text) {
 }  // namespace
 
 const ErrorKindInfo& info(ErrorKind kind) noexcept {
-    return kTable[static_cast<std::size_t>(kind)];
+    return TABLE[static_cast<std::size_t>(kind)];
 }
 
 std::string errorAnswer(ErrorKind kind, const std::string& message, Poco::JSON::Object::Ptr head) {
@@ -124,8 +124,8 @@ std::string printable(const std::string& text, bool controlsToo) {
 }
 
 std::string quoted(const std::string& value) {
-    constexpr std::size_t kShown = 100;
-    return "\"" + printable(value.size() > kShown ? value.substr(0, kShown) + "..." : value) + "\"";
+    constexpr std::size_t SHOWN = 100;
+    return "\"" + printable(value.size() > SHOWN ? value.substr(0, SHOWN) + "..." : value) + "\"";
 }
 
 }  // namespace connectorhost

@@ -2,13 +2,15 @@
 // the parser would choke on, misreport or silently change, with the byte offset (from 0) where
 // it was found:
 //
-//   - a NUL byte                                      parse_error  "Not JSON: NUL byte at byte N"
-//   - bytes that are not UTF-8                        parse_error  "Not JSON: invalid UTF-8 at byte
-//   N"
+//   what                                              kind                 text
+//   - a NUL byte                                      parse_error          "Not JSON: NUL byte
+//                                                                          at byte N"
+//   - bytes that are not UTF-8                        parse_error          "Not JSON: invalid
+//                                                                          UTF-8 at byte N"
 //   - objects and arrays nested deeper than maxDepth  too_deep
 //   - more than maxValues values (keys not counted)   too_many_values
-//   - an integer outside the 64-bit range             number_out_of_range (the parser would wrap
-//   it)
+//   - an integer outside the 64-bit range (which the  number_out_of_range
+//     parser would wrap)
 //
 // It does not check the grammar: malformed JSON passes the scan and the parser refuses it.
 // Errors: RequestError with the kind above. Threads: a pure function.

@@ -11,7 +11,7 @@ std::optional<std::size_t> chooseReclaim(const std::vector<ConnectionActivity>& 
         const ConnectionActivity& c = connections[i];
         if (c.phase == ConnectionPhase::Idle) {
             if (!idlest || c.since < connections[*idlest].since) idlest = i;
-        } else if (c.phase == ConnectionPhase::Reading && now - c.since >= kSlowRequestAge) {
+        } else if (c.phase == ConnectionPhase::Reading && now - c.since >= SLOW_REQUEST_AGE) {
             const double rate =
                 static_cast<double>(c.bytes) / std::chrono::duration<double>(now - c.since).count();
             if (!slowest || rate < slowestRate) {

@@ -4,7 +4,7 @@
 //
 //   1. a connection with no request in progress (none has started since it opened or since its
 //      last answer), the longest idle first;
-//   2. else a request that has been arriving for at least kSlowRequestAge, the slowest (fewest
+//   2. else a request that has been arriving for at least SLOW_REQUEST_AGE, the slowest (fewest
 //      bytes per second) first: on a loopback port only a stalled or hostile client is that slow.
 //
 // A connection whose request is being processed or answered is never chosen: the waiting client
@@ -31,7 +31,7 @@ struct ConnectionActivity {
     std::uint64_t bytes;                          // of the request in progress
 };
 
-inline constexpr std::chrono::milliseconds kSlowRequestAge{500};
+inline constexpr std::chrono::milliseconds SLOW_REQUEST_AGE{500};
 
 // chooseReclaim: the index of the connection to reclaim, or nothing.
 [[nodiscard]] std::optional<std::size_t> chooseReclaim(

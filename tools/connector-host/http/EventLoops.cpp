@@ -142,7 +142,7 @@ void EventLoops::runHandlers(EventLoop& loop, bool owner) {
     }
     if (context.poll_one() > 0) return;
     // Giving the CPU away between looks lets a client on the same CPU send its next request.
-    for (const auto until = Clock::now() + kSpin; Clock::now() < until;) {
+    for (const auto until = Clock::now() + SPIN; Clock::now() < until;) {
         if (context.poll_one() > 0) return;
         std::this_thread::yield();
     }
@@ -191,12 +191,12 @@ void EventLoops::runHelper() {
     }
 }
 
-// Looks at the loops every kStallAfter while connections are open; sleeps otherwise.
+// Looks at the loops every STALL_AFTER while connections are open; sleeps otherwise.
 void EventLoops::watch() {
     std::unique_lock<std::mutex> lock(mutex);
     while (!stopping) {
         if (anyConnection())
-            watcherWake.wait_for(lock, kStallAfter);
+            watcherWake.wait_for(lock, STALL_AFTER);
         else
             watcherWake.wait(lock, [this] { return stopping || anyConnection(); });
         if (stopping) return;
@@ -204,7 +204,7 @@ void EventLoops::watch() {
     }
 }
 
-// Called with `mutex` held. A loop whose threads have all been processing for kStallAfter gets
+// Called with `mutex` held. A loop whose threads have all been processing for STALL_AFTER gets
 // a helper, a new thread if none is idle, while fewer than maxHelpers exist.
 void EventLoops::lendHelpers(Clock::time_point now) {
     for (auto& loop : loops) {
@@ -217,7 +217,7 @@ void EventLoops::lendHelpers(Clock::time_point now) {
             loop->stalledSince = now;
             continue;
         }
-        if (now - loop->stalledSince < kStallAfter) continue;
+        if (now - loop->stalledSince < STALL_AFTER) continue;
         if (idleHelpers == 0 && helperThreads.size() >= maxHelpers) continue;
         loop->stalledSince = {};
         stalled.push_back(loop.get());

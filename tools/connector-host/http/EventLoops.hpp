@@ -2,13 +2,13 @@
 // io_context with a thread of its own; a connection lives on one loop (the one with the fewest
 // connections when it opened), so that its request is read, processed and answered on one thread
 // and no other thread is woken for it. After a handler, a loop's thread keeps looking for work
-// for a moment (kSpin, yielding the CPU between looks) before it sleeps: waking a sleeping thread
+// for a moment (SPIN, yielding the CPU between looks) before it sleeps: waking a sleeping thread
 // costs tens of microseconds on a virtual machine, and a client usually sends its next request
 // within that moment.
 //
 // A request may block its thread while it is processed (a host evaluation can take seconds).
 // Processing marks the thread (Processing); when every thread running a loop has been processing
-// for kStallAfter, a helper thread joins that loop until one of them is back, so that the loop's
+// for STALL_AFTER, a helper thread joins that loop until one of them is back, so that the loop's
 // other connections go on. At most maxHelpers helpers run at once.
 //
 //   EventLoops loops(2, 4);
@@ -41,10 +41,10 @@ struct EventLoop;
 
 class EventLoops {
   public:
-    static constexpr std::chrono::microseconds kSpin{50};
-    static constexpr std::chrono::milliseconds kStallAfter{2};
+    static constexpr std::chrono::microseconds SPIN{50};
+    static constexpr std::chrono::milliseconds STALL_AFTER{2};
 
-    EventLoops(std::size_t loops, std::size_t maxHelpers);
+    EventLoops(std::size_t count, std::size_t maxHelpers);
     ~EventLoops();
     EventLoops(const EventLoops&) = delete;
     EventLoops& operator=(const EventLoops&) = delete;
@@ -54,8 +54,8 @@ class EventLoops {
     // connection against its loop (the watcher runs only while some are open), release when it
     // has closed.
     [[nodiscard]] boost::asio::io_context& pick();
-    void add(boost::asio::io_context& loop);
-    void release(boost::asio::io_context& loop) noexcept;
+    void add(boost::asio::io_context& context);
+    void release(boost::asio::io_context& context) noexcept;
     // stop: every loop ends once its current handlers return; join waits for their threads;
     // drain then runs (once) what was posted to them after they ended, so that it is released.
     void stop();

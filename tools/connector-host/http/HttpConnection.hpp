@@ -91,7 +91,7 @@ class HttpConnection : public std::enable_shared_from_this<HttpConnection> {
     ConnectionOwner& owner;
     boost::asio::io_context& loop;
     boost::asio::ip::tcp::socket socket;
-    boost::beast::flat_buffer buffer{HttpRequestParser::kInputBufferLimit};
+    boost::beast::flat_buffer buffer{HttpRequestParser::INPUT_BUFFER_LIMIT};
     std::optional<HttpRequestParser> parser;
     std::optional<std::string> allowedOrigin;
     std::string body;  // of the request in hand
@@ -101,13 +101,13 @@ class HttpConnection : public std::enable_shared_from_this<HttpConnection> {
     bool keepAlive = false;
     std::chrono::steady_clock::time_point idleFrom;  // accepted, or last answer handed over
 
-    static constexpr std::size_t kReadSize = 16 * 1024;
+    static constexpr std::size_t READ_SIZE = 16 * 1024;
 
     std::atomic<ConnectionPhase> phase{ConnectionPhase::Idle};
     std::atomic<std::int64_t> since;  // steady_clock ticks
     std::atomic<std::uint64_t> bytes{0};
-    static constexpr std::int64_t kNoDeadline = std::numeric_limits<std::int64_t>::max();
-    std::atomic<std::int64_t> deadline{kNoDeadline};  // steady_clock ticks
+    static constexpr std::int64_t NO_DEADLINE = std::numeric_limits<std::int64_t>::max();
+    std::atomic<std::int64_t> deadline{NO_DEADLINE};  // steady_clock ticks
 };
 
 // guarded: runs one step of the connection; an exception it raises ends the connection only.

@@ -13,7 +13,7 @@ namespace {
 
 // How long a refused request's unread input is read and dropped before the connection closes, so
 // that the client sees the answer rather than a reset.
-constexpr std::chrono::seconds kLinger{2};
+constexpr std::chrono::seconds LINGER{2};
 
 }  // namespace
 
@@ -80,14 +80,14 @@ void HttpConnection::linger() {
     parser.reset();
     beast::error_code ignored;
     socket.shutdown(tcp::socket::shutdown_send, ignored);
-    setDeadline(kLinger);
+    setDeadline(LINGER);
     dropInput();
 }
 
 void HttpConnection::dropInput() {
     buffer.consume(buffer.size());
     socket.async_read_some(
-        buffer.prepare(kReadSize),
+        buffer.prepare(READ_SIZE),
         [self = shared_from_this()](const beast::error_code& error, std::size_t) {
             self->guarded([&] {
                 if (error) return self->close();

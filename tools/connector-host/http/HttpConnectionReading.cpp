@@ -29,7 +29,7 @@ void HttpConnection::readSome() {
     if (room == 0) return bufferFull();
     readPending = true;
     socket.async_read_some(
-        buffer.prepare(std::min(room, kReadSize)),
+        buffer.prepare(std::min(room, READ_SIZE)),
         [self = shared_from_this()](const beast::error_code& error, std::size_t size) {
             self->guarded([&] { self->onRead(error, size); });
         });
@@ -120,7 +120,7 @@ void HttpConnection::bufferFull() {
         return refuse(ErrorKind::BadRequest,
                       "A chunk line exceeds " + std::to_string(buffer.max_size()) + " bytes");
     refuse(ErrorKind::HeadTooLarge, "The request head and trailer exceed " +
-                                        std::to_string(HttpRequestParser::kHeadLimit) + " bytes");
+                                        std::to_string(HttpRequestParser::HEAD_LIMIT) + " bytes");
 }
 
 void HttpConnection::parseFailed(const beast::error_code& error) {
@@ -132,7 +132,7 @@ void HttpConnection::dispatch() {
     setPhase(ConnectionPhase::Busy, 0);
     if (phase.load() == ConnectionPhase::Reclaimed) return;  // closing
     state = State::Busy;
-    deadline.store(kNoDeadline);
+    deadline.store(NO_DEADLINE);
     keepAlive = parser->keep_alive();
     body = std::move(parser->body());
     parser.reset();

@@ -43,7 +43,7 @@ bool isChunked(const std::string& coding) {
 }  // namespace
 
 HttpRequestParser::HttpRequestParser(std::size_t bodyLimit) : bodyLimit(bodyLimit) {
-    header_limit(static_cast<std::uint32_t>(kHeadLimit));
+    header_limit(static_cast<std::uint32_t>(HEAD_LIMIT));
     // The body limit is kept here, so that a request is judged before its length is. (Beast's
     // own check cannot be turned off: boost::none compares below every length.)
     body_limit(std::numeric_limits<std::uint64_t>::max());
@@ -66,7 +66,7 @@ Refusal HttpRequestParser::explain(const error_code& error) const {
     if (refused) return *refused;
     if (error == http::error::header_limit)
         return {ErrorKind::HeadTooLarge,
-                "The request head exceeds " + std::to_string(kHeadLimit) + " bytes"};
+                "The request head exceeds " + std::to_string(HEAD_LIMIT) + " bytes"};
     if (error == http::error::body_limit)
         return {ErrorKind::TooLarge,
                 "The body exceeds the limit of " + std::to_string(bodyLimit) + " bytes"};
@@ -101,9 +101,9 @@ void HttpRequestParser::on_field_impl(http::field name, string_view nameString, 
         return;
     }
     // Trailer fields are not kept; they are counted as if they belonged to the head.
-    if (headBytes > kHeadLimit)
+    if (headBytes > HEAD_LIMIT)
         refuse(ErrorKind::HeadTooLarge,
-               "The request head and trailer exceed " + std::to_string(kHeadLimit) + " bytes", ec);
+               "The request head and trailer exceed " + std::to_string(HEAD_LIMIT) + " bytes", ec);
 }
 
 void HttpRequestParser::on_header_impl(error_code& ec) {
@@ -154,8 +154,8 @@ void HttpRequestParser::checkTransferCoding(error_code& ec) {
 
 void HttpRequestParser::on_body_init_impl(const boost::optional<std::uint64_t>&, error_code&) {
     // What is reserved ahead is bounded: a declared length costs memory only as it arrives.
-    constexpr std::uint64_t kReserved = 64 * 1024;
-    content.reserve(static_cast<std::size_t>(std::min(declaredLength.value_or(0), kReserved)));
+    constexpr std::uint64_t RESERVED = 64 * 1024;
+    content.reserve(static_cast<std::size_t>(std::min(declaredLength.value_or(0), RESERVED)));
 }
 
 std::size_t HttpRequestParser::on_body_impl(string_view body, error_code& ec) {
@@ -170,9 +170,9 @@ std::size_t HttpRequestParser::on_body_impl(string_view body, error_code& ec) {
 void HttpRequestParser::on_chunk_header_impl(std::uint64_t size, string_view extensions,
                                              error_code& ec) {
     extensionBytes += extensions.size();
-    if (extensionBytes > kChunkExtensionLimit)
+    if (extensionBytes > CHUNK_EXTENSION_LIMIT)
         return refuse(ErrorKind::BadRequest,
-                      "Chunk extensions exceed " + std::to_string(kChunkExtensionLimit) + " bytes",
+                      "Chunk extensions exceed " + std::to_string(CHUNK_EXTENSION_LIMIT) + " bytes",
                       ec);
     if (size == 0) trailerStarted = true;
     chunkedBytes += size;  // chunk sizes are at most 2^64-1 each, checked one by one

@@ -8,13 +8,13 @@
 //                       differing values and a length beside chunked)         400 bad_request
 //   head                at most headLimit bytes                                431 too_large
 //   trailer fields      counted with the head against headLimit               431 too_large
-//   chunk extensions    at most kChunkExtensionLimit bytes in one request      400 bad_request
+//   chunk extensions    at most CHUNK_EXTENSION_LIMIT bytes in one request      400 bad_request
 //   body                at most bodyLimit bytes, as declared or as chunks      413 too_large
 //
 // The body is collected into a std::string; trailer fields are counted and dropped. A refusal
 // found by the rules above is kept (explain()) and the parse fails with an error code; the
 // caller answers it and closes the connection. The input buffer a caller feeds it from must be
-// bounded too (a chunk line or a trailer is parsed only once it is whole): kInputBufferLimit.
+// bounded too (a chunk line or a trailer is parsed only once it is whole): INPUT_BUFFER_LIMIT.
 //
 // Threads: one parser per request, used by one thread at a time. Errors: no exception of its own;
 // allocation failures pass through put().
@@ -49,11 +49,11 @@ struct Refusal {
 
 class HttpRequestParser : public boost::beast::http::basic_parser<true> {
   public:
-    static constexpr std::size_t kHeadLimit = 8 * 1024;
-    static constexpr std::size_t kChunkExtensionLimit = 1024;
+    static constexpr std::size_t HEAD_LIMIT = 8 * 1024;
+    static constexpr std::size_t CHUNK_EXTENSION_LIMIT = 1024;
     // The most bytes a connection buffers ahead of the parser: a head, or a chunk line or a
     // trailer, whole. Larger ones are refused by the caller when its buffer is full.
-    static constexpr std::size_t kInputBufferLimit = 2 * kHeadLimit;
+    static constexpr std::size_t INPUT_BUFFER_LIMIT = 2 * HEAD_LIMIT;
 
     explicit HttpRequestParser(std::size_t bodyLimit);
 

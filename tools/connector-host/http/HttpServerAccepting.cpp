@@ -13,7 +13,7 @@ namespace {
 
 using boost::system::error_code;
 
-constexpr std::chrono::milliseconds kAcceptRetry{50};
+constexpr std::chrono::milliseconds ACCEPT_RETRY{50};
 
 bool isOutOfDescriptors(const error_code& error) {
     if (error.category() != boost::system::system_category()) return false;
@@ -24,7 +24,7 @@ bool isOutOfDescriptors(const error_code& error) {
 }  // namespace
 
 void HttpServer::acceptSoon() {
-    acceptRetry.expires_after(kAcceptRetry);
+    acceptRetry.expires_after(ACCEPT_RETRY);
     acceptRetry.async_wait([this](const error_code& error) {
         if (!error) guardedAccept([this] { accept(); });
     });
@@ -108,7 +108,7 @@ bool HttpServer::refuseWithSpare() {
 // request in progress may have grown slow enough to be reclaimed.
 void HttpServer::pauseAccept() {
     acceptPaused = true;
-    acceptRetry.expires_after(kSlowRequestAge);
+    acceptRetry.expires_after(SLOW_REQUEST_AGE);
     acceptRetry.async_wait([this](const error_code& error) {
         if (!error) guardedAccept([this] { resumeAccept(); });
     });

@@ -13,7 +13,7 @@ namespace connectorhost {
 namespace {
 
 // A margin beyond what serving itself opens.
-constexpr std::size_t kMargin = 8;
+constexpr std::size_t MARGIN = 8;
 
 std::size_t openDescriptors() {
     std::error_code error;
@@ -22,14 +22,14 @@ std::size_t openDescriptors() {
          it.increment(error))
         ++count;
     // The listing itself held one descriptor.
-    return error || count == 0 ? kMargin : count - 1;
+    return error || count == 0 ? MARGIN : count - 1;
 }
 
 }  // namespace
 
 OpenFilesLimit prepareOpenFiles(std::size_t maxConnections, std::size_t ownDescriptors) {
     const std::size_t inUse = openDescriptors();
-    const std::size_t needed = inUse + ownDescriptors + kMargin + maxConnections;
+    const std::size_t needed = inUse + ownDescriptors + MARGIN + maxConnections;
     rlimit limit{};
     if (getrlimit(RLIMIT_NOFILE, &limit) != 0) return {needed, needed};
     if (limit.rlim_cur != RLIM_INFINITY && limit.rlim_cur < needed) {
@@ -47,7 +47,7 @@ OpenFilesLimit prepareOpenFiles(std::size_t maxConnections, std::size_t ownDescr
                                  " leaves no descriptor for a connection (" +
                                  std::to_string(inUse) + " are open, serving opens " +
                                  std::to_string(ownDescriptors) + "): raise it to at least " +
-                                 std::to_string(inUse + ownDescriptors + kMargin + 1) +
+                                 std::to_string(inUse + ownDescriptors + MARGIN + 1) +
                                  " (ulimit -n)");
     return {now, needed};
 }

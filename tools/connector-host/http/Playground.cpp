@@ -33,8 +33,8 @@ const std::string& pageSecurityPolicy() {
     // Nothing from elsewhere, no plug-ins, no frames, no form posts: the page's own inline style
     // and script, the blank icon it names, and fetches to the port it came from.
     static const std::string policy =
-        "default-src 'none'; script-src " + hashSource(playground_page::kScript) + "; style-src " +
-        hashSource(playground_page::kStyle) +
+        "default-src 'none'; script-src " + hashSource(playground_page::SCRIPT) + "; style-src " +
+        hashSource(playground_page::STYLE) +
         "; connect-src 'self'; img-src data:; base-uri 'none'; form-action 'none'; "
         "frame-ancestors 'none'";
     return policy;
@@ -48,10 +48,10 @@ HttpResponse pageResponse(bool head, bool keepAlive) {
     response.set("X-Content-Type-Options", "nosniff");
     response.set("Referrer-Policy", "no-referrer");
     if (head) {
-        response.content_length(playground_page::kHtml.size());  // the body itself is left out
+        response.content_length(playground_page::HTML.size());  // the body itself is left out
         return response;
     }
-    response.body() = std::string(playground_page::kHtml);
+    response.body() = std::string(playground_page::HTML);
     response.prepare_payload();
     return response;
 }

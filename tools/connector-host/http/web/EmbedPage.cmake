@@ -62,9 +62,9 @@ file(WRITE "${OUTPUT}.tmp"
 
 namespace connectorhost::playground_page {
 
-const std::string_view kHtml = R\"${delimiter}(${html})${delimiter}\";
-const std::string_view kStyle = R\"${delimiter}(${style})${delimiter}\";
-const std::string_view kScript = R\"${delimiter}(${script})${delimiter}\";
+const std::string_view HTML = R\"${delimiter}(${html})${delimiter}\";
+const std::string_view STYLE = R\"${delimiter}(${style})${delimiter}\";
+const std::string_view SCRIPT = R\"${delimiter}(${script})${delimiter}\";
 
 }  // namespace connectorhost::playground_page
 ")

@@ -19,7 +19,7 @@ class CONNECTOR_INFORMATION_API EnabledFeatures
     : public connector::MessageAPI<EnabledFeatures, InformationServiceProvider>,
       public connector::common::v1::Message {
   public:
-    EnabledFeatures(const std::string& uuid, std::vector<std::string>&& features);
+    EnabledFeatures(const std::string& uuid, std::vector<std::string>&& names);
     ~EnabledFeatures() override;
 
     // Flag names; moved in, the caller's list is left empty.

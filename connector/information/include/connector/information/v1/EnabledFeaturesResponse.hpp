@@ -16,11 +16,11 @@ namespace connector::information::v1 {
 class CONNECTOR_INFORMATION_API EnabledFeaturesResponse : public connector::Message,
                                                           public connector::common::v1::Response {
   public:
-    EnabledFeaturesResponse(const std::string& uuid, const FlagTable& features,
+    EnabledFeaturesResponse(const std::string& uuid, const FlagTable& flags,
                             const std::u16string& quorixVersion,
                             std::vector<connector::common::v1::Fault>&& faults);
     // Handler form: the table is moved in and the caller's is left empty.
-    EnabledFeaturesResponse(FlagTable&& features, const std::u16string& quorixVersion);
+    EnabledFeaturesResponse(FlagTable&& flags, const std::u16string& quorixVersion);
     ~EnabledFeaturesResponse() override;
 
     FlagTable features;

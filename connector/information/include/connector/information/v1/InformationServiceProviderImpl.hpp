@@ -29,9 +29,8 @@ namespace connector::information::v1 {
 
 class CONNECTOR_INFORMATION_API InformationServiceProviderImpl : public InformationServiceProvider {
   public:
-    InformationServiceProviderImpl(
-        std::shared_ptr<connector::http::HttpSessionManager> sessionManager,
-        std::shared_ptr<qvm::QVM> vm);
+    InformationServiceProviderImpl(std::shared_ptr<connector::http::HttpSessionManager> sessions,
+                                   std::shared_ptr<qvm::QVM> engine);
     ~InformationServiceProviderImpl() override;
 
     using Answer = connector::Future<std::unique_ptr<connector::Message>>;

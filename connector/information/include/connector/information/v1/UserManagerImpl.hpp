@@ -17,7 +17,7 @@ class CONNECTOR_INFORMATION_API UserManagerImpl : public UserManager {
     UserManagerImpl();
     ~UserManagerImpl() override;
 
-    void setUserHomeDir(std::u16string homeDir) override;
+    void setUserHomeDir(std::u16string text) override;
     std::u16string getUserHomeDir() override;
 
   private:

@@ -1,5 +1,5 @@
-#include "host/qxutil/io/QXSink.hpp"
 #include "host/qxutil/io/StringSink.hpp"
+#include "host/qxutil/io/QXSink.hpp"
 
 namespace qxutil::io {
 

@@ -66,7 +66,7 @@ void setFields(qxArray& array, const std::vector<std::string>& fieldNames) {
 std::size_t fieldIndex(const qxArray& array, const char* name) {
     const auto found = std::find(array.fieldNames.begin(), array.fieldNames.end(), name);
     return found == array.fieldNames.end()
-               ? kNoField
+               ? NO_FIELD
                : static_cast<std::size_t>(found - array.fieldNames.begin());
 }
 
@@ -184,7 +184,8 @@ std::uint8_t getHeaderClassCode(const qxArray* array) noexcept {
 
 ClassID getClassID(const qxArray* array) noexcept {
     if (array == nullptr) return ClassID::Unknown;
-    if (array->headerCode <= kLastBuiltinClassCode) return static_cast<ClassID>(array->headerCode);
+    if (array->headerCode <= LAST_BUILTIN_CLASS_CODE)
+        return static_cast<ClassID>(array->headerCode);
     // A run-time class: what it derives from decides how it is read.
     return array->storage == ClassID::Char ? ClassID::Char : ClassID::Object;
 }
@@ -227,7 +228,7 @@ qxArray* qxGetField(const qxArray* array, std::size_t index, const char* name) n
     if (array == nullptr || name == nullptr) return nullptr;
     if (array->storage != ClassID::Struct && array->storage != ClassID::Object) return nullptr;
     const std::size_t field = fieldIndex(*array, name);
-    if (field == kNoField || index >= array->rows * array->cols) return nullptr;
+    if (field == NO_FIELD || index >= array->rows * array->cols) return nullptr;
     return array->children[index * array->fieldNames.size() + field].get();
 }
 
@@ -239,7 +240,7 @@ void setField(qxArray* array, std::size_t index, const std::string& name, Unique
                  (array == nullptr ? std::string("null") : getClassName(array)) + " array.");
     requireIndex(*array, index, "setField");
     const std::size_t field = fieldIndex(*array, name.c_str());
-    if (field == kNoField)
+    if (field == NO_FIELD)
         fail("Quorix:noSuchField", "setField: the array has no field named " + name + ".");
     array->children[index * array->fieldNames.size() + field] = std::move(value);
 }

@@ -18,9 +18,9 @@ using matrix::UniqueArray;
 using qxutil::except::QXException;
 
 // Every serialized array starts with this tag; a change of layout changes the tag.
-constexpr char kTag[4] = {'Q', 'X', 'A', '1'};
+constexpr char TAG[4] = {'Q', 'X', 'A', '1'};
 // Deeper nesting than this is refused rather than followed (the reader recurses).
-constexpr int kMaxDepth = 64;
+constexpr int MAX_DEPTH = 64;
 
 // Writes an array's bytes, or, without an output, only counts them: a first pass measures, so that
 // the second writes into bytes reserved once.
@@ -130,13 +130,13 @@ class Reader {
         return value;
     }
     void tag() {
-        need(sizeof kTag);
-        if (std::memcmp(at_, kTag, sizeof kTag) != 0) malformed("the tag is not QXA1");
-        at_ += sizeof kTag;
+        need(sizeof TAG);
+        if (std::memcmp(at_, TAG, sizeof TAG) != 0) malformed("the tag is not QXA1");
+        at_ += sizeof TAG;
     }
 
     UniqueArray node(int depth) {
-        if (depth > kMaxDepth) malformed("arrays nest deeper than " + std::to_string(kMaxDepth));
+        if (depth > MAX_DEPTH) malformed("arrays nest deeper than " + std::to_string(MAX_DEPTH));
         const std::uint8_t present = u8();
         if (present == 0) return nullptr;
         if (present != 1) malformed("bad presence flag " + std::to_string(present));
@@ -214,7 +214,7 @@ class Reader {
 
     static void checkClass(const qxArray& array) {
         const auto storage = array.storage;
-        const bool builtin = array.headerCode <= matrix::kLastBuiltinClassCode;
+        const bool builtin = array.headerCode <= matrix::LAST_BUILTIN_CLASS_CODE;
         if (builtin) {
             const bool known = storage == ClassID::Cell || storage == ClassID::Struct ||
                                storage == ClassID::Char || storage == ClassID::Double;
@@ -245,12 +245,12 @@ SerializedArrays serializeQxArrays(const std::vector<qxArray*>& arrays) {
     out.reserve(arrays.size());
     for (const qxArray* array : arrays) {
         Writer counter(nullptr);
-        counter.bytes(kTag, sizeof kTag);
+        counter.bytes(TAG, sizeof TAG);
         counter.node(array);
         ByteVector bytes;
         bytes.reserve(counter.size());
         Writer writer(&bytes);
-        writer.bytes(kTag, sizeof kTag);
+        writer.bytes(TAG, sizeof TAG);
         writer.node(array);
         out.push_back(std::move(bytes));
     }
