@@ -16,16 +16,17 @@ struct Parsed {
     bool done = false;
     std::optional<ErrorKind> refused;  // a refusal, by the parser's rules or by Beast's
     std::string body;
+    bool keepAlive = false;
 };
 
-Parsed parse(const std::string& bytes, std::size_t bodyLimit = BODY_LIMIT) {
+Parsed parse(std::string bytes, std::size_t bodyLimit = BODY_LIMIT) {
     HttpRequestParser parser(bodyLimit);
     std::size_t at = 0;
     Parsed parsed;
     while (!parser.is_done()) {
         boost::beast::error_code error;
         const std::size_t used =
-            parser.put(boost::asio::buffer(bytes.data() + at, bytes.size() - at), error);
+            parser.feed(boost::asio::buffer(bytes.data() + at, bytes.size() - at), error);
         at += used;
         if (error == http::error::need_more) break;
         if (error) {
@@ -40,6 +41,7 @@ Parsed parse(const std::string& bytes, std::size_t bodyLimit = BODY_LIMIT) {
     }
     parsed.done = parser.is_done();
     parsed.body = parser.body();
+    parsed.keepAlive = parsed.done && parser.keepAlive();
     return parsed;
 }
 
@@ -83,6 +85,17 @@ TEST(HttpRequestParserTest, OnlyChunkedOrOnePlainLengthFramesABody) {
         {"a list of lengths", request("Content-Length: 2, 2\r\n", "{}"), ErrorKind::BadRequest},
         {"a signed length", request("Content-Length: +2\r\n", "{}"), ErrorKind::BadRequest},
         {"a hexadecimal length", request("Content-Length: 0x2\r\n", "{}"), ErrorKind::BadRequest},
+        {"two Host fields", request("Host: evil.example:80\r\n"), ErrorKind::BadRequest},
+        {"two Origin fields", request("Origin: http://a\r\nOrigin: http://b\r\n"),
+         ErrorKind::BadRequest},
+        {"two Content-Type fields",
+         request("Content-Type: application/json\r\nContent-Type: text/plain\r\n"),
+         ErrorKind::BadRequest},
+        {"two Authorization fields",
+         request("Authorization: Bearer a\r\nAuthorization: Bearer a\r\n"), ErrorKind::BadRequest},
+        {"a higher minor version", "POST /messages HTTP/1.2\r\nHost: h\r\n\r\n", std::nullopt},
+        {"another major version", "POST /messages HTTP/2.0\r\nHost: h\r\n\r\n",
+         ErrorKind::BadRequest},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
@@ -130,6 +143,34 @@ TEST(HttpRequestParserTest, BodyExtensionAndTrailerLimitsHoldAtTheirEdge) {
     EXPECT_EQ(parse(request("X-Big: " + std::string(HttpRequestParser::HEAD_LIMIT, 'a') + "\r\n"))
                   .refused,
               ErrorKind::HeadTooLarge);
+    // The request line and the fields share the one limit.
+    const std::string half(HttpRequestParser::HEAD_LIMIT / 2, 'a');
+    EXPECT_EQ(parse("POST /" + half + " HTTP/1.1\r\nHost: h\r\nX-A: " + half + "\r\n\r\n").refused,
+              ErrorKind::HeadTooLarge);
+    EXPECT_EQ(parse("POST /" + half + half + " HTTP/1.1\r\n\r\n").refused, ErrorKind::HeadTooLarge);
+    const auto fieldsOf = [](std::size_t headBytes) {  // a head of exactly `headBytes`
+        const std::string line = "POST /messages HTTP/1.1\r\nHost: h\r\n";
+        return line + "X-A: " + std::string(headBytes - line.size() - 9, 'a') + "\r\n\r\n";
+    };
+    EXPECT_TRUE(parse(fieldsOf(HttpRequestParser::HEAD_LIMIT)).done);
+    EXPECT_EQ(parse(fieldsOf(HttpRequestParser::HEAD_LIMIT + 1)).refused, ErrorKind::HeadTooLarge);
+}
+
+TEST(HttpRequestParserTest, CloseAnywhereEndsTheConnection) {
+    const std::pair<std::string, bool> cases[] = {
+        {request(""), true},
+        {request("", "", "1.0"), false},
+        {request("Connection: keep-alive\r\n", "", "1.0"), true},
+        {request("Connection: keep-alive, close\r\n", "", "1.0"), false},
+        {request("Connection: keep-alive\r\nConnection: close\r\n", "", "1.0"), false},
+        {request("Connection: Keep-Alive, CLOSE\r\n"), false},
+        {request("Connection: upgrade\r\nConnection: close\r\n"), false},
+        {"POST /messages HTTP/1.2\r\nHost: h\r\n\r\n", true},
+    };
+    for (const auto& [bytes, keepAlive] : cases) {
+        SCOPED_TRACE(bytes);
+        EXPECT_EQ(parse(bytes).keepAlive, keepAlive);
+    }
 }
 
 TEST(HttpRequestParserTest, TheTrailerLimitIsTheHeadLimitLessTheHead) {

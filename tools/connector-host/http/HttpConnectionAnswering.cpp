@@ -31,7 +31,7 @@ void HttpConnection::respond(unsigned status, std::string json, bool close, cons
 
 // The playground page; a GET that came with a body is answered and closed.
 void HttpConnection::respondPage() {
-    const bool keep = parser->is_done() && parser->keep_alive() && !owner.isStopping();
+    const bool keep = parser->is_done() && parser->keepAlive() && !owner.isStopping();
     write(std::make_shared<HttpResponse>(
               pageResponse(parser->method() == boost::beast::http::verb::head, keep)),
           keep);

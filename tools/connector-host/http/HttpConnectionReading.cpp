@@ -59,7 +59,7 @@ void HttpConnection::parseBuffered() {
         if (parser->is_done()) return dispatch();
         if (buffer.size() == 0) return readSome();
         beast::error_code error;
-        const std::size_t used = parser->put(buffer.data(), error);
+        const std::size_t used = parser->feed(buffer.data(), error);
         buffer.consume(used);
         if (error == http::error::need_more) return readSome();
         if (error) return parseFailed(error);
@@ -133,7 +133,7 @@ void HttpConnection::dispatch() {
     if (phase.load() == ConnectionPhase::Reclaimed) return;  // closing
     state = State::Busy;
     deadline.store(NO_DEADLINE);
-    keepAlive = parser->keep_alive();
+    keepAlive = parser->keepAlive();
     body = std::move(parser->body());
     parser.reset();
     if (owner.takeSlot(shared_from_this())) process();

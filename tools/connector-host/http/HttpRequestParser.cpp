@@ -5,6 +5,7 @@
 #include <boost/algorithm/string/split.hpp>
 #include <boost/algorithm/string/trim.hpp>
 #include <boost/beast/http/error.hpp>
+#include <boost/beast/http/rfc7230.hpp>
 #include <charconv>
 #include <limits>
 #include <vector>
@@ -40,6 +41,24 @@ bool isChunked(const std::string& coding) {
     return boost::algorithm::iequals(coding, "chunked");
 }
 
+// The fields that the host's decisions read and that a request may carry once: a second one
+// could be read two ways (which Host, which Origin?), so it is refused rather than one chosen.
+const std::pair<http::field, const char*> SINGLE_FIELDS[] = {
+    {http::field::host, "Host"},
+    {http::field::origin, "Origin"},
+    {http::field::content_type, "Content-Type"},
+    {http::field::content_length, "Content-Length"},
+    {http::field::authorization, "Authorization"},
+};
+
+// Whether any Connection field lists `option` (a list may span several fields).
+bool hasConnectionOption(const http::fields& fields, const char* option) {
+    for (auto [it, end] = fields.equal_range(http::field::connection); it != end; ++it)
+        for (const auto& token : http::token_list(it->value()))
+            if (boost::beast::iequals(token, option)) return true;
+    return false;
+}
+
 }  // namespace
 
 HttpRequestParser::HttpRequestParser(std::size_t bodyLimit) : bodyLimit(bodyLimit) {
@@ -53,6 +72,29 @@ std::optional<std::string> HttpRequestParser::field(http::field name) const {
     const auto found = head.find(name);
     if (found == head.end()) return std::nullopt;
     return std::string(found->value());
+}
+
+bool HttpRequestParser::keepAlive() const {
+    if (hasConnectionOption(head, "close")) return false;
+    return httpVersion >= 11 || hasConnectionOption(head, "keep-alive");
+}
+
+std::size_t HttpRequestParser::feed(boost::asio::mutable_buffer input, error_code& ec) {
+    // Until the request line is read, the input starts with it (the head is parsed whole).
+    if (methodName.empty())
+        readAsHighestMinorVersion(static_cast<char*>(input.data()), input.size());
+    return put(boost::asio::const_buffer(input.data(), input.size()), ec);
+}
+
+void HttpRequestParser::readAsHighestMinorVersion(char* data, std::size_t size) {
+    const std::string_view input(data, size);
+    const std::size_t end = input.find("\r\n");
+    static constexpr std::string_view VERSION = " HTTP/1.";
+    if (end == std::string_view::npos || end < VERSION.size() + 1) return;
+    const std::size_t at = end - VERSION.size() - 1;
+    const char minor = data[end - 1];
+    if (input.substr(at, VERSION.size()) == VERSION && minor >= '2' && minor <= '9')
+        data[end - 1] = '1';
 }
 
 std::optional<Refusal> HttpRequestParser::refuseOversizedBody() const {
@@ -86,7 +128,16 @@ void HttpRequestParser::on_request_impl(http::verb method, string_view methodStr
     methodName.assign(methodString.data(), methodString.size());
     requestTarget.assign(target.data(), target.size());
     httpVersion = static_cast<unsigned>(version);
-    headBytes = methodString.size() + target.size() + sizeof(" HTTP/1.1\r\n");
+    // The line as sent (sizeof counts the space after the method), and the empty line that ends
+    // the head.
+    headBytes = methodString.size() + target.size() + sizeof(" HTTP/1.1\r\n") + 2;
+}
+
+void HttpRequestParser::refuseLongHead(error_code& ec) {
+    refuse(ErrorKind::HeadTooLarge,
+           (trailerStarted ? "The request head and trailer exceed " : "The request head exceeds ") +
+               std::to_string(HEAD_LIMIT) + " bytes",
+           ec);
 }
 
 void HttpRequestParser::on_response_impl(int, string_view, int, error_code& ec) {
@@ -95,15 +146,11 @@ void HttpRequestParser::on_response_impl(int, string_view, int, error_code& ec) 
 
 void HttpRequestParser::on_field_impl(http::field name, string_view nameString, string_view value,
                                       error_code& ec) {
+    // The request line, the fields and the trailer count together against one limit. Trailer
+    // fields are not kept.
     headBytes += nameString.size() + value.size() + 4;  // ": " and CRLF
-    if (!trailerStarted) {
-        head.insert(name, nameString, value);
-        return;
-    }
-    // Trailer fields are not kept; they are counted as if they belonged to the head.
-    if (headBytes > HEAD_LIMIT)
-        refuse(ErrorKind::HeadTooLarge,
-               "The request head and trailer exceed " + std::to_string(HEAD_LIMIT) + " bytes", ec);
+    if (headBytes > HEAD_LIMIT) return refuseLongHead(ec);
+    if (!trailerStarted) head.insert(name, nameString, value);
 }
 
 void HttpRequestParser::on_header_impl(error_code& ec) {
@@ -111,9 +158,11 @@ void HttpRequestParser::on_header_impl(error_code& ec) {
 }
 
 void HttpRequestParser::checkFraming(error_code& ec) {
+    for (const auto& [field, name] : SINGLE_FIELDS)
+        if (head.count(field) > 1)
+            return refuse(ErrorKind::BadRequest,
+                          std::string("A request may carry one ") + name + " field", ec);
     const auto lengths = head.count(http::field::content_length);
-    if (lengths > 1)
-        return refuse(ErrorKind::BadRequest, "A request may carry one Content-Length field", ec);
     if (lengths == 1) {
         const string_view length = head[http::field::content_length];
         std::uint64_t value = 0;

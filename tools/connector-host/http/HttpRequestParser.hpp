@@ -6,10 +6,17 @@
 //                       another coding before chunked                          501 not_implemented
 //   Content-Length      one field of plain digits (Boost.Beast refuses
 //                       differing values and a length beside chunked)         400 bad_request
-//   head                at most headLimit bytes                                431 too_large
-//   trailer fields      counted with the head against headLimit               431 too_large
+//   Host, Origin,       at most one field each: the host's decisions read     400 bad_request
+//   Content-Type,       them, and two could be read two ways
+//   Authorization
+//   head                request line and fields at most HEAD_LIMIT bytes       431 too_large
+//   trailer fields      counted with the head against HEAD_LIMIT              431 too_large
 //   chunk extensions    at most CHUNK_EXTENSION_LIMIT bytes in one request      400 bad_request
 //   body                at most bodyLimit bytes, as declared or as chunks      413 too_large
+//
+// A request of HTTP/1.2 to 1.9 is read as HTTP/1.1, the highest minor version this server speaks
+// (feed). Whether the connection persists is read from every Connection field: "close" anywhere
+// ends it, whatever else is listed; HTTP/1.0 persists only with "keep-alive" (keepAlive).
 //
 // The body is collected into a std::string; trailer fields are counted and dropped. A refusal
 // found by the rules above is kept (explain()) and the parse fails with an error code; the
@@ -30,6 +37,7 @@
 #if defined(__GNUC__) && !defined(__clang__)
 #pragma GCC diagnostic pop
 #endif
+#include <boost/asio/buffer.hpp>
 #include <boost/beast/http/fields.hpp>
 #include <boost/beast/http/verb.hpp>
 #include <cstddef>
@@ -57,12 +65,18 @@ class HttpRequestParser : public boost::beast::http::basic_parser<true> {
 
     explicit HttpRequestParser(std::size_t bodyLimit);
 
+    // feed: put() of `input`, whose request line, while none has been read, is rewritten in
+    // place to HTTP/1.1 when it names a higher minor version.
+    std::size_t feed(boost::asio::mutable_buffer input, boost::beast::error_code& ec);
+
     // The request head; valid once is_header_done().
     [[nodiscard]] boost::beast::http::verb method() const noexcept { return verb; }
     [[nodiscard]] const std::string& methodText() const noexcept { return methodName; }
     [[nodiscard]] const std::string& target() const noexcept { return requestTarget; }
     [[nodiscard]] const boost::beast::http::fields& fields() const noexcept { return head; }
     [[nodiscard]] std::optional<std::string> field(boost::beast::http::field name) const;
+    // keepAlive: whether the connection may serve another request after this one.
+    [[nodiscard]] bool keepAlive() const;
 
     // body: what has arrived of the body; the whole body once is_done().
     [[nodiscard]] std::string& body() noexcept { return content; }
@@ -90,7 +104,9 @@ class HttpRequestParser : public boost::beast::http::basic_parser<true> {
                                    boost::beast::error_code& ec) override;
     void on_finish_impl(boost::beast::error_code& ec) override;
 
+    static void readAsHighestMinorVersion(char* data, std::size_t size);
     void refuse(ErrorKind kind, std::string message, boost::beast::error_code& ec);
+    void refuseLongHead(boost::beast::error_code& ec);
     void checkFraming(boost::beast::error_code& ec);
     void checkTransferCoding(boost::beast::error_code& ec);
 

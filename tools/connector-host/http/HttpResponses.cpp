@@ -11,6 +11,7 @@ HttpResponse makeResponse(unsigned status, std::string json, const ResponseHeade
     HttpResponse response(static_cast<http::status>(status), 11);
     response.set(http::field::server, "connector-host");
     response.set(http::field::cache_control, "no-store");
+    response.set("X-Content-Type-Options", "nosniff");
     if (headers.allow) response.set(http::field::allow, headers.allow);
     if (headers.allowedOrigin) {
         response.set(http::field::access_control_allow_origin, *headers.allowedOrigin);

@@ -45,7 +45,6 @@ HttpResponse pageResponse(bool head, bool keepAlive) {
         makeResponse(200, {}, ResponseHeaders{keepAlive, std::nullopt, nullptr});
     response.set(http::field::content_type, "text/html; charset=utf-8");
     response.set("Content-Security-Policy", pageSecurityPolicy());
-    response.set("X-Content-Type-Options", "nosniff");
     response.set("Referrer-Policy", "no-referrer");
     if (head) {
         response.content_length(playground_page::HTML.size());  // the body itself is left out

@@ -1,6 +1,6 @@
-// The playground page's response: one self-contained page whose Content-Security-Policy admits
-// exactly its own inline style and script (by hash) and requests to its own origin; HEAD gives
-// the head alone.
+// What every response carries, the CORS headers an allowed origin gets, and the playground page:
+// one self-contained page whose Content-Security-Policy admits exactly its own inline style and
+// script (by hash) and requests to its own origin; HEAD gives the head alone.
 #include <Poco/Base64Encoder.h>
 #include <Poco/SHA2Engine.h>
 #include <gtest/gtest.h>
@@ -35,7 +35,28 @@ std::string sha256Source(const std::string& text) {
     return "'sha256-" + encoded.str() + "'";
 }
 
-TEST(PlaygroundTest, ThePageIsSelfContainedAndItsPolicyAdmitsOnlyItsOwnInlineParts) {
+TEST(HttpResponsesTest, EveryAnswerCarriesTheCommonHeadersAndAnAllowedOriginItsCors) {
+    const HttpResponse plain = makeResponse(200, R"({"a":1})", ResponseHeaders{true, {}, nullptr});
+    EXPECT_EQ(plain[http::field::content_type], "application/json");
+    EXPECT_EQ(plain["X-Content-Type-Options"], "nosniff");
+    EXPECT_EQ(plain[http::field::cache_control], "no-store");
+    EXPECT_EQ(plain.body(), "{\"a\":1}\n");
+    EXPECT_TRUE(plain.keep_alive());
+    EXPECT_EQ(plain.count(http::field::access_control_allow_origin), 0u);
+
+    const HttpResponse preflight = makeResponse(
+        204, "", ResponseHeaders{false, std::string("http://localhost:3000"), nullptr});
+    EXPECT_EQ(preflight[http::field::access_control_allow_origin], "http://localhost:3000");
+    EXPECT_EQ(preflight[http::field::vary], "Origin");
+    EXPECT_EQ(preflight[http::field::access_control_allow_methods], "POST");
+    EXPECT_EQ(preflight[http::field::access_control_allow_headers], "Content-Type, Authorization");
+    EXPECT_FALSE(preflight.keep_alive());
+    EXPECT_EQ(preflight.count(http::field::content_type), 0u);
+    EXPECT_EQ(makeResponse(405, "{}", ResponseHeaders{false, {}, "POST"})[http::field::allow],
+              "POST");
+}
+
+TEST(HttpResponsesTest, ThePageIsSelfContainedAndItsPolicyAdmitsOnlyItsOwnInlineParts) {
     const HttpResponse response = pageResponse(false, true);
     EXPECT_EQ(response.result(), http::status::ok);
     EXPECT_EQ(response[http::field::content_type], "text/html; charset=utf-8");
@@ -66,7 +87,7 @@ TEST(PlaygroundTest, ThePageIsSelfContainedAndItsPolicyAdmitsOnlyItsOwnInlinePar
     EXPECT_EQ(policy.find("unsafe"), std::string::npos) << policy;
 }
 
-TEST(PlaygroundTest, HeadGivesTheHeadAlone) {
+TEST(HttpResponsesTest, ThePagesHeadIsTheHeadAlone) {
     const HttpResponse get = pageResponse(false, false);
     const HttpResponse head = pageResponse(true, false);
     EXPECT_EQ(head.result(), http::status::ok);
