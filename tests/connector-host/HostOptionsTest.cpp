@@ -4,6 +4,13 @@
 #include <algorithm>
 #include <sstream>
 
+#include <sys/stat.h>
+
+#include <cstdio>
+#include <fstream>
+#include <functional>
+
+#include "tools/connector-host/HostFiles.hpp"
 #include "tools/connector-host/HostOptions.hpp"
 
 namespace connectorhost {
@@ -28,11 +35,13 @@ TEST(HostOptionsTest, ReadsEveryOptionIntoItsPlace) {
         "--http 0 --max-bytes 10 --max-values 11 --max-batch 1 --max-features 13 "
         "--max-answer-bytes 14 --session-idle 0.5 --session-budget 0 --max-connections 100000 "
         "--workers 256 --request-timeout 0.001 --idle-timeout 2 --drain-timeout 3 "
-        "--allow-origin http://a --allow-origin http://b --token-file t --log-level warning");
+        "--allow-origin http://a --allow-origin http://b --token-file t --log-level warning "
+        "--max-engine-bytes 15");
     ASSERT_TRUE(std::holds_alternative<HostOptions>(line));
     const HostOptions& options = std::get<HostOptions>(line);
     EXPECT_TRUE(options.http);
     EXPECT_EQ(options.limits.maxBytes, 10u);
+    EXPECT_EQ(options.maxEngineBytes, 15u);
     EXPECT_EQ(options.limits.maxValues, 11u);
     EXPECT_EQ(options.limits.maxBatchMessages, 1u);
     EXPECT_EQ(options.limits.maxFeatures, 13u);
@@ -92,6 +101,55 @@ TEST(HostOptionsTest, RefusesEachBadCommandLineWithItsReason) {
         ASSERT_TRUE(std::holds_alternative<UsageError>(line));
         EXPECT_EQ(std::get<UsageError>(line).message.rfind(c.reason, 0), 0u)
             << std::get<UsageError>(line).message;
+    }
+}
+
+// A file of `text` with permissions `mode` in the test's temporary folder.
+std::string fileOf(const std::string& name, const std::string& text, mode_t mode = 0600) {
+    const std::string path = ::testing::TempDir() + name;
+    std::ofstream(path, std::ios::binary | std::ios::trunc) << text;
+    ::chmod(path.c_str(), mode);
+    return path;
+}
+
+std::string errorOf(const std::function<void()>& read) {
+    try {
+        read();
+    } catch (const std::runtime_error& error) {
+        return error.what();
+    }
+    return "";
+}
+
+TEST(HostFilesTest, AnEngineTableIsReadWithinItsLimitAndATokenOnlyFromAPrivateFile) {
+    const std::string table = fileOf("table.json", std::string(100, ' '));
+    EXPECT_EQ(readEngineTable(table, 100).size(), 100u);
+    EXPECT_EQ(
+        errorOf([&] { (void)readEngineTable(table, 99); }),
+        "engine table " + table + " is larger than the limit of 99 bytes (--max-engine-bytes)");
+    EXPECT_EQ(errorOf([] { (void)readEngineTable("/dev/zero", 1000); }),
+              "engine table /dev/zero is larger than the limit of 1000 bytes (--max-engine-bytes)");
+    EXPECT_EQ(errorOf([] { (void)readEngineTable("/", 1000); }), "engine table / is a directory");
+    EXPECT_EQ(errorOf([] { (void)readEngineTable("/no/such/table", 1000); }),
+              "cannot read engine table /no/such/table: No such file or directory");
+
+    EXPECT_EQ(readTokenFile(fileOf("token", "  s3cret \n")), "s3cret");
+    EXPECT_EQ(readTokenFile(fileOf("token", "s3cret", 0400)), "s3cret");
+    // Any permission of the group or of others is refused, not only reading by others.
+    const std::pair<std::string, mode_t> refused[] = {
+        {"is open to other users (mode 0640)", 0640},
+        {"is open to other users (mode 0604)", 0604},
+        {"is open to other users (mode 0620)", 0620},
+        {"is open to other users (mode 0602)", 0602},
+        {"is empty", 0600},  // written with white space only below
+        {"must hold one token of printable ASCII characters", 0600},
+    };
+    const char* const texts[] = {"s3cret", "s3cret", "s3cret", "s3cret", " \n", "s3\xC3\xA9"};
+    for (std::size_t i = 0; i < std::size(refused); ++i) {
+        SCOPED_TRACE(refused[i].first);
+        const std::string token = fileOf("token", texts[i], refused[i].second);
+        const std::string error = errorOf([&] { (void)readTokenFile(token); });
+        EXPECT_EQ(error.rfind("token file " + token + " " + refused[i].first, 0), 0u) << error;
     }
 }
 

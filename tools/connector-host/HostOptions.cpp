@@ -74,6 +74,8 @@ po::options_description describeOptions() {
     add("help,h", "show this help");
     add("version", "print the version");
     add("engine", text("FILE"), "engine table (JSON) instead of the built-in one");
+    add("max-engine-bytes", text("N"),
+        ("largest engine table, in bytes" + number(HostOptions().maxEngineBytes)).c_str());
     add("log-level", text("LEVEL"),
         "diagnostic lines of this level and above to stderr: debug, info (8: progress), "
         "warning (256: notices), error, or a number");
@@ -138,6 +140,7 @@ HostOptions interpret(const po::variables_map& given) {
     if (has("engine")) options.engineFile = text("engine");
     if (has("log-level")) options.logLevel = logLevel(text("log-level"));
 
+    size("max-engine-bytes", options.maxEngineBytes, 1);
     size("max-bytes", options.limits.maxBytes, 1);
     size("max-values", options.limits.maxValues, 1);
     size("max-batch", options.limits.maxBatchMessages, 1);

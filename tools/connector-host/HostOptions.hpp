@@ -19,6 +19,7 @@ namespace connectorhost {
 struct HostOptions {
     std::optional<std::string> sessionFile;  // envelopes from this file instead of stdin
     std::optional<std::string> engineFile;   // engine table instead of the built-in one
+    std::size_t maxEngineBytes = 1 << 20;    // the most an engine table may hold
     std::optional<unsigned> logLevel;        // diagnostic lines of this level and above
     bool http = false;                       // serve HTTP (options below) instead of lines
     std::optional<std::string> tokenFile;    // holds the bearer token HTTP clients must send

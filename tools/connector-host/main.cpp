@@ -6,19 +6,16 @@
 // not start or could not write an answer; 2 for a bad command line; 3 when a second stop signal
 // cut the drain short.
 #include <signal.h>
-#include <sys/stat.h>
 
 #include <atomic>
-#include <boost/algorithm/string/trim.hpp>
 #include <cerrno>
-#include <cstdio>
 #include <cstring>
 #include <fstream>
 #include <iostream>
-#include <sstream>
 #include <thread>
 
 #include "host/log/DiagnosticLogger.hpp"
+#include "tools/connector-host/HostFiles.hpp"
 #include "tools/connector-host/HostOptions.hpp"
 #include "tools/connector-host/core/EngineTable.hpp"
 #include "tools/connector-host/core/EnvelopeProcessor.hpp"
@@ -116,42 +113,15 @@ int serveHttp(HostRuntime& runtime, EnvelopeProcessor& processor, const HttpOpti
     return atOnce ? 3 : 0;
 }
 
-std::string readFile(const std::string& path, const char* what) {
-    std::ifstream file(path, std::ios::binary);
-    std::ostringstream text;
-    if (file) text << file.rdbuf();
-    if (!file || file.bad())
-        throw std::runtime_error(std::string("cannot read ") + what + " " + path);
-    return text.str();
-}
-
-// The bearer token: the file's text without surrounding white space; printable ASCII only, so
-// that it can travel in a header. Like a private key, the file must not be readable by others.
-std::string readToken(const std::string& path) {
-    struct stat status {};
-    if (::stat(path.c_str(), &status) == 0 && (status.st_mode & (S_IRWXG | S_IRWXO)) != 0) {
-        char mode[8];
-        std::snprintf(mode, sizeof mode, "%04o", static_cast<unsigned>(status.st_mode & 07777));
-        throw std::runtime_error("token file " + path + " is open to other users (mode " + mode +
-                                 "): chmod 600 " + path);
-    }
-    const std::string token = boost::algorithm::trim_copy(readFile(path, "token file"));
-    if (token.empty()) throw std::runtime_error("token file " + path + " is empty");
-    for (char c : token)
-        if (c < 0x21 || c > 0x7E)
-            throw std::runtime_error("token file " + path +
-                                     " must hold one token of printable ASCII characters");
-    return token;
-}
-
 int run(HostOptions options) {
     if (options.logLevel) {
         foundation::log::add_stderr_sink();
         foundation::log::set_minimum_level(*options.logLevel);
     }
-    const std::string table = options.engineFile ? readFile(*options.engineFile, "engine table")
-                                                 : std::string(DEFAULT_ENGINE_TABLE);
-    if (options.tokenFile) options.httpOptions.token = readToken(*options.tokenFile);
+    const std::string table = options.engineFile
+                                  ? readEngineTable(*options.engineFile, options.maxEngineBytes)
+                                  : std::string(DEFAULT_ENGINE_TABLE);
+    if (options.tokenFile) options.httpOptions.token = readTokenFile(*options.tokenFile);
     if (options.http) {
         const sigset_t signals = watchedSignals();
         pthread_sigmask(SIG_BLOCK, &signals, nullptr);

@@ -14,24 +14,34 @@ ConnectionActivity at(Phase phase, std::chrono::milliseconds ago, std::uint64_t 
     return {phase, NOW - ago, bytes};
 }
 
-TEST(ConnectionReclaimTest, IdleFirstLongestIdleFirstThenTheSlowestStalledRequest) {
+TEST(ConnectionReclaimTest, IdleFirstThenTheLongestStalledAnswerThenTheSlowestRequest) {
     EXPECT_EQ(
         chooseReclaim({at(Phase::Idle, 10ms), at(Phase::Idle, 30ms), at(Phase::Idle, 20ms)}, NOW),
         1u);
-    // An idle connection goes before any request, however slow.
-    EXPECT_EQ(chooseReclaim({at(Phase::Reading, 9s, 1), at(Phase::Idle, 1ms)}, NOW), 1u);
-    // Among requests arriving for at least SLOW_REQUEST_AGE: the fewest bytes per second.
+    // An idle connection goes before any request or answer, however stalled.
+    EXPECT_EQ(chooseReclaim(
+                  {at(Phase::Reading, 9s, 1), at(Phase::Writing, 9s), at(Phase::Idle, 1ms)}, NOW),
+              2u);
+    // Then an answer its client has not taken from for at least STALL_AGE, the longest first,
+    // before any slow request.
+    EXPECT_EQ(chooseReclaim({at(Phase::Reading, 9s, 1), at(Phase::Writing, 1s),
+                             at(Phase::Writing, 2s), at(Phase::Writing, STALL_AGE - 1ms)},
+                            NOW),
+              2u);
+    EXPECT_EQ(chooseReclaim({at(Phase::Writing, STALL_AGE - 1ms)}, NOW), std::nullopt);
+    EXPECT_EQ(chooseReclaim({at(Phase::Writing, STALL_AGE)}, NOW), 0u);
+    // Among requests arriving for at least STALL_AGE: the fewest bytes per second.
     EXPECT_EQ(chooseReclaim({at(Phase::Reading, 1s, 100), at(Phase::Reading, 4s, 200),
                              at(Phase::Reading, 2s, 150)},
                             NOW),
               1u);
-    // A request younger than SLOW_REQUEST_AGE, one being processed, or one already reclaimed:
+    // A request younger than STALL_AGE, one being processed, or one already reclaimed:
     // nothing to take.
-    EXPECT_EQ(chooseReclaim({at(Phase::Reading, SLOW_REQUEST_AGE - 1ms, 0), at(Phase::Busy, 9s),
+    EXPECT_EQ(chooseReclaim({at(Phase::Reading, STALL_AGE - 1ms, 0), at(Phase::Busy, 9s),
                              at(Phase::Reclaimed, 9s)},
                             NOW),
               std::nullopt);
-    EXPECT_EQ(chooseReclaim({at(Phase::Reading, SLOW_REQUEST_AGE, 0)}, NOW), 0u);
+    EXPECT_EQ(chooseReclaim({at(Phase::Reading, STALL_AGE, 0)}, NOW), 0u);
     EXPECT_EQ(chooseReclaim({}, NOW), std::nullopt);
 }
 

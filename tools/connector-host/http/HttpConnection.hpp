@@ -15,6 +15,8 @@
 #include <atomic>
 #include <boost/asio/ip/tcp.hpp>
 #include <boost/beast/core/flat_buffer.hpp>
+#include <boost/beast/http/serializer.hpp>
+#include <boost/beast/http/string_body.hpp>
 #include <chrono>
 #include <limits>
 #include <memory>
@@ -77,7 +79,11 @@ class HttpConnection : public std::enable_shared_from_this<HttpConnection> {
     void refuse(ErrorKind kind, const std::string& message, const char* allow = nullptr);
     void respond(unsigned status, std::string json, bool close, const char* allow = nullptr);
     void respondPage();
+    using ResponseSerializer =
+        boost::beast::http::response_serializer<boost::beast::http::string_body>;
     void write(std::shared_ptr<HttpResponse> response, bool keep);
+    void writeRest(std::shared_ptr<HttpResponse> response,
+                   std::shared_ptr<ResponseSerializer> serializer, bool keep, bool inputUnread);
     void linger();
     void dropInput();
     void close() noexcept;

@@ -38,31 +38,46 @@ void HttpConnection::respondPage() {
 }
 
 // write: sends a response, at once where the socket takes it whole (the usual case: no thread
-// is woken for it), otherwise asynchronously. A request refused with its input still unread is
-// read and dropped for a moment after it, rather than taken as a request.
+// is woken for it), otherwise asynchronously (writeRest). A request refused with its input still
+// unread is read and dropped for a moment after it, rather than taken as a request.
 void HttpConnection::write(std::shared_ptr<HttpResponse> response, bool keep) {
     const bool inputUnread = parser && !parser->is_done();
     setPhase(ConnectionPhase::Busy, 0);
     if (phase.load() == ConnectionPhase::Reclaimed) return;  // closing
     state = State::Writing;
-    auto serializer = std::make_shared<http::response_serializer<http::string_body>>(*response);
+    auto serializer = std::make_shared<ResponseSerializer>(*response);
     beast::error_code error;
     idleFrom = std::chrono::steady_clock::now();  // before the client can have the answer
     http::write(socket, *serializer, error);      // the socket does not block
     if (!error) return afterWrite(keep, inputUnread);
     if (error != net::error::would_block) return close();
+    writeRest(std::move(response), std::move(serializer), keep, inputUnread);
+}
+
+// writeRest: the rest of an answer, as fast as its client takes it. Each step its client takes
+// counts as progress: an answer that gets none for the request time-out ends the connection, and
+// at the connection cap one that got none for STALL_AGE may be reclaimed (its client sends but
+// does not read), while a client that reads, however slowly, gets the whole answer.
+void HttpConnection::writeRest(std::shared_ptr<HttpResponse> response,
+                               std::shared_ptr<ResponseSerializer> serializer, bool keep,
+                               bool inputUnread) {
+    setPhase(ConnectionPhase::Writing, 0);
     setDeadline(owner.options().requestTimeout);
     auto& pending = *serializer;
-    http::async_write(socket, pending,
-                      [self = shared_from_this(), response = std::move(response),
-                       serializer = std::move(serializer), keep,
-                       inputUnread](const beast::error_code& failure, std::size_t) {
-                          self->guarded([&] {
-                              if (failure) return self->close();
-                              self->idleFrom = std::chrono::steady_clock::now();
-                              self->afterWrite(keep, inputUnread);
-                          });
-                      });
+    http::async_write_some(socket, pending,
+                           [self = shared_from_this(), response = std::move(response),
+                            serializer = std::move(serializer), keep,
+                            inputUnread](const beast::error_code& failure, std::size_t) mutable {
+                               self->guarded([&] {
+                                   if (failure) return self->close();
+                                   if (!serializer->is_done())
+                                       return self->writeRest(std::move(response),
+                                                              std::move(serializer), keep,
+                                                              inputUnread);
+                                   self->idleFrom = std::chrono::steady_clock::now();
+                                   self->afterWrite(keep, inputUnread);
+                               });
+                           });
 }
 
 void HttpConnection::afterWrite(bool keep, bool inputUnread) {

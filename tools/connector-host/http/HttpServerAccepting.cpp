@@ -108,7 +108,7 @@ bool HttpServer::refuseWithSpare() {
 // request in progress may have grown slow enough to be reclaimed.
 void HttpServer::pauseAccept() {
     acceptPaused = true;
-    acceptRetry.expires_after(SLOW_REQUEST_AGE);
+    acceptRetry.expires_after(STALL_AGE);
     acceptRetry.async_wait([this](const error_code& error) {
         if (!error) guardedAccept([this] { resumeAccept(); });
     });
