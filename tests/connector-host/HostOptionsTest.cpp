@@ -35,7 +35,8 @@ TEST(HostOptionsTest, ReadsEveryOptionIntoItsPlace) {
         "--http 0 --max-bytes 10 --max-values 11 --max-batch 1 --max-features 13 "
         "--max-answer-bytes 14 --session-idle 0.5 --session-budget 0 --max-connections 100000 "
         "--workers 256 --request-timeout 0.001 --idle-timeout 2 --drain-timeout 3 "
-        "--allow-origin http://a --allow-origin http://b --token-file t --log-level warning "
+        "--allow-origin http://a --allow-origin https://[::1]:65535 --token-file t "
+        "--log-level warning --log-format json --access-log - --port-file p "
         "--max-engine-bytes 15");
     ASSERT_TRUE(std::holds_alternative<HostOptions>(line));
     const HostOptions& options = std::get<HostOptions>(line);
@@ -54,7 +55,10 @@ TEST(HostOptionsTest, ReadsEveryOptionIntoItsPlace) {
     EXPECT_EQ(options.httpOptions.idleTimeout, std::chrono::seconds(2));
     EXPECT_EQ(options.httpOptions.drainTimeout, std::chrono::seconds(3));
     EXPECT_EQ(options.httpOptions.allowedOrigins,
-              (std::vector<std::string>{"http://a", "http://b"}));
+              (std::vector<std::string>{"http://a", "https://[::1]:65535"}));
+    EXPECT_EQ(options.logFormat, LogFormat::Json);
+    EXPECT_EQ(options.accessLog, "-");
+    EXPECT_EQ(options.portFile, "p");
     EXPECT_EQ(options.tokenFile, "t");
     EXPECT_EQ(options.logLevel, 256u);
     EXPECT_TRUE(std::holds_alternative<PrintAndExit>(parse("--version")));
@@ -75,7 +79,12 @@ TEST(HostOptionsTest, RefusesEachBadCommandLineWithItsReason) {
         {"--max-features ''", "--max-features must be an integer"},
         {"--max-answer-bytes +5", "--max-answer-bytes must be an integer"},
         {"--session-budget x", "--session-budget must be an integer from 0"},
-        {"--session-idle 0.0009", "--session-idle must be a number of seconds from 0.001 up"},
+        {"--session-idle 0.0009",
+         "--session-idle must be a number of seconds from 0.001 to 31536000"},
+        {"--session-idle 1e1", "--session-idle must be a number of seconds"},
+        {"--session-idle 1.", "--session-idle must be a number of seconds"},
+        {"--session-idle .5", "--session-idle must be a number of seconds"},
+        {"--session-idle 0x10", "--session-idle must be a number of seconds"},
         {"--session-idle nan", "--session-idle must be a number of seconds"},
         {"--session-idle 31536001", "--session-idle must be a number of seconds"},
         {"--http 65536", "--http must be an integer from 0 to 65535"},
@@ -91,6 +100,18 @@ TEST(HostOptionsTest, RefusesEachBadCommandLineWithItsReason) {
         {"--token-file t", "--token-file applies only with --http"},
         {"--allow-origin http://a", "--allow-origin applies only with --http"},
         {"--http 0 session.jsonl", "--http serves HTTP and reads no SESSION_FILE"},
+        {"--port-file p", "--port-file applies only with --http"},
+        {"--access-log -", "--access-log - writes to stdout, which carries the answers"},
+        {"--log-format xml", "--log-format must be text or json, not \"xml\""},
+        {"--http 0 --allow-origin null", "--allow-origin must be an origin as browsers send it"},
+        {"--http 0 --allow-origin *", "--allow-origin must be an origin"},
+        {"--http 0 --allow-origin http://a/", "--allow-origin must be an origin"},
+        {"--http 0 --allow-origin localhost:3000", "--allow-origin must be an origin"},
+        {"--http 0 --allow-origin HTTP://a", "--allow-origin must be an origin"},
+        {"--http 0 --allow-origin ftp://a", "--allow-origin must be an origin"},
+        {"--http 0 --allow-origin http://a:0", "--allow-origin must be an origin"},
+        {"--http 0 --allow-origin http://a:65536", "--allow-origin must be an origin"},
+        {"--http 0 --allow-origin http://user@a", "--allow-origin must be an origin"},
         {"a.jsonl b.jsonl", "too many positional options"},
         {"--no-such-option", "unrecognised option '--no-such-option'"},
         {"--http", "the required argument for option '--http' is missing"},

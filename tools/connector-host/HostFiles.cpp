@@ -63,6 +63,16 @@ std::string readEngineTable(const std::string& path, std::size_t maxBytes) {
     return readWhole("engine table", path, maxBytes, " (--max-engine-bytes)");
 }
 
+void checkSessionFile(const std::string& path) {
+    const std::string file = "session file " + path;
+    const int descriptor = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (descriptor < 0) unreadable(file, errno);
+    struct stat status {};
+    const bool directory = ::fstat(descriptor, &status) == 0 && S_ISDIR(status.st_mode);
+    ::close(descriptor);
+    if (directory) refuse(file, "is a directory");
+}
+
 std::string readTokenFile(const std::string& path) {
     struct stat status {};
     if (::stat(path.c_str(), &status) == 0 && (status.st_mode & (S_IRWXG | S_IRWXO)) != 0) {

@@ -13,6 +13,10 @@ namespace connectorhost {
 // a table such as /dev/zero cannot take the host's memory).
 [[nodiscard]] std::string readEngineTable(const std::string& path, std::size_t maxBytes);
 
+// checkSessionFile: whether a session file can be read, before serving starts (a directory, or
+// the system's reason, is an error).
+void checkSessionFile(const std::string& path);
+
 // readTokenFile: the bearer token in `path`: the file's text without surrounding white space,
 // printable ASCII only, so that it can travel in a header. Like a private key, the file must be
 // readable by its owner only: any permission for the group or for others is refused.

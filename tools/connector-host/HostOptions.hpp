@@ -12,6 +12,7 @@
 
 #include "connector/framework/SessionLimits.hpp"
 #include "tools/connector-host/core/Limits.hpp"
+#include "tools/connector-host/core/LogOptions.hpp"
 #include "tools/connector-host/http/HttpOptions.hpp"
 
 namespace connectorhost {
@@ -20,9 +21,12 @@ struct HostOptions {
     std::optional<std::string> sessionFile;  // envelopes from this file instead of stdin
     std::optional<std::string> engineFile;   // engine table instead of the built-in one
     std::size_t maxEngineBytes = 1 << 20;    // the most an engine table may hold
-    std::optional<unsigned> logLevel;        // diagnostic lines of this level and above
-    bool http = false;                       // serve HTTP (options below) instead of lines
-    std::optional<std::string> tokenFile;    // holds the bearer token HTTP clients must send
+    unsigned logLevel = log_level::WARNING;  // diagnostic lines of this level and above
+    LogFormat logFormat = LogFormat::Text;
+    bool http = false;                     // serve HTTP (options below) instead of lines
+    std::optional<std::string> tokenFile;  // holds the bearer token HTTP clients must send
+    std::optional<std::string> accessLog;  // one line per request to this file ("-": stdout)
+    std::optional<std::string> portFile;   // the bound port is written here
     Limits limits;
     connector::http::SessionLimits sessions;
     HttpOptions httpOptions;

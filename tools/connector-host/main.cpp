@@ -1,32 +1,35 @@
 // connector-host: runs the information plug-in the way the Quorix framework does, and serves JSON
 // envelopes from stdin, a session file or HTTP. Answers go to stdout (one line each, in input
-// order); diagnostics go to stderr.
+// order); diagnostics go to stderr; what was served is counted (GET /metrics, or a summary line
+// at the end of a run on stdin) and, with --access-log, written one line per request.
 //
 // Exit status: 0 after the input ended or a clean stop on SIGINT/SIGTERM; 1 when the host could
 // not start or could not write an answer; 2 for a bad command line; 3 when a second stop signal
 // cut the drain short.
 #include <signal.h>
 
-#include <atomic>
 #include <cerrno>
 #include <cstring>
 #include <fstream>
 #include <iostream>
-#include <thread>
+#include <memory>
 
-#include "host/log/DiagnosticLogger.hpp"
 #include "tools/connector-host/HostFiles.hpp"
 #include "tools/connector-host/HostOptions.hpp"
+#include "tools/connector-host/Readiness.hpp"
+#include "tools/connector-host/SignalWatcher.hpp"
 #include "tools/connector-host/core/EngineTable.hpp"
 #include "tools/connector-host/core/EnvelopeProcessor.hpp"
 #include "tools/connector-host/core/HostLog.hpp"
 #include "tools/connector-host/core/HostRuntime.hpp"
 #include "tools/connector-host/core/LineReader.hpp"
+#include "tools/connector-host/core/RequestLog.hpp"
 #include "tools/connector-host/http/HttpFrontEnd.hpp"
 
 namespace {
 
 using namespace connectorhost;
+using Clock = std::chrono::steady_clock;
 
 // An answer that could not be written: the host stops, since every later answer would be lost.
 struct OutputFailed : std::runtime_error {
@@ -45,97 +48,83 @@ void writeAnswer(const std::string& json) {
                            (errno ? std::strerror(errno) : "the stream failed"));
 }
 
-int serveLines(std::istream& in, EnvelopeProcessor& processor) {
+int serveLines(std::istream& in, EnvelopeProcessor& processor, RequestLog& requests) {
     LineReader reader(in, processor.limits.maxBytes);
     LineReader::Line line;
     while (reader.next(line)) {
         if (!line.tooLong && isBlank(line.text)) continue;
-        writeAnswer(line.tooLong ? processor.tooLarge(line.size).json
-                                 : processor.process(line.text).json);
+        const auto began = Clock::now();
+        AccessRecord record;
+        record.time = std::chrono::system_clock::now();
+        record.peer = "stdin";
+        Answer answer = line.tooLong ? processor.tooLarge(line.size) : processor.process(line.text);
+        writeAnswer(answer.json);
+        record.session = answer.session;
+        record.error = answer.error;
+        record.bytesIn = line.size;
+        record.bytesOut = answer.json.size() + 1;
+        record.duration =
+            std::chrono::duration_cast<std::chrono::microseconds>(Clock::now() - began);
+        requests.served(record, answer.type);
     }
+    logLine(log_level::INFO, requests.metrics.summary());
     return 0;
-}
-
-// The stop signals: blocked in every thread from the start of an HTTP run (before the engine or
-// the server starts a thread), so that only the sigwait calls below take them.
-sigset_t stopSignals() {
-    sigset_t signals;
-    sigemptyset(&signals);
-    sigaddset(&signals, SIGINT);
-    sigaddset(&signals, SIGTERM);
-    return signals;
-}
-
-// The stop signals and SIGUSR1, with which the host wakes its own second-signal watcher.
-sigset_t watchedSignals() {
-    sigset_t signals = stopSignals();
-    sigaddset(&signals, SIGUSR1);
-    return signals;
 }
 
 // The first stop signal drains: requests in hand are answered (up to --drain-timeout). A second
 // one stops at once: what is still in hand is answered 503 "stopping", and the exit status is 3.
-int serveHttp(HostRuntime& runtime, EnvelopeProcessor& processor, const HttpOptions& options) {
-    HttpFrontEnd server(processor, options);
+int serveHttp(HostRuntime& runtime, EnvelopeProcessor& processor, RequestLog& requests,
+              const HostOptions& options, SignalWatcher& signals) {
+    HttpFrontEnd server(processor, requests, options.httpOptions);
     // Requests still being processed at the drain deadline return promptly once the services
     // have stopped; they are then answered 503 "stopping".
     server.onDrainDeadline([&runtime] { runtime.stop(); });
     server.start();
-    logLine("serving POST http://127.0.0.1:" + std::to_string(server.port()) + "/messages");
-    const sigset_t signals = stopSignals();
-    int received = 0;
-    sigwait(&signals, &received);
-    logLine("stopping on signal " + std::to_string(received));
+    announceServing(server.port(), options.portFile);
+    announceStopping(signals.waitForStop());
+    signals.onSecondStop([&server] { server.stopNow(); });
     server.beginStop();
-
-    // SIGUSR1 wakes the watcher when the stop ends without a second signal (one sent from
-    // outside before then is ignored).
-    const sigset_t watched = watchedSignals();
-    std::atomic<bool> atOnce{false}, ended{false};
-    std::thread watcher([&] {
-        int second = SIGUSR1;
-        while (second == SIGUSR1) {
-            if (sigwait(&watched, &second) != 0 || (second == SIGUSR1 && ended)) return;
-        }
-        atOnce = true;
-        logLine("stopping at once on a second signal " + std::to_string(second));
-        server.stopNow();
-    });
     // In order: no new requests, requests in hand answered (or refused at the drain deadline),
     // then the services stop.
     server.waitStopped();
     runtime.stop();
     server.join();
-    ended = true;
-    pthread_kill(watcher.native_handle(), SIGUSR1);
-    watcher.join();
-    logLine("stopped");
-    return atOnce ? 3 : 0;
+    logLine(log_level::INFO, "stopped");
+    return signals.stoppedTwice() ? 3 : 0;
 }
 
-int run(HostOptions options) {
-    if (options.logLevel) {
-        foundation::log::add_stderr_sink();
-        foundation::log::set_minimum_level(*options.logLevel);
-    }
+int run(const HostOptions& options) {
     const std::string table = options.engineFile
                                   ? readEngineTable(*options.engineFile, options.maxEngineBytes)
                                   : std::string(DEFAULT_ENGINE_TABLE);
-    if (options.tokenFile) options.httpOptions.token = readTokenFile(*options.tokenFile);
-    if (options.http) {
-        const sigset_t signals = watchedSignals();
-        pthread_sigmask(SIG_BLOCK, &signals, nullptr);
-    }
+    HttpOptions httpOptions = options.httpOptions;
+    if (options.tokenFile) httpOptions.token = readTokenFile(*options.tokenFile);
+    const bool fromFile = options.sessionFile && *options.sessionFile != "-";
+    if (fromFile) checkSessionFile(*options.sessionFile);
+    // Before any thread starts (the engine's, the server's), so that only the watcher takes them.
+    SignalWatcher::blockSignals(options.http);
 
-    HostRuntime runtime(makeEngine(table), options.sessions);
+    std::unique_ptr<AccessLog> accessLog;
+    if (options.accessLog) accessLog = std::make_unique<AccessLog>(*options.accessLog);
+    Metrics metrics;
+    HostRuntime runtime(makeEngine(table, &metrics), options.sessions);
+    metrics.nameTypes(runtime.messageTypes());
+    RequestLog requests(metrics, accessLog.get());
     EnvelopeProcessor processor(runtime, options.limits);
-    if (options.http) return serveHttp(runtime, processor, options.httpOptions);
-    if (options.sessionFile) {
-        std::ifstream session(*options.sessionFile, std::ios::binary);
-        if (!session) throw std::runtime_error("cannot read " + *options.sessionFile);
-        return serveLines(session, processor);
+    SignalWatcher signals(options.http, [&accessLog] {
+        if (accessLog) accessLog->reopen();
+    });
+    if (options.http) {
+        HostOptions served = options;
+        served.httpOptions = httpOptions;
+        return serveHttp(runtime, processor, requests, served, signals);
     }
-    return serveLines(std::cin, processor);
+    if (!fromFile) return serveLines(std::cin, processor, requests);
+    std::ifstream session(*options.sessionFile, std::ios::binary);
+    if (!session)
+        throw std::runtime_error("cannot read session file " + *options.sessionFile + ": " +
+                                 std::strerror(errno));
+    return serveLines(session, processor, requests);
 }
 
 }  // namespace
@@ -154,10 +143,12 @@ int main(int argc, char** argv) {
         std::cout << print->text << std::flush;
         return std::cout ? 0 : 1;
     }
+    const HostOptions& options = std::get<HostOptions>(commandLine);
+    configureLogging(options.logFormat, options.logLevel);
     try {
-        return run(std::get<HostOptions>(std::move(commandLine)));
+        return run(options);
     } catch (const std::exception& error) {
-        std::cerr << "connector-host: " << error.what() << std::endl;
+        logLine(log_level::ERROR, error.what());
         return 1;
     }
 }

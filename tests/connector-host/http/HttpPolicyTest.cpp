@@ -80,7 +80,43 @@ TEST(HttpPolicyTest, EachGuardRefusesJustPastItsEdge) {
         {"a post to the page", [](RequestHead& h) { h.target = "/"; }, A::Refuse,
          K::MethodNotAllowed},
         {"another page", [](RequestHead& h) { h.target = "/index.htm"; }, A::Refuse, K::NotFound},
-        {"a query", [](RequestHead& h) { h.target = "/messages?x"; }, A::Refuse, K::NotFound},
+        {"a query, which routing ignores", [](RequestHead& h) { h.target = "/messages?x=1"; },
+         A::Serve, K::BadRequest},
+        {"the page with a query",
+         [](RequestHead& h) {
+             h.method = "GET";
+             h.target = "/?x=1";
+         },
+         A::Page, K::BadRequest},
+        {"health, without the token",
+         [](RequestHead& h) {
+             h.method = "GET";
+             h.target = "/healthz";
+             h.authorization.reset();
+         },
+         A::Health, K::BadRequest},
+        {"a post to health", [](RequestHead& h) { h.target = "/healthz"; }, A::Refuse,
+         K::MethodNotAllowed},
+        {"health from a foreign origin",
+         [](RequestHead& h) {
+             h.method = "GET";
+             h.target = "/healthz";
+             h.origin = "http://evil.example";
+         },
+         A::Refuse, K::ForbiddenOrigin},
+        {"metrics with the token",
+         [](RequestHead& h) {
+             h.method = "HEAD";
+             h.target = "/metrics";
+         },
+         A::Metrics, K::BadRequest},
+        {"metrics without the token",
+         [](RequestHead& h) {
+             h.method = "GET";
+             h.target = "/metrics";
+             h.authorization.reset();
+         },
+         A::Refuse, K::Unauthorized},
         {"GET", [](RequestHead& h) { h.method = "GET"; }, A::Refuse, K::MethodNotAllowed},
         {"OPTIONS without an origin", [](RequestHead& h) { h.method = "OPTIONS"; }, A::Refuse,
          K::MethodNotAllowed},

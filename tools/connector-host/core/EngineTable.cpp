@@ -1,5 +1,7 @@
 #include "tools/connector-host/core/EngineTable.hpp"
 
+#include "tools/connector-host/core/Metrics.hpp"
+
 #include <Poco/Exception.h>
 #include <Poco/JSON/Parser.h>
 
@@ -8,6 +10,7 @@
 #include <map>
 #include <stdexcept>
 
+#include "host/qvm/HostCall.hpp"
 #include "host/qvm/HostFunctions.hpp"
 #include "host/qvm/QVM.hpp"
 
@@ -83,9 +86,26 @@ qvm::HostFunction answerFor(const Var& answer, const std::string& path) {
            "{\"delay_ms\": N, \"value\": answer}");
 }
 
+// counted: `function`, with each evaluation counted by what became of it.
+qvm::HostFunction counted(qvm::HostFunction function, Metrics* metrics) {
+    if (!metrics) return function;
+    return [function = std::move(function), metrics](qvm::HostCall& call) {
+        metrics->countEvaluation(EvaluationOutcome::Started);
+        try {
+            auto answer = function(call);
+            metrics->countEvaluation(EvaluationOutcome::Answered);
+            return answer;
+        } catch (...) {
+            metrics->countEvaluation(call.isCancelled() ? EvaluationOutcome::Cancelled
+                                                        : EvaluationOutcome::Failed);
+            throw;
+        }
+    };
+}
+
 }  // namespace
 
-std::shared_ptr<qvm::QVM> makeEngine(const std::string& tableJson) {
+std::shared_ptr<qvm::QVM> makeEngine(const std::string& tableJson, Metrics* metrics) {
     Var parsed;
     try {
         parsed = Poco::JSON::Parser().parse(tableJson);
@@ -108,7 +128,8 @@ std::shared_ptr<qvm::QVM> makeEngine(const std::string& tableJson) {
         std::map<std::string, qvm::HostFunction> answers;
         for (const auto& [argument, answer] : *byArgument.extract<Object::Ptr>())
             answers.emplace(argument, answerFor(answer, member(path, argument)));
-        engine->registerFunction(name, qvm::functions::byArgument(std::move(answers)));
+        engine->registerFunction(name,
+                                 counted(qvm::functions::byArgument(std::move(answers)), metrics));
     }
     return engine;
 }

@@ -29,7 +29,11 @@ namespace connectorhost {
 // The table the host uses when none is given.
 extern const char* const DEFAULT_ENGINE_TABLE;
 
-// makeEngine: a valid engine with its own worker, answering as `tableJson` says.
-[[nodiscard]] std::shared_ptr<qvm::QVM> makeEngine(const std::string& tableJson);
+class Metrics;
+
+// makeEngine: a valid engine with its own worker, answering as `tableJson` says; with `metrics`,
+// every evaluation is counted there (started, then answered, failed or cancelled).
+[[nodiscard]] std::shared_ptr<qvm::QVM> makeEngine(const std::string& tableJson,
+                                                   Metrics* metrics = nullptr);
 
 }  // namespace connectorhost

@@ -66,12 +66,36 @@ Answer EnvelopeProcessor::tooLarge(std::size_t size) const {
     return Answer{errorAnswer(ErrorKind::TooLarge, "Input of " + std::to_string(size) +
                                                        " bytes exceeds the limit of " +
                                                        std::to_string(limits.maxBytes) + " bytes"),
-                  ErrorKind::TooLarge};
+                  ErrorKind::TooLarge,
+                  0,
+                  {}};
+}
+
+Answer EnvelopeProcessor::refusal(ErrorKind kind, const std::string& message,
+                                  const std::string& envelope) const {
+    Request request;
+    try {
+        validate(parseEnvelope(envelope, limits), runtime, limits, request);
+    } catch (...) {
+        // What was valid up to the fault is kept.
+    }
+    return Answer{errorAnswer(kind, message, answerFor(request)), kind, 0, {}};
+}
+
+std::size_t EnvelopeProcessor::sessionCount() const {
+    return runtime.sessions->sessionCount();
 }
 
 Answer EnvelopeProcessor::process(const std::string& envelope) {
     if (envelope.size() > limits.maxBytes) return tooLarge(envelope.size());
     Request request;
+    Answer answer = serve(envelope, request);
+    answer.type = runtime.typeIndex(request.type);
+    if (request.session) answer.session = std::move(*request.session);
+    return answer;
+}
+
+Answer EnvelopeProcessor::serve(const std::string& envelope, Request& request) {
     try {
         validate(parseEnvelope(envelope, limits), runtime, limits, request);
         std::unique_ptr<connector::Message> message = decode(request, runtime);
@@ -88,10 +112,10 @@ Answer EnvelopeProcessor::process(const std::string& envelope) {
                                "The answer of " + std::to_string(json.tellp()) +
                                    " bytes exceeds the limit of " +
                                    std::to_string(limits.maxAnswerBytes) + " bytes");
-        return Answer{json.str(), std::nullopt};
+        return Answer{json.str(), std::nullopt, 0, {}};
     } catch (...) {
         auto [kind, message] = classify(std::current_exception());
-        return Answer{errorAnswer(kind, message, answerFor(request)), kind};
+        return Answer{errorAnswer(kind, message, answerFor(request)), kind, 0, {}};
     }
 }
 

@@ -29,9 +29,13 @@
 
 namespace connectorhost {
 
+struct Request;
+
 struct Answer {
     std::string json;                // one line, no trailing newline
     std::optional<ErrorKind> error;  // the kind of an error answer
+    std::size_t type = 0;            // the request's index in HostRuntime::messageTypes()
+    std::string session;             // the request's session, if it named a valid one
 
     // httpStatus: what the answer is over HTTP: 200, or the status of its error kind.
     [[nodiscard]] unsigned httpStatus() const noexcept {
@@ -46,10 +50,18 @@ class EnvelopeProcessor {
     [[nodiscard]] Answer process(const std::string& envelope);
     // tooLarge: the answer for an input of `size` bytes, over the limit (the input is not kept).
     [[nodiscard]] Answer tooLarge(std::size_t size) const;
+    // refusal: an error answer of `kind` to `envelope`, which is not served, with the "id" and
+    // "session" it names where they can be read.
+    [[nodiscard]] Answer refusal(ErrorKind kind, const std::string& message,
+                                 const std::string& envelope) const;
+    // sessionCount: the client sessions held now.
+    [[nodiscard]] std::size_t sessionCount() const;
 
     const Limits limits;
 
   private:
+    [[nodiscard]] Answer serve(const std::string& envelope, Request& request);
+
     HostRuntime& runtime;
 };
 

@@ -99,9 +99,13 @@ HostRuntime::HostRuntime(std::shared_ptr<qvm::QVM> engine,
     , registration(std::make_unique<InformationJsonSerialization>(serializer)) {
     // Every request type of the information service that the plug-in registers is routed to it;
     // ClientType, a message of the client-type service, travels only inside a batch.
-    for (const auto& type : static_cast<NotingSerializer&>(*serializer).takeRegistered())
-        if (isInformationRequest(type)) router->addProvider(type.typeName, information);
+    for (const auto& type : static_cast<NotingSerializer&>(*serializer).takeRegistered()) {
+        if (!isInformationRequest(type)) continue;
+        router->addProvider(type.typeName, information);
+        addRoute(type.typeName);
+    }
     router->addProvider(containerRequestType(), clientTypes);
+    addRoute(containerRequestType());
     // The serializer is held weakly: the router must not keep what owns it alive. An answer is
     // measured (encoded and written out to a counter) only for a thread that has a budget.
     router->setAnswerCheck([names = std::weak_ptr<connector::json::JsonSerializer>(serializer)](
@@ -113,6 +117,16 @@ HostRuntime::HostRuntime(std::shared_ptr<qvm::QVM> engine,
     });
     information->setRunning(true);
     clientTypes->setRunning(true);
+}
+
+void HostRuntime::addRoute(const std::string& typeName) {
+    typeIndices.emplace(typeName, types.size());
+    types.push_back(typeName.substr(connector::MessageRouter::TYPE_PREFIX.size()));
+}
+
+std::size_t HostRuntime::typeIndex(const std::string& typeName) const {
+    const auto found = typeIndices.find(typeName);
+    return found == typeIndices.end() ? 0 : found->second;
 }
 
 HostRuntime::~HostRuntime() {

@@ -10,6 +10,8 @@
 
 #include <memory>
 #include <string>
+#include <unordered_map>
+#include <vector>
 
 #include "connector/framework/HttpSessionManager.hpp"
 #include "connector/framework/JsonSerializer.hpp"
@@ -40,6 +42,12 @@ class HostRuntime {
     [[nodiscard]] static const std::string& containerRequestType();
     [[nodiscard]] static const std::string& containerResponseType();
 
+    // messageTypes: the short names of the types a request may have, "unknown" first (for one
+    // whose type is not known), then every routed type.
+    [[nodiscard]] const std::vector<std::string>& messageTypes() const noexcept { return types; }
+    // typeIndex: the index of `typeName` (a full type name) in messageTypes(), 0 if not known.
+    [[nodiscard]] std::size_t typeIndex(const std::string& typeName) const;
+
     std::shared_ptr<connector::json::JsonSerializer> serializer;
     std::shared_ptr<connector::MessageRouter> router;
     std::shared_ptr<connector::http::HttpSessionManager> sessions;
@@ -48,7 +56,11 @@ class HostRuntime {
     std::shared_ptr<connector::information::v1::ClientTypeServiceProvider> clientTypes;
 
   private:
+    void addRoute(const std::string& typeName);
+
     std::unique_ptr<connector::information::v1::InformationJsonSerialization> registration;
+    std::vector<std::string> types{"unknown"};
+    std::unordered_map<std::string, std::size_t> typeIndices;
 };
 
 }  // namespace connectorhost

@@ -1,6 +1,7 @@
 // connectorhost::ConnectionOwner: what an HttpConnection needs of the server that accepted it, and
-// nothing more: the settings it serves by, the processor of its requests, the state of a stop,
-// the registry of open connections (for the cap and its reclaim) and the processing slots.
+// nothing more: the settings it serves by, the processor of its requests and the log of what
+// became of them, the state of a stop, the registry of open connections (for the cap and its
+// reclaim) and the processing slots.
 //
 // Threads: every member may be called from any connection's strand at once. Ownership: the owner
 // outlives its connections (it releases them before it ends).
@@ -14,6 +15,8 @@ namespace connectorhost {
 
 class EnvelopeProcessor;
 class HttpConnection;
+class RequestLog;
+enum class ErrorKind;
 struct HttpOptions;
 struct HttpPolicy;
 
@@ -22,6 +25,11 @@ class ConnectionOwner {
     [[nodiscard]] virtual const HttpOptions& options() const noexcept = 0;
     [[nodiscard]] virtual const HttpPolicy& policy() const noexcept = 0;
     [[nodiscard]] virtual EnvelopeProcessor& processor() noexcept = 0;
+    [[nodiscard]] virtual RequestLog& requestLog() noexcept = 0;
+    // metricsText: the host's figures, for GET /metrics.
+    [[nodiscard]] virtual std::string metricsText() = 0;
+    // refused: a request was refused in a way an operator should hear of (throttled per kind).
+    virtual void refused(ErrorKind kind, const std::string& peer) noexcept = 0;
     // isStopping: the host is stopping: no new request is read, no connection kept alive.
     [[nodiscard]] virtual bool isStopping() const noexcept = 0;
     // isAbandoned: the drain deadline has passed: requests still in hand are refused.

@@ -93,7 +93,7 @@ class EventLoops {
     std::size_t idleHelpers = 0;
     std::vector<std::thread> helperThreads;
     std::vector<std::thread> threads;  // the owners, then the watcher
-    LogThrottle failures{std::chrono::seconds(1)};
+    LogThrottle failures{log_level::ERROR, std::chrono::seconds(1)};
 };
 
 }  // namespace connectorhost

@@ -8,6 +8,7 @@
 #include <boost/asio/post.hpp>
 
 #include "tools/connector-host/core/EnvelopeProcessor.hpp"
+#include "tools/connector-host/core/RequestLog.hpp"
 #include "tools/connector-host/http/ConnectionOwner.hpp"
 #include "tools/connector-host/http/HttpOptions.hpp"
 
@@ -27,6 +28,8 @@ HttpConnection::HttpConnection(ConnectionOwner& owner, tcp::socket accepted, net
     beast::error_code ignored;
     socket.set_option(tcp::no_delay(true), ignored);
     socket.non_blocking(true, ignored);  // writes are tried at once (see write)
+    const auto remote = socket.remote_endpoint(ignored);
+    peer = remote.address().to_string(ignored) + ":" + std::to_string(remote.port());
     owner.opened(*this);
 }
 
@@ -52,9 +55,7 @@ void HttpConnection::stopNow() {
 void HttpConnection::drainDeadline() {
     net::post(socket.get_executor(), [self = shared_from_this()] {
         self->guarded([&] {
-            if (self->state == State::Busy)
-                return self->refuse(ErrorKind::Stopping,
-                                    "connector-host stopped before the request was served");
+            if (self->state == State::Busy) return self->refuseStopping();
             if (self->state != State::Writing) self->close();
         });
     });
@@ -112,6 +113,9 @@ void HttpConnection::reclaim(ConnectionPhase seen) {
                                 "use; its connection was given to another client");
                 beast::error_code ignored;
                 self->socket.write_some(net::buffer(refusal), ignored);
+                self->facts.error = ErrorKind::Overloaded;
+                self->owner.refused(ErrorKind::Overloaded, self->peer);
+                self->report(httpStatus(ErrorKind::Overloaded), refusal.size());
             }
             self->close();
         });
@@ -165,7 +169,10 @@ void HttpConnection::awaitRequest() {
 }
 
 bool HttpConnection::beginRequest(std::size_t size) {
-    setPhase(ConnectionPhase::Reading, size);
+    facts = Facts{};
+    facts.began = std::chrono::steady_clock::now();
+    facts.arrived = std::chrono::system_clock::now();
+    setPhase(ConnectionPhase::Reading, size, facts.began);
     if (phase.load() == ConnectionPhase::Reclaimed) return false;  // closing
     setDeadline(owner.options().requestTimeout);
     return true;

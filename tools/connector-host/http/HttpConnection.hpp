@@ -24,6 +24,7 @@
 #include <string>
 
 #include "tools/connector-host/http/ConnectionReclaim.hpp"
+#include "tools/connector-host/http/HttpPolicy.hpp"
 #include "tools/connector-host/http/HttpRequestParser.hpp"
 #include "tools/connector-host/http/HttpResponses.hpp"
 
@@ -75,10 +76,12 @@ class HttpConnection : public std::enable_shared_from_this<HttpConnection> {
     void parseFailed(const boost::system::error_code& error);
     void dispatch();
     void process();
+    void refuseStopping();
     void afterWrite(bool keep, bool inputUnread);
     void refuse(ErrorKind kind, const std::string& message, const char* allow = nullptr);
     void respond(unsigned status, std::string json, bool close, const char* allow = nullptr);
-    void respondPage();
+    void respondRead(Verdict::Action action);
+    void report(unsigned status, std::size_t bytesOut) noexcept;
     using ResponseSerializer =
         boost::beast::http::response_serializer<boost::beast::http::string_body>;
     void write(std::shared_ptr<HttpResponse> response, bool keep);
@@ -94,9 +97,22 @@ class HttpConnection : public std::enable_shared_from_this<HttpConnection> {
     void guarded(F&& step) noexcept;
     void failed(const char* what) noexcept;
 
+    // Facts: what the request in hand is, for the request log.
+    struct Facts {
+        std::chrono::steady_clock::time_point began;  // its first byte
+        std::chrono::system_clock::time_point arrived;
+        std::string method, path, session;
+        std::size_t type = 0;  // in the runtime's message types
+        std::size_t bytesIn = 0;
+        std::optional<ErrorKind> error;
+        bool served = false;  // an envelope was processed
+    };
+
     ConnectionOwner& owner;
     boost::asio::io_context& loop;
     boost::asio::ip::tcp::socket socket;
+    std::string peer;  // "127.0.0.1:PORT"
+    Facts facts;
     boost::beast::flat_buffer buffer{HttpRequestParser::INPUT_BUFFER_LIMIT};
     std::optional<HttpRequestParser> parser;
     std::optional<std::string> allowedOrigin;

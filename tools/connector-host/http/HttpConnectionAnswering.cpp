@@ -3,6 +3,7 @@
 
 #include <boost/beast/http/write.hpp>
 
+#include "tools/connector-host/core/RequestLog.hpp"
 #include "tools/connector-host/http/ConnectionOwner.hpp"
 #include "tools/connector-host/http/HttpConnection.hpp"
 #include "tools/connector-host/http/HttpOptions.hpp"
@@ -18,6 +19,8 @@ constexpr std::chrono::seconds LINGER{2};
 }  // namespace
 
 void HttpConnection::refuse(ErrorKind kind, const std::string& message, const char* allow) {
+    facts.error = kind;
+    owner.refused(kind, peer);
     respond(httpStatus(kind), errorAnswer(kind, message), true, allow);
 }
 
@@ -29,12 +32,36 @@ void HttpConnection::respond(unsigned status, std::string json, bool close, cons
           keep);
 }
 
-// The playground page; a GET that came with a body is answered and closed.
-void HttpConnection::respondPage() {
+// The page, health or metrics; a GET that came with a body is answered and closed.
+void HttpConnection::respondRead(Verdict::Action action) {
     const bool keep = parser->is_done() && parser->keepAlive() && !owner.isStopping();
-    write(std::make_shared<HttpResponse>(
-              pageResponse(parser->method() == boost::beast::http::verb::head, keep)),
-          keep);
+    const bool head = parser->method() == http::verb::head;
+    if (action == Verdict::Action::Page)
+        return write(std::make_shared<HttpResponse>(pageResponse(head, keep)), keep);
+    if (action == Verdict::Action::Health)
+        return write(
+            std::make_shared<HttpResponse>(healthResponse(!owner.isStopping(), head, keep)), keep);
+    write(std::make_shared<HttpResponse>(metricsResponse(owner.metricsText(), head, keep)), keep);
+}
+
+// report: the request in hand, answered with `status`, to the request log.
+void HttpConnection::report(unsigned status, std::size_t bytesOut) noexcept {
+    AccessRecord record;
+    record.time = facts.arrived;
+    record.peer = peer;
+    record.method = facts.method;
+    record.path = facts.path;
+    record.session = facts.session;
+    record.status = status;
+    record.error = facts.error;
+    record.bytesIn = facts.bytesIn;
+    record.bytesOut = bytesOut;
+    record.duration = std::chrono::duration_cast<std::chrono::microseconds>(
+        std::chrono::steady_clock::now() - facts.began);
+    if (facts.served)
+        owner.requestLog().served(record, facts.type);
+    else
+        owner.requestLog().answered(record);
 }
 
 // write: sends a response, at once where the socket takes it whole (the usual case: no thread
@@ -42,6 +69,7 @@ void HttpConnection::respondPage() {
 // unread is read and dropped for a moment after it, rather than taken as a request.
 void HttpConnection::write(std::shared_ptr<HttpResponse> response, bool keep) {
     const bool inputUnread = parser && !parser->is_done();
+    report(response->result_int(), response->body().size());
     setPhase(ConnectionPhase::Busy, 0);
     if (phase.load() == ConnectionPhase::Reclaimed) return;  // closing
     state = State::Writing;

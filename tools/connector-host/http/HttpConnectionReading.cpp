@@ -77,13 +77,16 @@ bool HttpConnection::judgeHead() {
     allowedOrigin.reset();
     if (head.origin && isAllowedOrigin(*head.origin, owner.policy())) allowedOrigin = head.origin;
 
+    facts.method = head.method;
+    facts.path = pathOf(head.target);
     const Verdict verdict = judgeRequest(head, owner.policy());
     if (verdict.action == Verdict::Action::Refuse) {
         refuse(verdict.kind, verdict.message, verdict.allow);
         return false;
     }
-    if (verdict.action == Verdict::Action::Page) {
-        respondPage();
+    if (verdict.action == Verdict::Action::Page || verdict.action == Verdict::Action::Health ||
+        verdict.action == Verdict::Action::Metrics) {
+        respondRead(verdict.action);
         return false;
     }
     if (verdict.action == Verdict::Action::Preflight) {
@@ -135,6 +138,7 @@ void HttpConnection::dispatch() {
     deadline.store(NO_DEADLINE);
     keepAlive = parser->keepAlive();
     body = std::move(parser->body());
+    facts.bytesIn = body.size();
     parser.reset();
     if (owner.takeSlot(shared_from_this())) process();
 }
@@ -148,14 +152,28 @@ void HttpConnection::process() {
             answer = owner.processor().process(body);
         } catch (...) {
             auto [kind, message] = classify(std::current_exception());
-            answer = Answer{errorAnswer(kind, message), kind};
+            answer = Answer{errorAnswer(kind, message), kind, 0, {}};
         }
     }
-    std::string().swap(body);
     owner.releaseSlot();
-    if (owner.isAbandoned())
-        return refuse(ErrorKind::Stopping, "connector-host stopped before the request was served");
+    if (owner.isAbandoned()) return refuseStopping();
+    std::string().swap(body);
+    facts.served = true;
+    facts.type = answer.type;
+    facts.session = std::move(answer.session);
+    facts.error = answer.error;
     respond(answer.httpStatus(), std::move(answer.json), !keepAlive);
+}
+
+// refuseStopping: the host stopped before the request in hand was served: 503 "stopping", with
+// the "id" and "session" its envelope names.
+void HttpConnection::refuseStopping() {
+    const ErrorKind kind = ErrorKind::Stopping;
+    Answer answer = owner.processor().refusal(
+        kind, "connector-host stopped before the request was served", body);
+    std::string().swap(body);
+    facts.error = kind;
+    respond(httpStatus(kind), std::move(answer.json), true);
 }
 
 }  // namespace connectorhost

@@ -6,8 +6,8 @@
 
 namespace connectorhost {
 
-HttpFrontEnd::HttpFrontEnd(EnvelopeProcessor& processor, HttpOptions options)
-    : server(std::make_unique<HttpServer>(processor, std::move(options))) {}
+HttpFrontEnd::HttpFrontEnd(EnvelopeProcessor& processor, RequestLog& requests, HttpOptions options)
+    : server(std::make_unique<HttpServer>(processor, requests, std::move(options))) {}
 
 HttpFrontEnd::~HttpFrontEnd() = default;
 

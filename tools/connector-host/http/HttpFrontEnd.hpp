@@ -43,11 +43,13 @@
 namespace connectorhost {
 
 class EnvelopeProcessor;
+class RequestLog;
 class HttpServer;
 
 class HttpFrontEnd {
   public:
-    HttpFrontEnd(EnvelopeProcessor& processor, HttpOptions options);
+    // Every request answered is told to `requests` (metrics, access log).
+    HttpFrontEnd(EnvelopeProcessor& processor, RequestLog& requests, HttpOptions options);
     ~HttpFrontEnd();
     HttpFrontEnd(const HttpFrontEnd&) = delete;
     HttpFrontEnd& operator=(const HttpFrontEnd&) = delete;

@@ -46,8 +46,12 @@ bool isOwnOrigin(const std::string& origin, std::uint16_t port) {
     return origin == "http://127.0.0.1" + suffix || origin == "http://localhost" + suffix;
 }
 
-bool isPage(const std::string& target) {
-    return target == "/" || target == "/index.html";
+bool isPage(std::string_view path) {
+    return path == "/" || path == "/index.html";
+}
+
+bool isRead(const std::string& method) {
+    return method == "GET" || method == "HEAD";
 }
 
 bool isJson(const std::optional<std::string>& contentType) {
@@ -58,6 +62,10 @@ bool isJson(const std::optional<std::string>& contentType) {
 }
 
 }  // namespace
+
+std::string_view pathOf(std::string_view target) {
+    return target.substr(0, target.find('?'));
+}
 
 bool isAllowedOrigin(const std::string& origin, const HttpPolicy& policy) {
     return isOwnOrigin(origin, policy.port) ||
@@ -77,13 +85,20 @@ Verdict judgeRequest(const RequestHead& head, const HttpPolicy& policy) {
         return refuse(
             ErrorKind::ForbiddenOrigin,
             "Origin " + quoted(*head.origin) + " is not allowed (connector-host --allow-origin)");
-    if (isPage(head.target)) {
-        if (head.method == "GET" || head.method == "HEAD")
-            return answeredWith(Verdict::Action::Page);
-        return refuse(ErrorKind::MethodNotAllowed, "The page is served with GET", "GET, HEAD");
+    const std::string_view path = pathOf(head.target);
+    const bool tokenless = isPage(path) || path == "/healthz";
+    if (tokenless || path == "/metrics") {
+        if (!isRead(head.method))
+            return refuse(ErrorKind::MethodNotAllowed, "This path is read with GET", "GET, HEAD");
+        if (tokenless)
+            return answeredWith(isPage(path) ? Verdict::Action::Page : Verdict::Action::Health);
+        if (!policy.token.empty() && !hasToken(head.authorization, policy.token))
+            return refuse(ErrorKind::Unauthorized,
+                          "A valid \"Authorization: Bearer\" token is required");
+        return answeredWith(Verdict::Action::Metrics);
     }
-    if (head.target != "/messages")
-        return refuse(ErrorKind::NotFound, "Only / and /messages are served");
+    if (path != "/messages")
+        return refuse(ErrorKind::NotFound, "Only /, /messages, /healthz and /metrics are served");
     if (head.method == "OPTIONS" && head.origin) return answeredWith(Verdict::Action::Preflight);
     if (head.method != "POST")
         return refuse(ErrorKind::MethodNotAllowed, "Send envelopes with POST", "POST");

@@ -7,8 +7,13 @@
 //   Origin         absent, the host's own (http://127.0.0.1:PORT or   else 403 forbidden_origin
 //                  http://localhost:PORT: its playground page), or
 //                  one of the allowed origins
-//   target         / or /index.html: the playground page, a Page      (other methods: 405
+//   path           (the target without its query; a query is ignored)
+//                  / or /index.html: the playground page, a Page      (other methods: 405
 //                  verdict for GET or HEAD (no token: it holds none)  "Allow: GET, HEAD")
+//                  /healthz: Health, GET or HEAD, no token (it tells
+//                  only whether the host serves)
+//                  /metrics: Metrics, GET or HEAD, with the token
+//                  when one is set (it tells what the host did)       else 401
 //                  /messages                                          else 404 not_found
 //   method         POST; OPTIONS from an allowed origin is a preflight else 405 method_not_allowed
 //   Authorization  "Bearer <token>" when a token is set               else 401 unauthorized
@@ -22,6 +27,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "tools/connector-host/core/ErrorKind.hpp"
@@ -45,8 +51,8 @@ struct RequestHead {
 };
 
 struct Verdict {
-    // Page: the playground page answers (Playground.hpp).
-    enum class Action { Serve, Preflight, Refuse, Page };
+    // Page: the playground page answers (Playground.hpp); Health and Metrics: the host's state.
+    enum class Action { Serve, Preflight, Refuse, Page, Health, Metrics };
     Action action = Action::Serve;
     ErrorKind kind = ErrorKind::BadRequest;  // for a refusal; its status is the answer's
     std::string message;
@@ -54,6 +60,8 @@ struct Verdict {
 };
 
 [[nodiscard]] Verdict judgeRequest(const RequestHead& head, const HttpPolicy& policy);
+// pathOf: a request target without its query.
+[[nodiscard]] std::string_view pathOf(std::string_view target);
 // isAllowedOrigin: whether `origin` may send requests, and answers may carry
 // Access-Control-Allow-Origin for it: the host's own origin or one of the allowed ones.
 [[nodiscard]] bool isAllowedOrigin(const std::string& origin, const HttpPolicy& policy);

@@ -6,6 +6,8 @@
 #include <boost/asio/dispatch.hpp>
 #include <boost/asio/post.hpp>
 
+#include "tools/connector-host/core/EnvelopeProcessor.hpp"
+#include "tools/connector-host/core/RequestLog.hpp"
 #include "tools/connector-host/http/HttpConnection.hpp"
 
 namespace connectorhost {
@@ -15,20 +17,27 @@ using boost::system::error_code;
 
 }  // namespace
 
-HttpServer::HttpServer(EnvelopeProcessor& processor, HttpOptions options)
+HttpServer::HttpServer(EnvelopeProcessor& processor, RequestLog& requests, HttpOptions options)
     : envelopes(processor)
+    , requests(requests)
     , httpOptions(std::move(options))
     , httpPolicy{0, httpOptions.allowedOrigins, httpOptions.token}
     // Each event loop (and the control loop) holds three descriptors; the listening socket and
     // the spare one more each.
     , openFiles(prepareOpenFiles(httpOptions.maxConnections, 3 * (loopCount(httpOptions) + 1) + 2))
     , loops(loopCount(httpOptions), std::max<std::size_t>(1, httpOptions.workers)) {
+    for (const ErrorKind kind :
+         {ErrorKind::ForbiddenHost, ErrorKind::ForbiddenOrigin, ErrorKind::Unauthorized,
+          ErrorKind::TooLarge, ErrorKind::HeadTooLarge, ErrorKind::Overloaded})
+        refusalLogs.emplace_back(
+            kind, std::make_unique<LogThrottle>(log_level::WARNING, REFUSAL_LOG_INTERVAL));
     if (openFiles.limit < openFiles.needed)
-        logLine("the open-files limit of " + std::to_string(openFiles.limit) + " is below the " +
-                std::to_string(openFiles.needed) + " that " +
-                std::to_string(httpOptions.maxConnections) +
-                " connections need; when descriptors run out, idle connections are reclaimed "
-                "and other clients refused with 503");
+        logLine(log_level::WARNING,
+                "the open-files limit of " + std::to_string(openFiles.limit) + " is below the " +
+                    std::to_string(openFiles.needed) + " that " +
+                    std::to_string(httpOptions.maxConnections) +
+                    " connections need; when descriptors run out, idle connections are reclaimed "
+                    "and other clients refused with 503");
 
     const tcp::endpoint endpoint(net::ip::make_address_v4("127.0.0.1"), httpOptions.port);
     error_code error;
@@ -83,6 +92,24 @@ void HttpServer::runControl() noexcept {
     }
 }
 
+void HttpServer::refused(ErrorKind kind, const std::string& peer) noexcept {
+    for (auto& [logged, throttle] : refusalLogs)
+        if (logged == kind)
+            throttle->log("refused a request from " + peer + ": " +
+                          std::to_string(httpStatus(kind)) + " " + wireName(kind));
+}
+
+std::string HttpServer::metricsText() {
+    Metrics::Gauges gauges;
+    gauges.sessions = envelopes.sessionCount();
+    std::lock_guard<std::mutex> lock(registryMutex);
+    gauges.openConnections = connections.size();
+    gauges.idleConnections = static_cast<std::size_t>(std::count_if(
+        connections.begin(), connections.end(),
+        [](const HttpConnection* c) { return c->activity().phase == ConnectionPhase::Idle; }));
+    return requests.metrics.exposition(gauges);
+}
+
 bool HttpServer::takeSlot(const std::shared_ptr<HttpConnection>& connection) {
     std::lock_guard<std::mutex> lock(slotMutex);
     if (busySlots < std::max<std::size_t>(1, httpOptions.workers)) {
@@ -122,6 +149,7 @@ void HttpServer::closed(HttpConnection& connection, bool reclaimed) noexcept {
         connections.erase(&connection);
         if (reclaimed && reclaiming > 0) --reclaiming;
     }
+    if (reclaimed) requests.metrics.countReclaim();
     if (tearingDown) return;
     try {
         net::post(acceptStrand, [this] { guardedAccept([this] { afterClose(); }); });

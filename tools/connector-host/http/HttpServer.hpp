@@ -43,10 +43,15 @@
 namespace connectorhost {
 
 class EnvelopeProcessor;
+class RequestLog;
+
+// At most one warning per kind of refusal (and of reclaim) in this time: a flood cannot fill a
+// disk with them.
+inline constexpr std::chrono::seconds REFUSAL_LOG_INTERVAL{10};
 
 class HttpServer : private ConnectionOwner {
   public:
-    HttpServer(EnvelopeProcessor& processor, HttpOptions options);
+    HttpServer(EnvelopeProcessor& processor, RequestLog& requests, HttpOptions options);
     ~HttpServer();
     HttpServer(const HttpServer&) = delete;
     HttpServer& operator=(const HttpServer&) = delete;
@@ -72,6 +77,9 @@ class HttpServer : private ConnectionOwner {
     const HttpOptions& options() const noexcept override { return httpOptions; }
     const HttpPolicy& policy() const noexcept override { return httpPolicy; }
     EnvelopeProcessor& processor() noexcept override { return envelopes; }
+    RequestLog& requestLog() noexcept override { return requests; }
+    std::string metricsText() override;
+    void refused(ErrorKind kind, const std::string& peer) noexcept override;
     bool isStopping() const noexcept override { return stopping; }
     bool isAbandoned() const noexcept override { return abandoned; }
     void logFailure(const std::string& text) noexcept override { failures.log(text); }
@@ -103,13 +111,18 @@ class HttpServer : private ConnectionOwner {
     void guardedAccept(F&& step) noexcept;
 
     EnvelopeProcessor& envelopes;
+    RequestLog& requests;
     const HttpOptions httpOptions;
     HttpPolicy httpPolicy;
     std::atomic<bool> stopping{false};
     std::atomic<bool> abandoned{false};    // at the drain deadline: queued requests are not served
     std::atomic<bool> tearingDown{false};  // the event loops have ended
-    LogThrottle failures{std::chrono::seconds(1)};
-    LogThrottle shortages{std::chrono::seconds(5)};  // of descriptors: each time they run out
+    LogThrottle failures{log_level::ERROR, std::chrono::seconds(1)};
+    // Of descriptors: each time they run out.
+    LogThrottle shortages{log_level::WARNING, std::chrono::seconds(5)};
+    // Refusals an operator should hear of, one line per kind per REFUSAL_LOG_INTERVAL.
+    std::vector<std::pair<ErrorKind, std::unique_ptr<LogThrottle>>> refusalLogs;
+    LogThrottle reclaimLog{log_level::WARNING, REFUSAL_LOG_INTERVAL};
 
     // Checked and raised before anything of serving opens a descriptor.
     const OpenFilesLimit openFiles;

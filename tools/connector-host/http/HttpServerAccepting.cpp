@@ -4,6 +4,7 @@
 
 #include <cerrno>
 
+#include "tools/connector-host/core/RequestLog.hpp"
 #include "tools/connector-host/http/HttpConnection.hpp"
 #include "tools/connector-host/http/HttpResponses.hpp"
 #include "tools/connector-host/http/HttpServer.hpp"
@@ -95,6 +96,8 @@ bool HttpServer::refuseWithSpare() {
                         "connector-host has no file descriptor left for another connection");
         socket.non_blocking(true, error);
         socket.write_some(net::buffer(refusal), error);
+        requests.metrics.countHttp(503, ErrorKind::Overloaded, 0, refusal.size());
+        refused(ErrorKind::Overloaded, "a client beyond the open-files limit");
         socket.shutdown(tcp::socket::shutdown_send, error);
         char drained[4096];  // what the client sent, so that closing does not reset the answer
         socket.read_some(net::buffer(drained), error);
@@ -155,6 +158,13 @@ bool HttpServer::reclaimOne() {
             ++reclaiming;
             lock.unlock();
             open[*chosen]->reclaim(seen);
+            reclaimLog.log(std::string("at the cap of ") +
+                           std::to_string(httpOptions.maxConnections) + " connections, reclaimed " +
+                           (seen == ConnectionPhase::Idle ? "an idle connection"
+                            : seen == ConnectionPhase::Writing
+                                ? "a connection not reading its answer"
+                                : "a slow request's connection") +
+                           " for a waiting client");
             return true;
         }
         activity[*chosen].phase = ConnectionPhase::Busy;  // it moved on: not a candidate now
