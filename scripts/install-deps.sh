@@ -7,10 +7,10 @@ packages=(
   build-essential cmake ninja-build pkg-config
   libboost-dev libboost-thread-dev libboost-log-dev libboost-locale-dev
   libboost-program-options-dev
-  libpoco-dev
+  libpoco-dev libsystemd-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   clang libclang-rt-14-dev
-  curl python3 valgrind
+  curl python3 python3-prometheus-client valgrind gcovr
   chromium nodejs
   abigail-tools wrk
 )

@@ -4,22 +4,20 @@
 // and data-sent counts the envelopes the form has sent and shown the answer of.
 import { announce, send, HostError } from "./client.js";
 
-// The message types of the form, each with a message to start from. Response types are not
-// answered here (no_provider); they are listed so that their refusal can be tried too.
+// The message types a client can send, each with a message to start from. A ClientType travels
+// only inside a ContainerRequest, so it is shown there.
 const SAMPLES = {
     "connector/v1/EnabledFeatures": { uuid: "f1", features: [] },
     "connector/v1/GetCurrentClientProperties": {},
     "connector/v1/GetUserHomeDir": {},
     "connector/v1/SetUserHomeDir": { userHomeDir: "/home/me" },
     "connector/v1/ServiceRegistry": { uuid: "r1", properties: { service: "editor" } },
-    "connector/v1/ContainerRequest": { messages: { EnabledFeatures: [{ uuid: "f2", features: ["isWebSocketEnabled"] }] } },
-    "connector/v1/ClientType": { uuid: "c1", properties: { TYPE: "jsd" } },
-    "connector/v1/ClientTypeResponse": {},
-    "connector/v1/EnabledFeaturesResponse": {},
-    "connector/v1/ServiceRegistryResponse": {},
-    "connector/v1/SetUserHomeDirResponse": {},
-    "connector/v1/GetUserHomeDirResponse": {},
-    "connector/v1/GetCurrentClientPropertiesResponse": {},
+    "connector/v1/ContainerRequest": {
+        messages: {
+            ClientType: [{ uuid: "c1", properties: { TYPE: "jsd" } }],
+            EnabledFeatures: [{ uuid: "f2", features: ["isWebSocketEnabled"] }],
+        },
+    },
 };
 
 const $ = (id) => document.getElementById(id);
@@ -58,7 +56,9 @@ function showError(box, error) {
     box.hidden = false;
     box.querySelector(".kind").textContent = hostError.kind;
     box.querySelector(".status").textContent = hostError.status ? `HTTP ${hostError.status}` : "no answer";
-    box.querySelector(".message").textContent = hostError.message;
+    box.querySelector(".message").textContent = hostError.status === 401
+        ? `${hostError.message}: enter the host's token (the text of its --token-file) in the Token field`
+        : hostError.message;
 }
 
 // The steps a browser client takes on start: announce, then ask for every feature flag.
