@@ -27,7 +27,9 @@ def run_lines(lines, *args, timeout=120):
     """
     payload = b"".join((l if isinstance(l, bytes) else l.encode()) + b"\n" for l in lines)
     done = subprocess.run([HOST_BINARY, *args], input=payload, capture_output=True, timeout=timeout)
-    answers = [json.loads(line) for line in done.stdout.decode("utf-8", "replace").splitlines()]
+    # Lines end at "\n" only: an answer may hold U+2028, which splitlines() would also split at.
+    answers = [json.loads(line) for line in done.stdout.decode("utf-8", "replace").split("\n")
+               if line]
     return answers, done.stderr.decode("utf-8", "replace"), done.returncode
 
 
