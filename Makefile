@@ -1,25 +1,35 @@
-# Entry points for people and CI. Every target installs what is missing first.
+# Entry points for people and CI. Every target first installs what its purpose needs and is
+# missing (scripts/install-deps.sh).
 PRESET ?= release
 JOBS ?= 2
 
-.PHONY: deps build test demo asan tsan clean
+.PHONY: deps build test demo package asan tsan clean
 
 deps:
-	bash scripts/install-deps.sh
+	bash scripts/install-deps.sh test
 
 build: deps
 	cmake --preset $(PRESET)
 	cmake --build --preset $(PRESET) -j $(JOBS)
 
-# test: install dependencies if missing, configure, build and run every test with CTest.
+# test: configure, build and run every test with CTest.
 test: build
 	ctest --preset $(PRESET) -j $(JOBS)
 
-# demo: install dependencies if missing, build connector-host and run it on the example session.
-demo: deps
-	cmake --preset release
-	cmake --build --preset release -j $(JOBS) --target connector-host
-	build/release/tools/connector-host/connector-host --engine examples/engine.json examples/session.jsonl
+# demo: only what connector-host needs (no tests, benchmarks, browser or fuzzing compiler),
+# built in build/demo, run on the example session.
+demo:
+	bash scripts/install-deps.sh demo
+	cmake --preset demo
+	cmake --build --preset demo -j $(JOBS) --target connector-host
+	build/demo/tools/connector-host/connector-host --engine examples/engine.json examples/session.jsonl
+
+# package: the Debian packages, in build/package/packages/.
+package:
+	bash scripts/install-deps.sh package
+	cmake --preset package
+	cmake --build --preset package -j $(JOBS)
+	cd build/package && cpack -G DEB
 
 asan:
 	$(MAKE) test PRESET=asan

@@ -1,5 +1,5 @@
 # Installs each package into a fresh prefix and builds and runs its consumer: first the stand-in
-# host alone (its component only), then the plug-in over it. Run with:
+# host alone (its component only), then the plug-in (runtime and development) over it. Run with:
 #   cmake -DBUILD_DIR=... -DSOURCE_DIR=... -DWORK_DIR=... [-DCXX_FLAGS=...] [-DLINKER_FLAGS=...]
 #         -P InstallAndConsume.cmake
 file(REMOVE_RECURSE ${WORK_DIR})
@@ -27,15 +27,18 @@ if(EXISTS ${prefix}/include/connector/information)
 endif()
 consume(standin-consumer)
 
-run(${CMAKE_COMMAND} --install ${BUILD_DIR} --prefix ${prefix} --component plugin)
-if(EXISTS ${prefix}/include/connector/information/impl OR
-   NOT EXISTS ${prefix}/include/connector/information/v1/InformationServiceProviderImpl.hpp)
-  message(FATAL_ERROR "the plug-in's headers are not installed as connector/information/v1/")
+foreach(component runtime development)
+  run(${CMAKE_COMMAND} --install ${BUILD_DIR} --prefix ${prefix} --component ${component})
+endforeach()
+if(NOT EXISTS ${prefix}/include/connector/information/v1/InformationServiceProviderImpl.hpp OR
+   EXISTS ${prefix}/include/connector/framework)
+  message(FATAL_ERROR "the plug-in's headers are not installed as connector/information/v1/ "
+                      "alone (the framework's declarations belong to the stand-ins)")
 endif()
 consume(plugin-consumer)
 
-# The installed connector-host runs the installed plug-in from bin/, finding the libraries in
-# lib/ on its own.
+# The installed connector-host runs the installed plug-in from bin/, finding the libraries on its
+# own (RUNPATH).
 file(WRITE ${WORK_DIR}/session.jsonl
      "{\"id\": 1, \"type\": \"connector/v1/GetUserHomeDir\"}\n")
 execute_process(COMMAND ${prefix}/bin/connector-host ${WORK_DIR}/session.jsonl
