@@ -132,18 +132,6 @@ class HttpHost:
     def connect(self, timeout=30):
         return contextlib.closing(socket.create_connection(("127.0.0.1", self.port), timeout))
 
-    # POSTs a body (on `connection`, kept alive, if one is given); gives (status, answer), the
-    # answer strict UTF-8 JSON.
-    def post(self, body, connection=None):
-        own = connection or http.client.HTTPConnection("127.0.0.1", self.port, timeout=120)
-        try:
-            own.request("POST", "/messages", body, {"Content-Type": "application/json"})
-            response = own.getresponse()
-            return response.status, json.loads(response.read().decode("utf-8"))
-        finally:
-            if connection is None:
-                own.close()
-
     # Sends raw bytes on a new connection; gives the status line, headers and body (an answer
     # parsed) of the first response, and whether the host, having said "Connection: close",
     # closed the connection without sending anything more.
@@ -180,14 +168,13 @@ class HttpHost:
 # Whether the host closes `connection` within `within` seconds (reading what it sends before).
 def closed_by_host(connection, within):
     connection.settimeout(within)
-    try:
-        while connection.recv(65536):
-            pass
-        return True
-    except ConnectionResetError:
-        return True
-    except socket.timeout:
-        return False
+    with contextlib.suppress(ConnectionResetError):
+        try:
+            while connection.recv(65536):
+                pass
+        except socket.timeout:
+            return False
+    return True
 
 
 # An engine table (a dict, or text) in a temporary file, removed after `test`.

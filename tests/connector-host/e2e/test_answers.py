@@ -1,8 +1,8 @@
 # Answers on stdin are faithful: in input order, with ids echoed exactly.
 #
-# A refused envelope changes no session; sessions are dropped when idle or over their memory
-# budget, least recently used first; logged client text cannot forge a log line; a wrong engine
-# table or command line is refused at start, naming what is wrong.
+# Sessions are dropped when idle or over their memory budget, least recently used first; logged
+# client text cannot forge a log line; a wrong engine table or command line is refused at start,
+# naming what is wrong. (That a refused envelope changes no session is EnvelopeProcessorTest's.)
 import json
 import os
 import subprocess
@@ -22,12 +22,11 @@ class StdinTest(unittest.TestCase):
                                      os.path.join(EXAMPLES_DIR, "session.jsonl"))
         self.assertEqual(code, 0)
         self.assertEqual([a.get("id") for a in answers], list(range(1, 11)))
-        self.assertEqual([a.get("type", "error").split("/")[-1][:-8] for a in answers], [  # less "Response"
-            "Container", "EnabledFeatures", "EnabledFeatures", "GetCurrentClientProperties",
-            "SetUserHomeDir", "GetUserHomeDir", "ServiceRegistry", "ServiceRegistry", "Container", ""])
-        self.assertEqual(properties(answers[3])["TYPE"], "jsd_lcl_nkv")
+        types = [a.get("type", "error").split("/")[-1][:-len("Response")] for a in answers]
+        self.assertEqual(types, ["Container", "EnabledFeatures", "EnabledFeatures",
+                                 "GetCurrentClientProperties", "SetUserHomeDir", "GetUserHomeDir",
+                                 "ServiceRegistry", "ServiceRegistry", "Container", ""])
         self.assertEqual(answers[5]["message"], {"userHomeDir": "/home/alice/Documents/Quorix"})
-        self.assertEqual(answers[9]["error"]["kind"], "no_provider")
 
     def test_ids_are_echoed_exactly_or_refused(self):
         echoed = ["0", "-1", "18446744073709551615", "-9223372036854775808", '"a\\u0000b"',
@@ -40,37 +39,15 @@ class StdinTest(unittest.TestCase):
         answers, _, code = run_lines(['{"id": %s, "type": "connector/v1/GetUserHomeDir"}' % raw
                                       for raw in echoed + [raw for raw, _ in refused]])
         self.assertEqual(code, 0)
-        self.assertEqual([(a["id"], a["type"]) for a in answers[:len(echoed)]],
-                         [(json.loads(raw), "connector/v1/GetUserHomeDirResponse") for raw in echoed])
+        self.assertEqual([(a["id"], a["type"][13:]) for a in answers[:len(echoed)]],
+                         [(json.loads(raw), "GetUserHomeDirResponse") for raw in echoed])
         self.assertEqual([a.get("id", a["error"]["kind"]) for a in answers[len(echoed):]],
                          [kind for _, kind in refused])
 
-    def test_a_refused_envelope_changes_no_session(self):
-        refused = [  # each would turn GDS on, were it taken in part
-            ('"context": {"gdsEnabled": true, "zzz": null}', "EnabledFeatures", "invalid_envelope"),
-            ('"context": {"gdsEnabled": true}', "NoSuchType", "unknown_type"),
-            ('"context": {"gdsEnabled": true}, "id": 1.5', "EnabledFeatures", "invalid_envelope"),
-            ('"context": {"gdsEnabled": true, "n": 2147483648}', "EnabledFeatures",
-             "invalid_envelope"),
-        ]
-        ask = envelope("EnabledFeatures", {"features": ["isGDSEnabled"]}, session="s")
-        lines = []
-        for context, type_name, _ in refused:
-            lines += ['{"session": "s", %s, "type": "connector/v1/%s"}' % (context, type_name), ask]
-        lines += ['{"session": "t", "context": {"clientType": 5}, "type": "connector/v1/NoSuchType"}',
-                  envelope("GetCurrentClientProperties", {})]
-        answers, _, code = run_lines(lines)
-        self.assertEqual(code, 0)
-        self.assertEqual([a.get("type") or a["error"]["kind"] for a in answers[:-2:2]],
-                         [kind for _, _, kind in refused])
-        self.assertEqual([a["message"]["features"] for a in answers[1:-2:2]],
-                         [{"isGDSEnabled": False}] * len(refused))
-        self.assertEqual(properties(answers[-1]), {})  # "s" is still the last session used
-
     def test_logged_client_text_cannot_forge_a_line(self):
         forged = "jsd\n[8] connector::information: forged\x1b[31m"
-        batch = envelope("ContainerRequest", {"messages": {"ClientType": [
-            {"uuid": "u", "properties": {"TYPE": forged, "SERVICE_ENDPOINT": "http://localhost:1"}}]}})
+        one = {"uuid": "u", "properties": {"TYPE": forged, "SERVICE_ENDPOINT": "http://[::1]:1"}}
+        batch = envelope("ContainerRequest", {"messages": {"ClientType": [one]}})
         answers, stderr, code = run_lines([batch], "--log-level", "debug")
         self.assertEqual(code, 0)
         self.assertIn("ClientTypeResponse", answers[0]["message"]["messages"])
@@ -96,39 +73,35 @@ class StdinTest(unittest.TestCase):
             ('{"functions": {', "engine table is not JSON"),
         ]
         starts = [(["--engine", engine_file(self, table)], 1, text) for table, text in tables]
-        starts += [(["--max-bytes", "0"], 2, "connector-host: --max-bytes must be an integer from 1"),
+        starts += [(["--max-bytes", "0"], 2, "connector-host: --max-bytes must be an integer"),
                    (["--version"], 0, ""), (["--help"], 0, "")]
         for args, status, text in starts:
             with self.subTest(args=args):
                 done = subprocess.run([HOST_BINARY, *args], input="", capture_output=True,
                                       text=True, timeout=30)
-                self.assertEqual(done.returncode, status)
-                self.assertIn(text, done.stderr)
-                self.assertEqual(bool(done.stdout), status == 0)
-        version = subprocess.run([HOST_BINARY, "--version"], capture_output=True, text=True)
-        self.assertRegex(version.stdout, r"^connector-host \d+\.\d+\.\d+\n$")
+                self.assertEqual((done.returncode, text in done.stderr), (status, True))
+                self.assertRegex(done.stdout, "^$" if status else "--http" if args == ["--help"]
+                                 else r"^connector-host \d+\.\d+\.\d+\n$")
 
 
 class SessionTest(unittest.TestCase):
     def test_sessions_over_the_budget_or_idle_are_dropped(self):
-        # About 300 kB a session, 15 MB in all, into a budget of 4 MB: the oldest sessions go,
-        # the most recent ones stay whole.
         host = LineHost("--session-budget", "4000000", "--session-idle", "1",
                         "--engine", slow_feature_engine(self, 1500))
+        ask = lambda session, **fields: properties(host.ask(envelope(
+            "GetCurrentClientProperties", {}, session=session, **fields)))
         try:
+            # About 300 kB a session, 15 MB in all, into a budget of 4 MB: the oldest sessions
+            # go, the most recent ones stay whole.
             table = {"key%d" % n: "v" * 1000 for n in range(300)}
             for number in range(50):
-                self.assertIn("type", host.ask(envelope("GetUserHomeDir", {}, session="s%d" % number,
-                                                        context={"clientProperties": table})))
-            ask = lambda session: properties(host.ask(envelope("GetCurrentClientProperties", {},
-                                                               session=session)))
-            self.assertEqual([ask("s0"), ask("s49"), ask("s48")], [{}, table, table])
-            host.ask(envelope("GetUserHomeDir", {}, session="idle", context={"clientProperties": {"a": "b"}}))
-            self.assertEqual(ask("idle"), {"a": "b"})
+                self.assertEqual(ask("s%d" % number, context={"clientProperties": table}), table)
+            self.assertEqual([ask("s0"), ask("s49") == table, ask("s48") == table],
+                             [{}, True, True])
+            self.assertEqual(ask("idle", context={"clientProperties": {"a": "b"}}), {"a": "b"})
             # A request of another session that the engine holds for 1.5 s leaves "idle" unused
             # for longer than its second.
-            self.assertIn("features", host.ask(envelope("EnabledFeatures", {"features": ["isQGGEnabled"]},
-                                                        session="other"))["message"])
+            host.ask(envelope("EnabledFeatures", {"features": ["isQGGEnabled"]}, session="other"))
             self.assertEqual(ask("idle"), {})
         finally:
             self.assertEqual(host.close(), 0)

@@ -30,7 +30,7 @@ def token_file(test, mode):
 
 
 def home(host, headers=None):
-    line, _, answer, _ = host.exchange(host.request(envelope("GetUserHomeDir", {}), headers=headers))
+    line, _, answer, _ = host.exchange(host.request(envelope("GetUserHomeDir"), headers=headers))
     return answer["message"]["userHomeDir"] if line == "HTTP/1.1 200 OK" else answer
 
 
@@ -40,7 +40,7 @@ def head(port, fields, version="1.1"):
     return ("\r\n".join(lines) + "\r\n\r\n").encode()
 
 
-class StartTest(unittest.TestCase):
+class GuardTest(unittest.TestCase):
     def test_a_port_in_use_or_a_token_file_others_can_read_stops_the_start(self):
         loose = token_file(self, 0o644)
         with HttpHost() as host:
@@ -50,15 +50,12 @@ class StartTest(unittest.TestCase):
                                 "other users (mode 0644): chmod 600" % loose)):
                 done = subprocess.run([HOST_BINARY, *args], capture_output=True, text=True,
                                       timeout=30)
-                self.assertEqual(done.returncode, 1)
-                self.assertIn(said, done.stderr)
+                self.assertEqual((done.returncode, said in done.stderr), (1, True), done.stderr)
             with socket.socket() as intruder:
                 intruder.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEPORT, 1)
                 intruder.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
                 self.assertRaises(OSError, intruder.bind, ("127.0.0.1", host.port))
 
-
-class GuardTest(unittest.TestCase):
     def test_foreign_pages_cannot_drive_the_host(self):
         allowed, bearer = "http://localhost:3000", {"Authorization": "Bearer s3cret-token"}
         with HttpHost("--allow-origin", allowed, "--token-file", token_file(self, 0o600)) as host:
@@ -69,7 +66,7 @@ class GuardTest(unittest.TestCase):
             for headers, status, kind in refused:
                 line, _, answer, closed = host.exchange(host.request(
                     SET_PWNED, headers={**bearer, **headers}))
-                self.assertEqual((line, answer["error"]["kind"], closed),
+                self.assertEqual((line, answer.get("error", {}).get("kind"), closed),
                                  ("HTTP/1.1 " + status, kind, True))
             self.assertEqual(home(host, bearer), "")
             # The allowed origin: a preflight, then the request, both with CORS headers.
@@ -94,8 +91,10 @@ class FramingTest(unittest.TestCase):
             cases = [
                 ("a body to another path", host.request(hidden, path="/other"), 404, None),
                 ("PUT", host.request(hidden, method="PUT"), 405, "POST"),
-                ("POST to the page", host.request(hidden, path="/", headers=page), 405, "GET, HEAD"),
-                ("GET of the page with a body", host.request(hidden, method="GET", path="/", headers=page), 200, None),
+                ("POST to the page", host.request(hidden, path="/", headers=page), 405,
+                 "GET, HEAD"),
+                ("GET of the page with a body",
+                 host.request(hidden, method="GET", path="/", headers=page), 200, None),
                 ("HTTP/1.0", host.request(envelope("GetUserHomeDir", {}), version="1.0") + hidden,
                  200, None),
             ]
@@ -122,8 +121,9 @@ class FramingTest(unittest.TestCase):
                     self.assertEqual(headers["Allow"], allow)
                     self.assertEqual(home(host), "")
             # A chunked body framed right is served, its extension ignored.
-            line, _, answer, _ = host.exchange(head(host.port, ["Transfer-Encoding: chunked"]) +
-                                               b"%x;ext=1\r\n%s\r\n0\r\n\r\n" % (len(GOOD), GOOD.encode()))
+            chunks = b"%x;ext=1\r\n%s\r\n0\r\n\r\n" % (len(GOOD), GOOD.encode())
+            line, _, answer, _ = host.exchange(
+                head(host.port, ["Transfer-Encoding: chunked"]) + chunks)
             self.assertEqual((line, answer["message"]["properties"]["service"]),
                              ("HTTP/1.1 200 OK", "editor"))
 
@@ -167,7 +167,7 @@ class PageTest(unittest.TestCase):
             (status, page_headers, page), (head_status, head_headers, nothing), (_, _, answer) = \
                 responses
             self.assertEqual((status, head_status, len(sockets)), (200, 200, 1))
-            self.assertTrue(page_headers["Content-Security-Policy"].startswith("default-src 'none'"))
+            self.assertIn("default-src 'none'", page_headers["Content-Security-Policy"])
             self.assertTrue(page.startswith(b"<!doctype html>"))
             self.assertEqual(head_headers["Content-Length"], str(len(page)))
             self.assertEqual(nothing, b"")
