@@ -18,10 +18,11 @@ import threading
 import time
 import unittest
 
-from harness import (HOST_BINARY, SLOW_FEATURE, HttpHost, closed_by_host, cpu_seconds, main,
-                     open_descriptors, say, slow_feature_engine, wait_until)
+from harness import (HOST_BINARY, SLOW_FEATURE, HttpHost, closed_by_host, cpu_seconds, envelope,
+                     main, open_descriptors, say, slow_feature_engine, wait_until)
 
 OVERLOADED = b'"kind":"overloaded"'
+MIB = 1 << 20
 
 
 # Whether any of `connections` has been told `text` (reading what has arrived so far).
@@ -80,7 +81,33 @@ class ReclaimTest(unittest.TestCase):
             heard = []
             wait_until(lambda: told(trickling, OVERLOADED, heard), 10, "a reclaimed one told why")
 
-    def test_at_the_cap_the_longest_idle_connection_makes_room(self):
+    def test_clients_that_never_read_their_answers_are_reclaimed(self):
+        # Twenty connections at a cap of sixteen ask for three answers of 1 MiB each and never
+        # read: once an answer's client has taken nothing of it for half a second, its
+        # connection is as reclaimable as a slow request. A client that reads, however slowly,
+        # keeps its place and gets its whole answer.
+        with HttpHost("--max-connections", "16") as host, contextlib.ExitStack() as stack:
+            host.exchange(host.request(envelope("SetUserHomeDir", {"userHomeDir": "h" * MIB})))
+            ask = host.request(envelope("GetUserHomeDir", {}))
+            slow = stack.enter_context(host.connect(30))
+            slow.sendall(ask)
+            for _ in range(20):
+                flood = stack.enter_context(contextlib.closing(socket.socket()))
+                flood.setsockopt(socket.SOL_SOCKET, socket.SO_RCVBUF, 4096)
+                flood.setblocking(False)
+                flood.connect_ex(("127.0.0.1", host.port))
+                select.select([], [flood], [], 10)
+                with contextlib.suppress(OSError):
+                    flood.send(ask * 3)
+            received, reads = 0, 0
+            while received < MIB:  # at most 64 KiB every 0.1 s, while good clients come
+                chunk = slow.recv(65536)
+                self.assertTrue(chunk, "the slow reader lost its answer")
+                received, reads = received + len(chunk), reads + 1
+                if reads % 4 == 1:
+                    say("good request beside clients that do not read: %.0f ms" % (
+                        host.served(2.0) * 1000))
+                time.sleep(0.1)
         with HttpHost("--max-connections", "4") as host, contextlib.ExitStack() as stack:
             idle = [stack.enter_context(host.connect(10)) for _ in range(4)]
             for connection in idle:  # kept alive, and so idle since their answer, in this order
