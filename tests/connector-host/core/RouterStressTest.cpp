@@ -57,9 +57,9 @@ int scale() {
 }
 
 enum class Op { SetHome, GetHome, Features, Batch, Registry, Properties };
-const char* const OP_NAMES[] = {"SetUserHomeDir",  "GetUserHomeDir",
-                                "EnabledFeatures", "ContainerRequest (ClientType batch)",
-                                "ServiceRegistry", "GetCurrentClientProperties"};
+// The request type of each operation, and (with "Response") its answer's.
+const char* const TYPES[] = {"SetUserHomeDir",   "GetUserHomeDir",  "EnabledFeatures",
+                             "ContainerRequest", "ServiceRegistry", "GetCurrentClientProperties"};
 
 // homeDir: the text client `client` sets at step `step`: non-ASCII, of varying length, and
 // rebuilt from its first two numbers, so that a torn or mixed text cannot pass for a real one.
@@ -132,7 +132,7 @@ class Client {
                 check(ops[step], requestId, answer);
             } catch (const std::exception& error) {
                 tally_.fail("client " + std::to_string(id_) + " step " + std::to_string(step) +
-                            " (" + OP_NAMES[static_cast<int>(ops[step])] + "): " + error.what() +
+                            " (" + TYPES[static_cast<int>(ops[step])] + "): " + error.what() +
                             "\n    answer: " + answer.substr(0, 300));
             }
         }
@@ -142,40 +142,32 @@ class Client {
     std::string session() const { return "client-" + std::to_string(id_); }
 
     std::string envelope(Op op, int step, const std::string& requestId) const {
-        std::string head = "{\"id\":" + quoted(requestId) + ",\"session\":" + quoted(session());
+        std::string text = "{\"id\":" + quoted(requestId) + ",\"session\":" + quoted(session()) +
+                           ",\"type\":\"connector/v1/" + TYPES[static_cast<int>(op)] + "\"";
         // Even clients are GDS clients; the framework writes that into their context.
         if (step == 0)
-            head += std::string(",\"context\":{\"gdsEnabled\":") +
+            text += std::string(",\"context\":{\"gdsEnabled\":") +
                     (id_ % 2 == 0 ? "true" : "false") + "}";
-        const std::string client = quoted(std::to_string(id_));
         switch (op) {
             case Op::SetHome:
-                return head + R"(,"type":"connector/v1/SetUserHomeDir","message":{"userHomeDir":)" +
-                       quoted(homeDir(id_, step)) + "}}";
-            case Op::GetHome:
-                return head + R"(,"type":"connector/v1/GetUserHomeDir"})";
+                return text + R"(,"message":{"userHomeDir":)" + quoted(homeDir(id_, step)) + "}}";
             case Op::Features:
-                return head + R"(,"type":"connector/v1/EnabledFeatures","message":{"uuid":)" +
-                       quoted(requestId) +
+                return text + R"(,"message":{"uuid":)" + quoted(requestId) +
                        R"(,"features":["isGDSEnabled","isSetPathEnabled","isQGGEnabled",)"
                        R"("isVantrellCmdEnabled","isWebSocketEnabled"]}})";
             case Op::Batch:
-                return head +
-                       R"(,"type":"connector/v1/ContainerRequest","message":{"messages":{)"
-                       R"("ClientType":[{"uuid":)" +
+                return text + R"(,"message":{"messages":{"ClientType":[{"uuid":)" +
                        quoted("ct-" + requestId) +
                        R"(,"properties":{"TYPE":"jsd","SERVICE_ENDPOINT":"http://127.0.0.1:31515/",)"
                        R"("client":)" +
-                       client + R"(}}],"ServiceRegistry":[{"properties":{"service":)" +
+                       quoted(std::to_string(id_)) +
+                       R"(}}],"ServiceRegistry":[{"properties":{"service":)" +
                        quoted("batch-" + requestId) + "}}]}}}";
             case Op::Registry:
-                return head +
-                       R"(,"type":"connector/v1/ServiceRegistry","message":{"properties":)"
-                       R"({"service":)" +
+                return text + R"(,"message":{"properties":{"service":)" +
                        quoted("svc-" + requestId) + "}}}";
-            case Op::Properties:
-            default:
-                return head + R"(,"type":"connector/v1/GetCurrentClientProperties"})";
+            default:  // GetHome, Properties
+                return text + "}";
         }
     }
 
@@ -193,59 +185,64 @@ class Client {
                "original client type is not jsd");
     }
 
+    void checkFeatures(const Object::Ptr& message) const {
+        expect(message->optValue<std::string>("uuid", "?").empty(), "a uuid");
+        Object::Ptr flags = message->getObject("features");
+        expect(!flags.isNull() && flags->size() == 5, "not the five flags asked");
+        expect(flags->getValue<bool>("isGDSEnabled") == (id_ % 2 == 0),
+               "isGDSEnabled of another client");
+        expect(flags->getValue<bool>("isSetPathEnabled"), "a local client not local");
+        expect(flags->getValue<bool>("isQGGEnabled") &&
+                   flags->getValue<bool>("isVantrellCmdEnabled") &&
+                   flags->getValue<bool>("isWebSocketEnabled"),
+               "a host-decided flag is false");
+        expect(message->optValue<std::string>("quorixVersion", "") == "4.2.0 build 1187",
+               "version text");
+    }
+
+    void checkBatch(const Object::Ptr& message, const std::string& requestId) const {
+        Object::Ptr groups = message->getObject("messages");
+        expect(!groups.isNull() && groups->size() == 2, "not two groups");
+        auto clientTypes = groups->getArray("ClientTypeResponse");
+        auto registry = groups->getArray("ServiceRegistryResponse");
+        expect(!clientTypes.isNull() && clientTypes->size() == 1, "no ClientTypeResponse");
+        expect(!registry.isNull() && registry->size() == 1, "no ServiceRegistryResponse");
+        Object::Ptr response = clientTypes->getObject(0);
+        expect(response->optValue<std::string>("uuid", "") == "ct-" + requestId,
+               "another batch's uuid");
+        expectOwnProperties(response->getObject("properties"));
+        expect(
+            registry->getObject(0)->getObject("properties")->optValue<std::string>("service", "") ==
+                "batch-" + requestId,
+            "another batch's registry answer");
+    }
+
     void check(Op op, const std::string& requestId, const std::string& text) const {
         Object::Ptr answer = Poco::JSON::Parser().parse(text).extract<Object::Ptr>();
         expect(!answer->has("error"), "an error answer");
         expect(answer->optValue<std::string>("id", "") == requestId, "the answer of another id");
         expect(answer->optValue<std::string>("session", "") == session(), "another session");
         const std::string type = answer->optValue<std::string>("type", "");
+        const std::string expected = op == Op::Batch
+                                         ? std::string("ContainerResponse")
+                                         : TYPES[static_cast<int>(op)] + std::string("Response");
+        expect(type == "connector/v1/" + expected, "type " + type);
         Object::Ptr message = answer->getObject("message");
         expect(!message.isNull(), "no message");
         switch (op) {
             case Op::SetHome:
-                expect(type == "connector/v1/SetUserHomeDirResponse", "type " + type);
                 break;
             case Op::GetHome:
-                expect(type == "connector/v1/GetUserHomeDirResponse", "type " + type);
                 expect(plan_.isSetValue(message->optValue<std::string>("userHomeDir", "?")),
                        "a home directory nobody set");
                 break;
-            case Op::Features: {
-                expect(type == "connector/v1/EnabledFeaturesResponse", "type " + type);
-                expect(message->optValue<std::string>("uuid", "?").empty(), "a uuid");
-                Object::Ptr flags = message->getObject("features");
-                expect(!flags.isNull() && flags->size() == 5, "not the five flags asked");
-                expect(flags->getValue<bool>("isGDSEnabled") == (id_ % 2 == 0),
-                       "isGDSEnabled of another client");
-                expect(flags->getValue<bool>("isSetPathEnabled"), "a local client not local");
-                expect(flags->getValue<bool>("isQGGEnabled") &&
-                           flags->getValue<bool>("isVantrellCmdEnabled") &&
-                           flags->getValue<bool>("isWebSocketEnabled"),
-                       "a host-decided flag is false");
-                expect(message->optValue<std::string>("quorixVersion", "") == "4.2.0 build 1187",
-                       "version text");
+            case Op::Features:
+                checkFeatures(message);
                 break;
-            }
-            case Op::Batch: {
-                expect(type == "connector/v1/ContainerResponse", "type " + type);
-                Object::Ptr groups = message->getObject("messages");
-                expect(!groups.isNull() && groups->size() == 2, "not two groups");
-                auto clientTypes = groups->getArray("ClientTypeResponse");
-                auto registry = groups->getArray("ServiceRegistryResponse");
-                expect(!clientTypes.isNull() && clientTypes->size() == 1, "no ClientTypeResponse");
-                expect(!registry.isNull() && registry->size() == 1, "no ServiceRegistryResponse");
-                Object::Ptr response = clientTypes->getObject(0);
-                expect(response->optValue<std::string>("uuid", "") == "ct-" + requestId,
-                       "another batch's uuid");
-                expectOwnProperties(response->getObject("properties"));
-                expect(registry->getObject(0)
-                               ->getObject("properties")
-                               ->optValue<std::string>("service", "") == "batch-" + requestId,
-                       "another batch's registry answer");
+            case Op::Batch:
+                checkBatch(message, requestId);
                 break;
-            }
             case Op::Registry: {
-                expect(type == "connector/v1/ServiceRegistryResponse", "type " + type);
                 Object::Ptr properties = message->getObject("properties");
                 expect(properties->optValue<std::string>("service", "") == "svc-" + requestId &&
                            properties->has("endpoint") && properties->size() == 2,
@@ -254,7 +251,6 @@ class Client {
             }
             case Op::Properties:
             default:
-                expect(type == "connector/v1/GetCurrentClientPropertiesResponse", "type " + type);
                 expectOwnProperties(message->getObject("properties"));
                 break;
         }
