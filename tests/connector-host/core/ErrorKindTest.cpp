@@ -13,44 +13,20 @@ namespace {
 using K = ErrorKind;
 
 TEST(ErrorKindTest, EveryKindKeepsItsWireNameAndStatus) {
-    const std::tuple<ErrorKind, const char*, unsigned> pinned[] = {
-        {K::TooLarge, "too_large", 413},
-        {K::ParseError, "parse_error", 400},
-        {K::TooDeep, "too_deep", 400},
-        {K::TooManyValues, "too_many_values", 400},
-        {K::NumberOutOfRange, "number_out_of_range", 400},
-        {K::InvalidEnvelope, "invalid_envelope", 400},
-        {K::UnknownType, "unknown_type", 400},
-        {K::NoProvider, "no_provider", 400},
-        {K::TooManyMessages, "too_many_messages", 400},
-        {K::TooManyFeatures, "too_many_features", 400},
-        {K::DecodeError, "decode_error", 400},
-        {K::AnswerTooLarge, "answer_too_large", 400},
-        {K::EncodeError, "encode_error", 500},
-        {K::RuntimeError, "runtime_error", 500},
-        {K::InvalidArgument, "invalid_argument", 500},
-        {K::LogicError, "logic_error", 500},
-        {K::BadAnyCast, "bad_any_cast", 500},
-        {K::JsonError, "json_error", 500},
-        {K::HostFailure, "host_error", 500},
-        {K::UnknownError, "unknown_error", 500},
-        {K::BadRequest, "bad_request", 400},
-        {K::Unauthorized, "unauthorized", 401},
-        {K::ForbiddenHost, "forbidden_host", 403},
-        {K::ForbiddenOrigin, "forbidden_origin", 403},
-        {K::NotFound, "not_found", 404},
-        {K::MethodNotAllowed, "method_not_allowed", 405},
-        {K::UnsupportedMediaType, "unsupported_media_type", 415},
-        {K::HeadTooLarge, "too_large", 431},
-        {K::NotImplemented, "not_implemented", 501},
-        {K::Stopping, "stopping", 503},
-        {K::Overloaded, "overloaded", 503},
-    };
-    for (const auto& [kind, name, status] : pinned) {
-        SCOPED_TRACE(name);
-        EXPECT_STREQ(wireName(kind), name);
-        EXPECT_EQ(httpStatus(kind), status);
-    }
+    std::string table;
+    for (int kind = 0; kind <= static_cast<int>(K::Overloaded); ++kind)
+        table += std::string(wireName(static_cast<K>(kind))) + " " +
+                 std::to_string(httpStatus(static_cast<K>(kind))) + ", ";
+    EXPECT_EQ(table,
+              "too_large 413, parse_error 400, too_deep 400, too_many_values 400, "
+              "number_out_of_range 400, invalid_envelope 400, unknown_type 400, no_provider 400, "
+              "too_many_messages 400, too_many_features 400, decode_error 400, "
+              "answer_too_large 400, encode_error 500, runtime_error 500, invalid_argument 500, "
+              "logic_error 500, bad_any_cast 500, json_error 500, host_error 500, "
+              "unknown_error 500, bad_request 400, unauthorized 401, forbidden_host 403, "
+              "forbidden_origin 403, not_found 404, method_not_allowed 405, "
+              "unsupported_media_type 415, too_large 431, not_implemented 501, stopping 503, "
+              "overloaded 503, ");
 }
 
 TEST(ErrorKindTest, ExceptionsAreNamedAfterTheirTypeAndAnswersAreUtf8) {
