@@ -5,14 +5,12 @@
 
 #include <gtest/gtest.h>
 
-#include "../support/ErrorText.hpp"
-
 #include <atomic>
-#include <memory>
-#include <stdexcept>
-#include <string>
+#include <functional>
 #include <thread>
 #include <vector>
+
+#include "../support/Outcomes.hpp"
 
 namespace {
 
@@ -20,118 +18,94 @@ using connector::Future;
 using connector::makeErrorFuture;
 using connector::makeReadyFuture;
 using connector::Promise;
-
 using testsupport::errorText;
 
-TEST(FutureTest, MisuseIsReportedWithFixedTexts) {
-    const std::string getMisuse =
-        "Future already returned it's value or has an associated continuation.";
-    const std::string thenMisuse =
-        "Future already has returned it's value or has an associated continuation.";
+int passOn(Future<int> future) {
+    return future.get();
+}
 
-    Promise<int> promise;
-    Future<int> future = promise.getFuture();
-    EXPECT_EQ(errorText([&] { (void)promise.getFuture(); }), "Promise already returned a future.");
+TEST(FutureTest, MisuseIsReportedWithFixedTextsAndTheFirstResultStays) {
+    const char* const invalid = "Future state isn't valid!";
+    const char* const resolved = "Promise already resolved.";
+    Promise<int> promise, twice;
+    Future<int> future = promise.getFuture(), source = twice.getFuture(), moved;
     promise.setValue(1);
-    EXPECT_EQ(errorText([&] { promise.setValue(2); }), "Promise already resolved.");
-    EXPECT_EQ(errorText([&] { promise.setException(std::make_exception_ptr(std::exception())); }),
-              "Promise already resolved.");
-    EXPECT_EQ(future.get(), 1);  // the first result stays
-    EXPECT_EQ(errorText([&] { (void)future.get(); }), getMisuse);
-    EXPECT_TRUE(future.isValid());  // get leaves the future valid
-    EXPECT_EQ(errorText([&] { (void)future.then([](Future<int> f) { return f.get(); }); }),
-              thenMisuse);
+    Future<int> first = source.then(passOn);
+    Future<int> chained = makeReadyFuture(5).then(passOn);
+    moved = std::move(chained);
+    const std::vector<std::pair<std::function<void()>, const char*>> misuses = {
+        {[&] { (void)promise.getFuture(); }, "Promise already returned a future."},
+        {[&] { promise.setValue(2); }, resolved},
+        {[&] { promise.setException(std::make_exception_ptr(std::exception())); }, resolved},
+        {[&] { EXPECT_EQ(future.get(), 1); }, "<no error>"},
+        {[&] { (void)future.get(); },
+         "Future already returned it's value or has an associated continuation."},
+        {[&] { EXPECT_TRUE(future.isValid()); }, "<no error>"},  // get leaves it valid
+        {[&] { (void)future.then(passOn); },
+         "Future already has returned it's value or has an associated continuation."},
+        {[&] { (void)chained.get(); }, invalid},
+        {[&] { (void)chained.then(passOn); }, invalid},
+        {[&] { (void)Future<int>().get(); }, invalid},
+        {[&] { (void)source.then(passOn); }, invalid},
+    };
+    for (const auto& [misuse, text] : misuses) {
+        SCOPED_TRACE(text);
+        EXPECT_EQ(errorText(misuse), text);
+    }
     EXPECT_FALSE(future.isValid());  // then consumes the future even when the state refuses
-
-    Future<int> chained = makeReadyFuture(5).then([](Future<int> f) { return f.get(); });
-    Future<int> moved = std::move(chained);
-    EXPECT_FALSE(chained.isValid());
-    EXPECT_EQ(errorText([&] { (void)chained.get(); }), "Future state isn't valid!");
-    EXPECT_EQ(errorText([&] { (void)chained.then([](Future<int> f) { return f.get(); }); }),
-              "Future state isn't valid!");
-    EXPECT_EQ(errorText([&] { (void)Future<int>().get(); }), "Future state isn't valid!");
-
-    Promise<int> twice;
-    Future<int> source = twice.getFuture();
-    auto first = source.then([](Future<int> f) { return f.get(); });
-    EXPECT_EQ(errorText([&] { (void)source.then([](Future<int> f) { return f.get(); }); }),
-              "Future state isn't valid!");
+    EXPECT_EQ(moved.get(), 5);
     twice.setValue(3);
     EXPECT_EQ(first.get(), 3);
 }
 
-TEST(FutureTest, ErrorFutureRethrowsTheStoredTypeAndText) {
-    auto future = makeErrorFuture<std::unique_ptr<int>>(std::invalid_argument("bad input"));
-    EXPECT_TRUE(future.isReady());
-    try {
-        (void)future.get();
-        FAIL() << "expected std::invalid_argument";
-    } catch (const std::invalid_argument& error) {
-        EXPECT_STREQ(error.what(), "bad input");
-    }
-    auto value = makeReadyFuture(std::make_unique<int>(7)).get();
-    ASSERT_NE(value, nullptr);
-    EXPECT_EQ(*value, 7);
-}
-
-TEST(FutureTest, GetWaitsForAValueOrAnErrorFromAnotherThread) {
-    Promise<std::unique_ptr<std::string>> valuePromise;
-    auto valueFuture = valuePromise.getFuture();
-    std::thread producer([&] {
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
-        valuePromise.setValue(std::make_unique<std::string>("late"));
-    });
-    EXPECT_EQ(*valueFuture.get(), "late");
-    producer.join();
-
-    Promise<int> errorPromise;
-    auto errorFuture = errorPromise.getFuture();
-    std::thread failing([&] {
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
-        errorPromise.setException(std::make_exception_ptr(std::runtime_error("engine down")));
-    });
-    EXPECT_EQ(errorText([&] { (void)errorFuture.get(); }), "engine down");
-    failing.join();
-}
-
-TEST(FutureTest, ContinuationOnResolvedStateRunsBeforeThenReturns) {
-    const auto caller = std::this_thread::get_id();
-    std::thread::id ranOn;
-    auto chained = makeReadyFuture(20).then([&](Future<int> f) {
-        ranOn = std::this_thread::get_id();
-        return f.get() + 1;
-    });
-    EXPECT_EQ(ranOn, caller);
-    EXPECT_TRUE(chained.isReady());
-    EXPECT_EQ(chained.get(), 21);
-}
-
-TEST(FutureTest, ContinuationOnPendingStateRunsOnTheResolvingThread) {
-    Promise<int> promise;
-    std::thread::id ranOn;
-    auto chained = promise.getFuture().then([&](Future<int> f) {
-        ranOn = std::this_thread::get_id();
-        return std::to_string(f.get());
-    });
-    EXPECT_FALSE(chained.isReady());
-    std::thread::id resolver;
-    std::thread producer([&] {
-        resolver = std::this_thread::get_id();
-        promise.setValue(9);
-    });
-    producer.join();
-    EXPECT_EQ(ranOn, resolver);
-    EXPECT_EQ(chained.get(), "9");
-
-    // An error of the source, and an exception of the continuation itself, reach the chain.
-    auto fromSource =
-        makeErrorFuture<int>(std::logic_error("source failed")).then([](Future<int> f) {
-            return f.get() * 2;
+// The value or the error, of the type stored, reaches a waiter on another thread and a
+// continuation: on the calling thread before then returns when already resolved, else on the
+// resolving thread. A continuation's own exception fails the chained future.
+TEST(FutureTest, ValuesAndErrorsReachWaitersAndContinuationsUnchanged) {
+    for (bool fail : {false, true}) {
+        SCOPED_TRACE(fail ? "error" : "value");
+        Promise<std::unique_ptr<int>> promise;
+        auto future = promise.getFuture();
+        std::thread producer([&] {
+            if (fail)
+                promise.setException(std::make_exception_ptr(std::invalid_argument("bad input")));
+            else
+                promise.setValue(std::make_unique<int>(7));
         });
-    EXPECT_EQ(errorText([&] { (void)fromSource.get(); }), "source failed");
+        EXPECT_EQ(errorText([&] { EXPECT_EQ(*future.get(), 7); }),
+                  fail ? "bad input" : "<no error>");
+        producer.join();
+    }
+    EXPECT_THROW((void)makeErrorFuture<int>(std::invalid_argument("x")).get(),
+                 std::invalid_argument);
+    EXPECT_TRUE(makeErrorFuture<int>(std::invalid_argument("x")).isReady());
+
+    std::thread::id ranOn;
+    auto record = [&](Future<int> f) {
+        ranOn = std::this_thread::get_id();
+        return std::to_string(f.get() + 1);
+    };
+    auto ready = makeReadyFuture(20).then(record);
+    EXPECT_EQ(ranOn, std::this_thread::get_id());
+    EXPECT_TRUE(ready.isReady());
+    EXPECT_EQ(ready.get(), "21");
+
+    Promise<int> promise;
+    auto pending = promise.getFuture().then(record);
+    EXPECT_FALSE(pending.isReady());
+    std::thread::id resolver;
+    std::thread([&] {
+        resolver = std::this_thread::get_id();
+        promise.setValue(8);
+    }).join();
+    EXPECT_EQ(ranOn, resolver);
+    EXPECT_EQ(pending.get(), "9");
+
+    auto fromSource = makeErrorFuture<int>(std::logic_error("source failed")).then(passOn);
+    EXPECT_THROW((void)fromSource.get(), std::logic_error);
     auto fromContinuation = makeReadyFuture(1).then(
         [](Future<int>) -> int { throw std::out_of_range("continuation failed"); });
-    EXPECT_THROW((void)fromContinuation.get(), std::out_of_range);
+    EXPECT_EQ(errorText([&] { (void)fromContinuation.get(); }), "continuation failed");
 }
 
 // `then` and `setValue` on two threads released together, many times, one of them held back a
@@ -173,21 +147,19 @@ TEST(FutureTest, ThenRacingSetValueRunsTheContinuationOnceWithTheValue) {
 }
 
 TEST(FutureTest, CancelledAndAbandonedStatesNeverLeaveAWaiterBlocked) {
-    Promise<int> cancelled;
-    auto future = cancelled.getFuture();
+    const std::string broken = "Promise destroyed before it was resolved.";
+    Promise<int> cancelled, direct;
     bool ran = false;
-    auto chained = future.then([&](Future<int> f) {
+    auto chained = cancelled.getFuture().then([&](Future<int> f) {
         ran = true;
         return f.get();
     });
+    auto directFuture = direct.getFuture();
     cancelled.cancel();
+    direct.cancel();
     cancelled.setValue(1);  // dropped silently
     EXPECT_FALSE(ran);
-    EXPECT_EQ(errorText([&] { (void)chained.get(); }), "Promise destroyed before it was resolved.");
-
-    Promise<int> direct;
-    auto directFuture = direct.getFuture();
-    direct.cancel();
+    EXPECT_EQ(errorText([&] { (void)chained.get(); }), broken);
     EXPECT_EQ(errorText([&] { (void)directFuture.get(); }), "Future has been cancelled.");
 
     Future<int> orphan;
@@ -195,20 +167,18 @@ TEST(FutureTest, CancelledAndAbandonedStatesNeverLeaveAWaiterBlocked) {
         Promise<int> dropped;
         orphan = dropped.getFuture();
     }
-    EXPECT_EQ(errorText([&] { (void)orphan.get(); }), "Promise destroyed before it was resolved.");
+    EXPECT_EQ(errorText([&] { (void)orphan.get(); }), broken);
 
     // Assigning over a pending promise abandons its state as destruction does; the promise
-    // then owns the other state, which it still resolves, or abandons in turn.
+    // then owns the other state, which it still resolves, or abandons in turn. A promise that
+    // settled its own state leaves it alone.
     Promise<int> target, source;
-    Future<int> overwritten = target.getFuture(), moved = source.getFuture();
+    Future<int> overwritten = target.getFuture(), moved = source.getFuture(), pending;
     target = std::move(source);
     ASSERT_TRUE(overwritten.isReady());  // else get would wait for ever
-    EXPECT_EQ(errorText([&] { (void)overwritten.get(); }),
-              "Promise destroyed before it was resolved.");
+    EXPECT_EQ(errorText([&] { (void)overwritten.get(); }), broken);
     target.setValue(4);
     EXPECT_EQ(moved.get(), 4);
-
-    Future<int> pending;
     {
         Promise<int> settled, fresh;
         settled.setValue(1);
@@ -216,7 +186,7 @@ TEST(FutureTest, CancelledAndAbandonedStatesNeverLeaveAWaiterBlocked) {
         settled = std::move(fresh);
     }
     ASSERT_TRUE(pending.isReady());
-    EXPECT_EQ(errorText([&] { (void)pending.get(); }), "Promise destroyed before it was resolved.");
+    EXPECT_EQ(errorText([&] { (void)pending.get(); }), broken);
 }
 
 }  // namespace
