@@ -4,19 +4,14 @@
 // wherever the task runs, within a few wait slices.
 #include <gtest/gtest.h>
 
-#include "../support/ErrorText.hpp"
-#include "../support/FaultyDistributor.hpp"
-#include "../support/HostEngine.hpp"
-
 #include <atomic>
+#include <boost/optional/optional_io.hpp>
 #include <chrono>
 #include <future>
-#include <string>
 #include <thread>
-#include <vector>
 
-#include <boost/optional/optional_io.hpp>
-
+#include "../support/FaultyDistributor.hpp"
+#include "../support/Outcomes.hpp"
 #include "connector/information/src/HostEvaluation.hpp"
 #include "host/qvm/NullCmdDistributorTaskReference.hpp"
 #include "host/qxutil/except/QXException.hpp"
@@ -25,29 +20,24 @@ namespace {
 
 using namespace std::chrono_literals;
 using namespace connector::information::v1;
-using cmddistributor::CmdDistributor;
 using cmddistributor::inExecutionStatus;
 using cmddistributor::RuntimeException;
+using Delegate = cmddistributor::PromiseDelegateT<std::string>;
 using Products = std::vector<QuorixProduct>;
-namespace fn = qvm::functions;
-
 using Provider = testsupport::RunningProvider;
 using testsupport::errorText;
-using testsupport::hostError;
-using testsupport::registerServiceFunctions;
 using testsupport::textResult;
+namespace fn = qvm::functions;
 
 TEST(HostEvaluationTest, TheFourServiceEvaluationsRunEndToEndInEveryEngineMode) {
     Provider provider;
-    for (auto order : {cmddistributor::CompletionOrder::ReadyThenComplete,
-                       cmddistributor::CompletionOrder::CompleteThenReady})
-        for (auto result :
-             {cmddistributor::ResultForm::SerializedArrays, cmddistributor::ResultForm::TypedValue})
-            for (auto inputs :
-                 {cmddistributor::InputForm::SerializedArrays, cmddistributor::InputForm::Arrays}) {
+    using cmddistributor::CompletionOrder, cmddistributor::ResultForm, cmddistributor::InputForm;
+    for (auto order : {CompletionOrder::ReadyThenComplete, CompletionOrder::CompleteThenReady})
+        for (auto result : {ResultForm::SerializedArrays, ResultForm::TypedValue})
+            for (auto inputs : {InputForm::SerializedArrays, InputForm::Arrays}) {
                 SCOPED_TRACE(testing::Message() << int(order) << int(result) << int(inputs));
                 auto engine = qvm::QVM::create({order, result, inputs});
-                registerServiceFunctions(*engine);
+                testsupport::registerServiceFunctions(*engine);
                 EXPECT_EQ(fevalSync<std::string>(provider, engine, "qls.internal.feature",
                                                  "graphicsAndGuis"),
                           "on");
@@ -61,35 +51,36 @@ TEST(HostEvaluationTest, TheFourServiceEvaluationsRunEndToEndInEveryEngineMode) 
             }
 }
 
-TEST(HostEvaluationTest, InvalidStateIsRefusedWithNothingSubmitted) {
-    auto engine = qvm::QVM::create();
+TEST(HostEvaluationTest, AnInvalidStateIsRefusedWithNothingSubmitted) {
+    auto engine = qvm::QVM::create(), invalid = qvm::QVM::create();
     std::atomic<int> calls{0};
-    engine->registerFunction("version", [&](qvm::HostCall&) {
+    engine->registerFunction("version", [&](qvm::HostCall& call) {
         ++calls;
-        return std::vector<matrix::UniqueArray>{};
+        return fn::answerText("4.2.0")(call);
     });
     Provider running, stopped;
     stopped.setRunning(false);
-    auto invalid = qvm::QVM::create();
     invalid->setValid(false);
-    auto refusal = [](const connector::ServiceProvider& provider, std::shared_ptr<qvm::QVM> vm) {
-        return errorText([&] { (void)fevalSync<std::u16string>(provider, vm, "version"); });
-    };
-    EXPECT_EQ(refusal(stopped, engine), "Invalid QVM state");
-    EXPECT_EQ(refusal(running, nullptr), "Invalid QVM state");
-    EXPECT_EQ(refusal(running, invalid), "Invalid QVM state");
+    for (const auto& [provider, vm] :
+         {std::pair<Provider*, std::shared_ptr<qvm::QVM>>{&stopped, engine},
+          {&running, nullptr},
+          {&running, invalid}}) {
+        EXPECT_EQ(errorText([&, &provider = *provider, &vm = vm] {
+                      (void)fevalSync<std::u16string>(provider, vm, "version");
+                  }),
+                  "Invalid QVM state");
+    }
     EXPECT_EQ(engine->getCmdDistributor()->getSubmittedCount(), 0u);
     EXPECT_EQ(invalid->getCmdDistributor()->getSubmittedCount(), 0u);
     EXPECT_EQ(calls.load(), 0);
 
     auto noDistributor = qvm::QVM::createWithoutDistributor();
     try {
-        (void)fevalSync<std::string>(running, noDistributor, "qls.internal.feature",
-                                     "graphicsAndGuis");
+        (void)fevalSync<std::string>(running, noDistributor, "version");
         ADD_FAILURE() << "no error";
     } catch (const RuntimeException& error) {
         EXPECT_STREQ(error.what(), "No CmdDistributor available");
-        EXPECT_EQ(static_cast<int>(error.getExecutionStatus()), 2);
+        EXPECT_EQ(error.getExecutionStatus(), inExecutionStatus::Unavailable);
         EXPECT_EQ(error.getIdentifier(), "");
         EXPECT_EQ(error.getFunctionName(), "");
     }
@@ -113,7 +104,6 @@ TEST(HostEvaluationTest, HostAndConversionErrorsReachTheCallerUnchanged) {
             return std::vector<matrix::UniqueArray>{};
         });
         engine->registerFunction("number", fn::answerArray(matrix::createDoubleScalar(1)));
-        engine->registerFunction("null", fn::answerArray(nullptr));
         try {
             (void)fevalSync<Products>(provider, engine, "ver", "vantrell");
             ADD_FAILURE() << "no error";
@@ -130,14 +120,15 @@ TEST(HostEvaluationTest, HostAndConversionErrorsReachTheCallerUnchanged) {
         EXPECT_EQ(engine->getErrorText(), "nothing to say");
         EXPECT_THROW((void)fevalSync<std::u16string>(provider, engine, "number"),
                      qxutil::except::QXException);
-        EXPECT_EQ(errorText([&] { (void)fevalSync<std::string>(provider, engine, "null"); }),
-                  "feval returned null.");
     }
 }
 
-TEST(HostEvaluationTest, DelegateHoldsCompletionsBackUntilReady) {
-    using Delegate = cmddistributor::PromiseDelegateT<std::string>;
-    {  // result first: markReady delivers it and reports its status
+// Completions that come before markReady are held back (the latest wins) and delivered by it;
+// once ready, a completion fulfils at once. A delegate destroyed uncompleted breaks its promise;
+// a detached one leaves it pending for as long as its state is held.
+TEST(HostEvaluationTest, TheDelegateHoldsCompletionsBackUntilReadyAndBreaksWhenGone) {
+    using testsupport::hostError;
+    {
         Delegate delegate(&convertResult<std::string>);
         auto future = delegate.getFuture();
         int waits = 0;
@@ -146,8 +137,7 @@ TEST(HostEvaluationTest, DelegateHoldsCompletionsBackUntilReady) {
         EXPECT_EQ(future.wait_for(boost::chrono::milliseconds(0)), boost::future_status::timeout);
         EXPECT_EQ(waits, 1);
         EXPECT_FALSE(delegate.isPromiseDone());
-        EXPECT_EQ(delegate.markReady(),
-                  boost::optional<inExecutionStatus>(inExecutionStatus::Completed));
+        EXPECT_EQ(delegate.markReady(), boost::make_optional(inExecutionStatus::Completed));
         EXPECT_EQ(delegate.markReady(), boost::none);
         EXPECT_TRUE(delegate.isPromiseDone());
         delegate.waitTillReady();
@@ -156,21 +146,20 @@ TEST(HostEvaluationTest, DelegateHoldsCompletionsBackUntilReady) {
         EXPECT_THROW(delegate.completeWithResult(textResult("again")),
                      boost::promise_already_satisfied);
     }
-    {  // ready first: a completion fulfils at once
+    {
         Delegate delegate(&convertResult<std::string>);
         auto future = delegate.getFuture();
         EXPECT_EQ(delegate.markReady(), boost::none);
         EXPECT_TRUE(delegate.completeWithResult(textResult("late")));
         EXPECT_EQ(future.get(), "late");
     }
-    {  // the latest held-back completion wins; a host error's status is reported
+    {
         Delegate delegate(&convertResult<std::string>);
         auto future = delegate.getFuture();
         EXPECT_FALSE(delegate.completeWithResult(textResult("dropped")));
         EXPECT_FALSE(
             delegate.completeWithError(hostError(inExecutionStatus::Interrupted, "stopped")));
-        EXPECT_EQ(delegate.markReady(),
-                  boost::optional<inExecutionStatus>(inExecutionStatus::Interrupted));
+        EXPECT_EQ(delegate.markReady(), boost::make_optional(inExecutionStatus::Interrupted));
         EXPECT_EQ(errorText([&] { (void)future.get(); }), "stopped");
     }
     {  // another error is delivered, then raised out of markReady
@@ -180,12 +169,6 @@ TEST(HostEvaluationTest, DelegateHoldsCompletionsBackUntilReady) {
         EXPECT_THROW((void)delegate.markReady(), std::invalid_argument);
         EXPECT_THROW((void)future.get(), std::invalid_argument);
     }
-}
-
-// Destroyed without completion: broken promise. Detached: the future stays pending for as long
-// as its side keeps the holder, and breaks when that goes too.
-TEST(HostEvaluationTest, ADelegateGoneUncompletedBreaksItsPromiseOnceNobodyHoldsIt) {
-    using Delegate = cmddistributor::PromiseDelegateT<std::string>;
     boost::future<std::string> broken, detached;
     boost::shared_ptr<const void> holder;
     {
@@ -202,10 +185,11 @@ TEST(HostEvaluationTest, ADelegateGoneUncompletedBreaksItsPromiseOnceNobodyHolds
     EXPECT_THROW((void)detached.get(), boost::broken_promise);
 }
 
-// Errors of the distributor itself are driven through the service in FaultInjectionTest; here,
-// what fevalRequest refuses and how cancelTask asks a task to stop.
+// What fevalRequest refuses, and how cancelTask asks a task to stop: the first cancellation
+// signals the token (whose callback asks the distributor), a second asks the distributor again
+// through cancel_callback.
 TEST(HostEvaluationTest, MalformedRequestsAreRefusedAndCancellingAsksTheDistributorEachTime) {
-    auto distributor = boost::make_shared<CmdDistributor>(nullptr);
+    auto distributor = boost::make_shared<cmddistributor::CmdDistributor>(nullptr);
     auto bare = boost::make_shared<cmddistributor::CmdRequest>(0, nullptr, nullptr);
     EXPECT_EQ(errorText([&] { (void)fevalRequest<std::string>(distributor, nullptr, {}, {}); }),
               "request cannot be null.");
@@ -213,13 +197,10 @@ TEST(HostEvaluationTest, MalformedRequestsAreRefusedAndCancellingAsksTheDistribu
               "request must contain an IIP.");
     EXPECT_EQ(distributor->getSubmittedCount(), 0u);
 
-    // The first cancellation signals the token (whose callback asks the distributor), a second
-    // one asks the distributor again through cancel_callback.
     auto faulty = boost::make_shared<testsupport::FaultyDistributor>(nullptr);
     auto engine = std::make_shared<qvm::QVM>(nullptr, faulty);
     faulty->arm(testsupport::Fault::NeverComplete);
     auto future = fevalAsync<std::string>(engine, "version");
-    faulty->waitUntilKept();
     qvm::TaskReference& task = *future.getTaskReference();
     cancelTask(task);
     EXPECT_TRUE(task.isCancelRequested());
@@ -234,10 +215,8 @@ TEST(HostEvaluationTest, MalformedRequestsAreRefusedAndCancellingAsksTheDistribu
 // wait slices of 10 ms, generous for a loaded machine and the sanitizers, and still half of
 // what a wait loop with slices of a second would take.
 constexpr auto FEW_SLICES = std::chrono::milliseconds(500);
-
 using Clock = std::chrono::steady_clock;
 
-// ms: a duration in milliseconds, as test messages show it.
 long long ms(Clock::duration duration) {
     return std::chrono::duration_cast<std::chrono::milliseconds>(duration).count();
 }
@@ -249,71 +228,82 @@ long long ms(Clock::duration duration) {
 TEST(HostEvaluationTest, TheTaskIsCancelledWhenTheEngineOrServiceGoesAway) {
     cmddistributor::DistributorOptions onlyWaits;
     onlyWaits.waiting = cmddistributor::WaitingThread::OnlyWaits;
-    for (bool onWaiter : {true, false})
-        for (bool stopService : {false, true})
-            for (bool finishAnyway : {false, true}) {
-                SCOPED_TRACE(testing::Message()
-                             << (onWaiter ? "run by the waiting thread" : "run by the worker")
-                             << (stopService ? ", service stops" : ", engine invalid")
-                             << (finishAnyway ? ", finishes anyway" : ""));
-                auto engine = qvm::QVM::create(onWaiter ? testsupport::waiterFirst() : onlyWaits);
-                std::promise<void> started;
-                std::atomic<bool> sawCancel{false};
-                std::thread::id ranOn;
-                engine->registerFunction("slow", [&](qvm::HostCall& call) {
-                    ranOn = std::this_thread::get_id();
-                    started.set_value();
-                    sawCancel = call.waitForCancellation(10s);
-                    if (!finishAnyway) call.throwIfCancelled();
-                    return fn::answerText("finished anyway")(call);
-                });
-                Provider provider;
-                Clock::time_point goneAt;
-                std::thread goAway([&] {
-                    started.get_future().wait();
-                    goneAt = Clock::now();
-                    if (stopService)
-                        provider.setRunning(false);
-                    else
-                        engine->setValid(false);
-                });
-                std::string outcome;
-                try {
-                    outcome = fevalSync<std::string>(provider, engine, "slow");
-                } catch (const RuntimeException& error) {
-                    EXPECT_EQ(error.getExecutionStatus(), inExecutionStatus::Interrupted);
-                    outcome = error.what();
-                }
-                const Clock::time_point returnedAt = Clock::now();
-                goAway.join();
-                EXPECT_EQ(outcome,
-                          finishAnyway ? "finished anyway" : "Evaluation of 'slow' was cancelled.");
-                EXPECT_EQ(ranOn == std::this_thread::get_id(), onWaiter);
-                EXPECT_TRUE(sawCancel);
-                EXPECT_LT(ms(returnedAt - goneAt), ms(FEW_SLICES));
-            }
+    for (int mode = 0; mode < 8; ++mode) {
+        const bool onWaiter = mode & 1, stopService = mode & 2, finishAnyway = mode & 4;
+        SCOPED_TRACE(testing::Message()
+                     << (onWaiter ? "run by the waiting thread" : "run by the worker")
+                     << (stopService ? ", service stops" : ", engine invalid")
+                     << (finishAnyway ? ", finishes anyway" : ""));
+        auto engine = qvm::QVM::create(onWaiter ? testsupport::waiterFirst() : onlyWaits);
+        std::promise<void> started;
+        std::atomic<bool> sawCancel{false};
+        std::thread::id ranOn;
+        engine->registerFunction("slow", [&](qvm::HostCall& call) {
+            ranOn = std::this_thread::get_id();
+            started.set_value();
+            sawCancel = call.waitForCancellation(10s);
+            if (!finishAnyway) call.throwIfCancelled();
+            return fn::answerText("finished anyway")(call);
+        });
+        Provider provider;
+        Clock::time_point goneAt;
+        std::thread goAway([&] {
+            started.get_future().wait();
+            goneAt = Clock::now();
+            if (stopService)
+                provider.setRunning(false);
+            else
+                engine->setValid(false);
+        });
+        std::string outcome;
+        try {
+            outcome = fevalSync<std::string>(provider, engine, "slow");
+        } catch (const RuntimeException& error) {
+            EXPECT_EQ(error.getExecutionStatus(), inExecutionStatus::Interrupted);
+            outcome = error.what();
+        }
+        const Clock::time_point returnedAt = Clock::now();
+        goAway.join();
+        EXPECT_EQ(outcome,
+                  finishAnyway ? "finished anyway" : "Evaluation of 'slow' was cancelled.");
+        EXPECT_EQ(ranOn == std::this_thread::get_id(), onWaiter);
+        EXPECT_TRUE(sawCancel);
+        EXPECT_LT(ms(returnedAt - goneAt), ms(FEW_SLICES));
+    }
 }
 
-// Where only the wait loop can notice: the engine turns invalid, but its distributor keeps the
-// request where the engine's cancellation does not reach it. The caller, in a slice of its wait
-// when it happens, returns within a few slices, having cancelled the task itself.
-TEST(HostEvaluationTest, TheWaitLoopNoticesAnEngineGoneQuietlyWithinAFewSlices) {
-    auto faulty = boost::make_shared<testsupport::FaultyDistributor>(nullptr);
-    auto engine = std::make_shared<qvm::QVM>(nullptr, faulty);
-    faulty->arm(testsupport::Fault::NeverComplete);
-    Provider provider;
-    Clock::time_point invalidAt;
-    std::thread invalidate([&] {
-        faulty->waitUntilWaitedOn();
-        invalidAt = Clock::now();
-        engine->setValid(false);
-    });
-    EXPECT_EQ(errorText([&] { (void)fevalSync<std::string>(provider, engine, "version"); }),
-              "evaluation cancelled");
-    const Clock::time_point returnedAt = Clock::now();
-    invalidate.join();
-    EXPECT_LT(ms(returnedAt - invalidAt), ms(FEW_SLICES));
-    EXPECT_EQ(faulty->cancelRequests.load(), 1);
+// A request the distributor keeps where the engine's own cancellation does not reach it: a stop
+// of the service is told to the task, an engine turned invalid is noticed by the wait loop,
+// which cancels the task itself; either way once, within a few slices, and the caller gets the
+// interruption.
+TEST(HostEvaluationTest, AnEvaluationThatNeverCompletesEndsOnceWhenTheServiceOrEngineGoes) {
+    for (bool stopService : {true, false}) {
+        SCOPED_TRACE(stopService ? "service stops" : "engine invalid");
+        auto faulty = boost::make_shared<testsupport::FaultyDistributor>(nullptr);
+        auto engine = std::make_shared<qvm::QVM>(nullptr, faulty);
+        faulty->arm(testsupport::Fault::NeverComplete);
+        Provider provider;
+        Clock::time_point goneAt;
+        std::thread goAway([&] {
+            faulty->waitUntilWaitedOn();
+            goneAt = Clock::now();
+            if (stopService)
+                provider.setRunning(false);
+            else
+                engine->setValid(false);
+        });
+        try {
+            (void)fevalSync<std::string>(provider, engine, "version");
+            ADD_FAILURE() << "no error";
+        } catch (const RuntimeException& error) {
+            EXPECT_STREQ(error.what(), "evaluation cancelled");
+            EXPECT_EQ(error.getExecutionStatus(), inExecutionStatus::Interrupted);
+        }
+        const Clock::time_point returnedAt = Clock::now();
+        goAway.join();
+        EXPECT_LT(ms(returnedAt - goneAt), ms(FEW_SLICES));
+        EXPECT_EQ(faulty->cancelRequests.load(), 1);
+    }
 }
 
 }  // namespace

@@ -1,11 +1,15 @@
 // Engine pieces shared by the evaluation and information suites: a running provider for
-// fevalSync, the host functions the information service evaluates, and host results and errors
-// made by hand, as the engine's distributor would deliver them.
+// fevalSync, the host functions the information service evaluates, host results and errors
+// made by hand, as the engine's distributor would deliver them, and the outcome of an
+// evaluation or conversion in one comparable line.
 #pragma once
 
+#include <boost/any.hpp>
 #include <boost/exception_ptr.hpp>
+#include <boost/thread/future.hpp>
 #include <chrono>
 #include <memory>
+#include <sstream>
 #include <string>
 
 #include "connector/framework/ServiceProvider.hpp"
@@ -15,6 +19,7 @@
 #include "host/matrix/Array.hpp"
 #include "host/qvm/HostFunctions.hpp"
 #include "host/qvm/QVM.hpp"
+#include "host/qxutil/except/QXException.hpp"
 
 namespace testsupport {
 
@@ -66,6 +71,33 @@ inline boost::exception_ptr hostError(cmddistributor::inExecutionStatus status,
                                       const std::string& text) {
     return boost::copy_exception(
         cmddistributor::RuntimeException(status, text, "Quorix:injected", "", {}, {}, false, {}));
+}
+
+// outcome: the text `action` returns, or the error it raises: "host <status> '<identifier>'
+// '<function>': <text>" for the engine's errors, "array <identifier>" for the array library's,
+// else the standard class it is caught as, with its text where the text is ours.
+template <class Action>
+std::string outcome(Action&& action) {
+    try {
+        return action();
+    } catch (const cmddistributor::RuntimeException& error) {
+        std::ostringstream text;
+        text << "host " << error.getExecutionStatus() << " '" << error.getIdentifier() << "' '"
+             << error.getFunctionName() << "': " << error.what();
+        return text.str();
+    } catch (const qxutil::except::QXException& error) {
+        return "array " + error.getIdentifier();
+    } catch (const boost::broken_promise&) {
+        return "broken promise";
+    } catch (const boost::bad_any_cast&) {
+        return "bad_any_cast";
+    } catch (const std::bad_cast&) {
+        return "bad_cast";
+    } catch (const std::logic_error& error) {
+        return std::string("logic_error: ") + error.what();
+    } catch (const std::runtime_error& error) {
+        return std::string("runtime_error: ") + error.what();
+    }
 }
 
 }  // namespace testsupport

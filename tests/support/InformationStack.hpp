@@ -1,0 +1,122 @@
+// InformationStack: the plug-in's two services as the framework runs them, for the suites that
+// drive them through delivery: the JSON registration; a router that writes down the short names
+// of every batch sent onward through it and passes it to the framework's router (or answers with
+// `reply` once given); sessions that count the fall-backs to the last used one; the information
+// service over an engine whose functions record each evaluation (name and argument) in order
+// and whose distributor can be made to fail the next request; the client-type service in front.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <boost/make_shared.hpp>
+#include <mutex>
+
+#include "FaultyDistributor.hpp"
+#include "InformationMessages.hpp"
+#include "Outcomes.hpp"
+#include "connector/framework/CurrentContextState.hpp"
+#include "connector/framework/HttpSessionManager.hpp"
+#include "connector/framework/MessageRouter.hpp"
+
+namespace testsupport {
+
+using Names = std::vector<std::string>;
+
+class RecordingRouter final : public connector::BatchRouter {
+  public:
+    using Answer = connector::Future<std::unique_ptr<connector::Message>>;
+    explicit RecordingRouter(std::shared_ptr<connector::MessageRouter> router) : next(router) {}
+    Answer routeBatch(std::unique_ptr<connector::container::v1::ContainerRequest>&& batch,
+                      connector::Address&& address,
+                      std::shared_ptr<connector::Context> context) override {
+        Names& names = onward.emplace_back();
+        for (const auto& entry : batch->messages) names.push_back(entry.first);
+        if (reply) return connector::makeReadyFuture(std::move(reply));
+        return next->routeBatch(std::move(batch), std::move(address), std::move(context));
+    }
+
+    std::shared_ptr<connector::MessageRouter> next;
+    std::vector<Names> onward;
+    std::unique_ptr<connector::Message> reply;
+};
+
+class CountingSessionManager final : public connector::http::HttpSessionManager {
+  public:
+    using HttpSessionManager::HttpSessionManager;
+    std::shared_ptr<connector::common::ContextState> lastUsedSessionState() const override {
+        ++asked;
+        return HttpSessionManager::lastUsedSessionState();
+    }
+    mutable std::atomic<int> asked{0};
+};
+
+class InformationStack : public ::testing::Test {
+  protected:
+    using Service = connector::information::v1::InformationServiceProviderImpl;
+
+    void SetUp() override {
+        namespace fn = qvm::functions;
+        answer("version", "", fn::answerText("4.2.0 build 1187"));
+        answer("ver", "vantrell", fn::answerRecords({{{"Name", "Vantrell"}}}));
+        answer("which", "vtr", fn::answerText("built-in (/opt/quorix/lib/vtr)"));
+        answer("qls.internal.feature", "graphicsAndGuis", fn::answerText("on"));
+        for (const char* type : {"GetCurrentClientProperties", "GetUserHomeDir"})
+            router->next->addProvider(std::string("connector/v1/") + type, service);
+        service->setRunning(true);
+        clientTypes->setRunning(true);
+    }
+
+    // answer: `function` answers `name` evaluated with `argument`; each evaluation is recorded.
+    void answer(const std::string& name, const std::string& argument, qvm::HostFunction function) {
+        engine->registerFunction(name, [this, name, argument, function](qvm::HostCall& call) {
+            {
+                std::lock_guard<std::mutex> lock(mutex);
+                calls.push_back(argument.empty() ? name : name + "(" + argument + ")");
+            }
+            return qvm::functions::byArgument({{argument, function}})(call);
+        });
+    }
+    Names evaluations() {
+        std::lock_guard<std::mutex> lock(mutex);
+        return std::exchange(calls, {});
+    }
+
+    // ask: the information service's answer, which it gives at once, as the class expected.
+    template <class Response>
+    std::unique_ptr<Response> ask(std::unique_ptr<connector::Message> request,
+                                  std::shared_ptr<connector::Context> to = nullptr) {
+        auto future = service->deliver(std::move(request), connector::Address(), std::move(to));
+        EXPECT_TRUE(future.isReady());
+        return answerAs<Response>(future.get());
+    }
+
+    // send: the client-type service's answer to `batch` from the client of `context`.
+    std::unique_ptr<connector::Message> send(
+        std::unique_ptr<connector::container::v1::ContainerRequest> batch) {
+        connector::qvm_common::CurrentContextStateScope serving(context);
+        return clientTypes
+            ->deliver(std::move(batch), connector::Address("a"), std::shared_ptr(context))
+            .get();
+    }
+
+    std::mutex mutex;
+    Names calls;
+    std::shared_ptr<connector::json::JsonSerializer> serializer =
+        std::make_shared<connector::json::JsonSerializer>();
+    connector::information::v1::InformationJsonSerialization registration{serializer};
+    std::shared_ptr<RecordingRouter> router =
+        std::make_shared<RecordingRouter>(std::make_shared<connector::MessageRouter>(serializer));
+    std::shared_ptr<CountingSessionManager> sessions =
+        std::make_shared<CountingSessionManager>(router);
+    boost::shared_ptr<qvm::FunctionRegistry> registry = boost::make_shared<qvm::FunctionRegistry>();
+    boost::shared_ptr<FaultyDistributor> distributor =
+        boost::make_shared<FaultyDistributor>(registry);
+    std::shared_ptr<qvm::QVM> engine = std::make_shared<qvm::QVM>(registry, distributor);
+    std::shared_ptr<Service> service = std::make_shared<Service>(sessions, engine);
+    std::shared_ptr<connector::information::v1::ClientTypeServiceProvider> clientTypes =
+        std::make_shared<connector::information::v1::ClientTypeServiceProvider>();
+    std::shared_ptr<connector::Context> context = sessions->useSession("client");
+};
+
+}  // namespace testsupport
