@@ -1,21 +1,23 @@
-// What the plug-in relies on from the framework around it: delivery of a message to its
-// provider's handle (ownership, sender and context handed over; stopped providers, foreign
-// messages and unowned providers refused), context state read and written from several threads,
-// the JSON serializer's registry under concurrent use, the router's delivery of a batch and
-// gathering of its answers, sessions, and the current context of a thread.
+// What the plug-in relies on from the framework around it: connector::Future / Promise (fixed
+// misuse texts, values and errors across threads, continuations: where they run, exactly once,
+// also when installed while the value arrives; cancellation, and promises abandoned by
+// destruction or by being assigned over); delivery of a message to its provider's handle
+// (ownership, sender and context handed over; stopped providers, foreign messages and unowned
+// providers refused); context state and the JSON serializer's registry under concurrent use;
+// sessions, and the current context of a thread. The router's delivery of a batch onward is
+// driven through the client-type service, in ClientTypeServiceTest.
 #include <Poco/JSON/Object.h>
 #include <gtest/gtest.h>
 
 #include <atomic>
-#include <string>
+#include <functional>
 #include <thread>
-#include <vector>
 
 #include "../support/Outcomes.hpp"
 #include "connector/framework/CurrentContextState.hpp"
+#include "connector/framework/Future.hpp"
 #include "connector/framework/HttpSessionManager.hpp"
 #include "connector/framework/JsonSerializer.hpp"
-#include "connector/framework/MessageRouter.hpp"
 #include "connector/framework/ServiceProviderAPI.hpp"
 #include "connector/information/v1/InformationTypes.hpp"
 
@@ -24,17 +26,178 @@ namespace {
 using connector::Address;
 using connector::Context;
 using connector::Future;
+using connector::makeErrorFuture;
+using connector::makeReadyFuture;
 using connector::Message;
+using connector::Promise;
 using connector::common::ContextScope;
-using connector::container::v1::ContainerRequest;
-using connector::container::v1::ContainerResponse;
 using testsupport::errorOf;
+using testsupport::errorText;
+using Answer = Future<std::unique_ptr<Message>>;
+
+int passOn(Future<int> future) {
+    return future.get();
+}
+
+TEST(FutureTest, MisuseIsReportedWithFixedTextsAndTheFirstResultStays) {
+    const char* const invalid = "Future state isn't valid!";
+    const char* const resolved = "Promise already resolved.";
+    Promise<int> promise, twice;
+    Future<int> future = promise.getFuture(), source = twice.getFuture(), moved;
+    promise.setValue(1);
+    Future<int> first = source.then(passOn);
+    Future<int> chained = makeReadyFuture(5).then(passOn);
+    moved = std::move(chained);
+    const std::vector<std::pair<std::function<void()>, const char*>> misuses = {
+        {[&] { (void)promise.getFuture(); }, "Promise already returned a future."},
+        {[&] { promise.setValue(2); }, resolved},
+        {[&] { promise.setException(std::make_exception_ptr(std::exception())); }, resolved},
+        {[&] { EXPECT_EQ(future.get(), 1); }, "<no error>"},
+        {[&] { (void)future.get(); },
+         "Future already returned it's value or has an associated continuation."},
+        {[&] { EXPECT_TRUE(future.isValid()); }, "<no error>"},  // get leaves it valid
+        {[&] { (void)future.then(passOn); },
+         "Future already has returned it's value or has an associated continuation."},
+        {[&] { (void)chained.get(); }, invalid},
+        {[&] { (void)chained.then(passOn); }, invalid},
+        {[&] { (void)Future<int>().get(); }, invalid},
+        {[&] { (void)source.then(passOn); }, invalid},
+    };
+    for (const auto& [misuse, text] : misuses) {
+        SCOPED_TRACE(text);
+        EXPECT_EQ(errorText(misuse), text);
+    }
+    EXPECT_FALSE(future.isValid());  // then consumes the future even when the state refuses
+    EXPECT_EQ(moved.get(), 5);
+    twice.setValue(3);
+    EXPECT_EQ(first.get(), 3);
+}
+
+// The value or the error, of the type stored, reaches a waiter on another thread, and a
+// continuation: at once when already resolved, else on the resolving thread. A continuation's
+// own exception fails the chained future.
+TEST(FutureTest, ValuesAndErrorsReachWaitersAndContinuationsUnchanged) {
+    for (bool fail : {false, true}) {
+        Promise<std::unique_ptr<int>> promise;
+        auto future = promise.getFuture();
+        std::thread producer([&] {
+            if (fail) promise.setException(std::make_exception_ptr(std::invalid_argument("bad")));
+            if (!fail) promise.setValue(std::make_unique<int>(7));
+        });
+        EXPECT_EQ(errorText([&] { EXPECT_EQ(*future.get(), 7); }), fail ? "bad" : "<no error>");
+        producer.join();
+    }
+    EXPECT_THROW((void)makeErrorFuture<int>(std::invalid_argument("x")).get(),
+                 std::invalid_argument);
+    std::thread::id ranOn;
+    auto record = [&](Future<int> f) {
+        ranOn = std::this_thread::get_id();
+        return std::to_string(f.get() + 1);
+    };
+    EXPECT_EQ(makeReadyFuture(20).then(record).get(), "21");
+    EXPECT_EQ(ranOn, std::this_thread::get_id());
+    Promise<int> promise;
+    auto pending = promise.getFuture().then(record);
+    EXPECT_FALSE(pending.isReady());
+    std::thread::id resolver;
+    std::thread([&] {
+        resolver = std::this_thread::get_id();
+        promise.setValue(8);
+    }).join();
+    EXPECT_EQ(ranOn, resolver);
+    EXPECT_EQ(pending.get(), "9");
+    EXPECT_THROW((void)makeErrorFuture<int>(std::logic_error("x")).then(passOn).get(),
+                 std::logic_error);
+    auto fromContinuation = makeReadyFuture(1).then(
+        [](Future<int>) -> int { throw std::out_of_range("continuation failed"); });
+    EXPECT_THROW((void)fromContinuation.get(), std::out_of_range);
+}
+
+// `then` and `setValue` on two threads released together, many times, one of them held back a
+// little longer from round to round so that every interleaving comes up: the continuation runs
+// exactly once, with the value, by the time both calls have returned.
+TEST(FutureTest, ThenRacingSetValueRunsTheContinuationOnceWithTheValue) {
+    constexpr int ROUNDS = 4000;
+    std::vector<Promise<int>> promises(ROUNDS);
+    std::vector<Future<int>> sources, chained(ROUNDS);
+    for (Promise<int>& promise : promises) sources.push_back(promise.getFuture());
+    std::vector<std::atomic<int>> runs(ROUNDS);
+    std::atomic<int> released{-1};
+    auto holdBack = [](int round, bool mine) {
+        for (volatile int spin = 0; mine && spin < round % 500; spin = spin + 1) {
+        }
+    };
+    std::thread producer([&] {
+        for (int round = 0; round < ROUNDS; ++round) {
+            while (released.load() < round) {
+            }
+            holdBack(round, round % 2 == 0);
+            promises[round].setValue(int(round));
+        }
+    });
+    for (int round = 0; round < ROUNDS; ++round) {
+        released.store(round);
+        holdBack(round, round % 2 == 1);
+        chained[round] = sources[round].then([&runs, round](Future<int> f) {
+            ++runs[round];
+            return f.get();
+        });
+    }
+    producer.join();
+    for (int round = 0; round < ROUNDS; ++round) {
+        ASSERT_TRUE(chained[round].isReady()) << "round " << round;
+        ASSERT_EQ(chained[round].get(), round);
+        ASSERT_EQ(runs[round].load(), 1) << "round " << round;
+    }
+}
+
+TEST(FutureTest, CancelledAndAbandonedStatesNeverLeaveAWaiterBlocked) {
+    const std::string broken = "Promise destroyed before it was resolved.";
+    Promise<int> cancelled, direct;
+    bool ran = false;
+    auto chained = cancelled.getFuture().then([&](Future<int> f) {
+        ran = true;
+        return f.get();
+    });
+    auto directFuture = direct.getFuture();
+    cancelled.cancel();
+    direct.cancel();
+    cancelled.setValue(1);  // dropped silently
+    EXPECT_FALSE(ran);
+    EXPECT_EQ(errorText([&] { (void)chained.get(); }), broken);
+    EXPECT_EQ(errorText([&] { (void)directFuture.get(); }), "Future has been cancelled.");
+
+    Future<int> orphan;
+    {
+        Promise<int> dropped;
+        orphan = dropped.getFuture();
+    }
+    EXPECT_EQ(errorText([&] { (void)orphan.get(); }), broken);
+
+    // Assigning over a pending promise abandons its state as destruction does; the promise
+    // then owns the other state, which it still resolves, or abandons in turn. A promise that
+    // settled its own state leaves it alone.
+    Promise<int> target, source;
+    Future<int> overwritten = target.getFuture(), moved = source.getFuture(), pending;
+    target = std::move(source);
+    ASSERT_TRUE(overwritten.isReady());  // else get would wait for ever
+    EXPECT_EQ(errorText([&] { (void)overwritten.get(); }), broken);
+    target.setValue(4);
+    EXPECT_EQ(moved.get(), 4);
+    {
+        Promise<int> settled, fresh;
+        settled.setValue(1);
+        pending = fresh.getFuture();
+        settled = std::move(fresh);
+    }
+    ASSERT_TRUE(pending.isReady());
+    EXPECT_EQ(errorText([&] { (void)pending.get(); }), broken);
+}
 
 struct Note : Message {
     explicit Note(std::string t = {}) : text(std::move(t)) {}
     std::string text;
 };
-struct NoteReceipt : Message {};
 
 class Echo;
 struct Ping : connector::MessageAPI<Ping, Echo> {
@@ -44,15 +207,14 @@ struct Shout : connector::MessageAPI<Shout, Echo> {};
 
 class Echo : public connector::ServiceProviderAPI<Echo> {
   public:
-    Future<std::unique_ptr<Message>> handle(std::unique_ptr<Ping>&& ping, Address&& from,
-                                            std::shared_ptr<Context>&& context) {
+    Answer handle(std::unique_ptr<Ping>&& ping, Address&& from,
+                  std::shared_ptr<Context>&& context) {
         kept = std::move(ping);  // takes ownership
         sender = from.sender();
         receivedContext = context;
         return connector::makeReadyFuture(std::unique_ptr<Message>(new Note(kept->text)));
     }
-    Future<std::unique_ptr<Message>> handle(std::unique_ptr<Shout>&&, Address&&,
-                                            std::shared_ptr<Context>&&) {
+    Answer handle(std::unique_ptr<Shout>&&, Address&&, std::shared_ptr<Context>&&) {
         throw std::domain_error("shouting is not allowed");
     }
 
@@ -107,31 +269,50 @@ TEST(DeliveryTest, RefusalsAreErrorFuturesAndHandlerErrorsPassThrough) {
                  std::bad_weak_ptr);
 }
 
-TEST(ContextStateTest, ReadersNeverSeeAHalfWrittenValueUnderConcurrentWrites) {
+// Two threads write a context entry while two read it, and two encode and decode while one
+// withdraws and registers another type, over and over: no reader sees a half-written value, and
+// the registry never loses the type that stays.
+TEST(FrameworkContractTest, ContextStateAndSerializerStayConsistentUnderConcurrentUse) {
     Context state;
     state.set("home", std::string(64, 'a'), ContextScope::Session);
     EXPECT_TRUE(state.scopeOf("home") == ContextScope::Session);
     EXPECT_FALSE(state.scopeOf("absent"));
     EXPECT_THROW(state.get("absent"), std::out_of_range);
+    connector::json::JsonSerializer serializer;
+    auto codec = [](const std::unique_ptr<Message>&) {
+        return Poco::JSON::Object::Ptr(new Poco::JSON::Object(0));
+    };
+    auto decoder = [](Poco::JSON::Object::Ptr) -> std::unique_ptr<Message> {
+        return std::make_unique<Note>();
+    };
+    serializer.registerType("connector/v1/Note", typeid(Note), codec, decoder);
 
-    std::atomic<bool> torn{false};
+    std::atomic<int> failures{0};
     std::vector<std::thread> threads;
-    for (int thread = 0; thread < 4; ++thread) {
-        threads.emplace_back([&, thread] {
+    for (int role = 0; role < 7; ++role) {
+        threads.emplace_back([&, role] {
+            std::unique_ptr<Message> note = std::make_unique<Note>();
             for (int i = 0; i < 2000; ++i) {
-                if (thread < 2) {
-                    state.set("home", std::string(64 + i % 7, thread ? 'b' : 'c'),
+                if (role < 2) {
+                    state.set("home", std::string(64 + i % 7, role ? 'b' : 'c'),
                               ContextScope::Request);
-                    continue;
+                } else if (role < 4) {
+                    auto text = boost::any_cast<std::string>(state.get("home"));
+                    failures += text.find_first_not_of(text[0]) != std::string::npos;
+                } else if (role < 6) {
+                    failures += serializer.serialize(note).typeName != "connector/v1/Note";
+                    failures += !serializer.deserialize("connector/v1/Note", nullptr);
+                } else {
+                    serializer.unregisterType(typeid(Ping));
+                    serializer.registerType("connector/v1/Ping", typeid(Ping), codec, decoder);
                 }
-                auto text = boost::any_cast<std::string>(state.get("home"));
-                if (text.find_first_not_of(text[0]) != std::string::npos) torn = true;
             }
         });
     }
     for (auto& thread : threads) thread.join();
-    EXPECT_FALSE(torn);
+    EXPECT_EQ(failures, 0);
     EXPECT_TRUE(state.scopeOf("home") == ContextScope::Request);
+    EXPECT_TRUE(serializer.isRegistered("connector/v1/Ping"));
 
     // The client properties the plug-in stores count against a session's memory by their
     // entries, not as a fixed allowance: its table type is the one the state accounts.
@@ -144,79 +325,12 @@ TEST(ContextStateTest, ReadersNeverSeeAHalfWrittenValueUnderConcurrentWrites) {
     EXPECT_GE(state.approximateBytes(), empty + 100 * 200);
 }
 
-TEST(JsonSerializerTest, RegistryStaysConsistentUnderConcurrentUse) {
-    connector::json::JsonSerializer serializer;
-    auto codec = [](const std::unique_ptr<Message>&) {
-        return Poco::JSON::Object::Ptr(new Poco::JSON::Object(0));
-    };
-    auto decoder = [](Poco::JSON::Object::Ptr) -> std::unique_ptr<Message> {
-        return std::make_unique<Note>();
-    };
-    serializer.registerType("connector/v1/Note", typeid(Note), codec, decoder);
-    std::atomic<int> failures{0};
-    std::vector<std::thread> threads;
-    threads.emplace_back([&] {
-        for (int i = 0; i < 2000; ++i) {
-            serializer.unregisterType(typeid(NoteReceipt));
-            serializer.registerType("connector/v1/NoteReceipt", typeid(NoteReceipt), codec,
-                                    decoder);
-        }
-    });
-    for (int t = 0; t < 2; ++t) {
-        threads.emplace_back([&] {
-            std::unique_ptr<Message> note = std::make_unique<Note>();
-            for (int i = 0; i < 2000; ++i) {
-                if (serializer.serialize(note).typeName != "connector/v1/Note") ++failures;
-                if (!serializer.deserialize("connector/v1/Note", nullptr)) ++failures;
-            }
-        });
-    }
-    for (auto& thread : threads) thread.join();
-    EXPECT_EQ(failures, 0);
-    EXPECT_TRUE(serializer.isRegistered("connector/v1/NoteReceipt"));
-}
-
-TEST(MessageRouterTest, BatchIsDeliveredOnwardAndAnswersGatheredByShortName) {
-    auto names = std::make_shared<connector::json::JsonSerializer>();
-    names->registerType(
-        "connector/v1/NoteReceipt", typeid(NoteReceipt),
-        [](const std::unique_ptr<Message>&) { return Poco::JSON::Object::Ptr(); },
-        [](Poco::JSON::Object::Ptr) { return std::unique_ptr<Message>(); });
-    auto router = std::make_shared<connector::MessageRouter>(names);
-    std::vector<std::string> seen;
-    router->addRoute("connector/v1/Note", [&](std::unique_ptr<Message>&& m, Address&&,
-                                              std::shared_ptr<Context>&& context) {
-        seen.push_back(static_cast<Note&>(*m).text);
-        EXPECT_NE(context, nullptr);
-        return connector::makeReadyFuture(std::unique_ptr<Message>(new NoteReceipt()));
-    });
-
-    connector::http::HttpSessionManager sessions(router);
-    auto context = sessions.useSession("s1");
-    auto batch = std::make_unique<ContainerRequest>();
-    batch->messages["Note"].push_back(std::make_unique<Note>("one"));
-    batch->messages["Note"].push_back(std::make_unique<Note>("two"));
-    auto response = testsupport::answerAs<ContainerResponse>(
-        context->handle<Message, ContainerRequest>(std::move(batch), Address()).get());
-    EXPECT_EQ(seen, (std::vector<std::string>{"one", "two"}));
-    ASSERT_EQ(response->messages.size(), 1u);
-    EXPECT_EQ(response->messages.at("NoteReceipt").size(), 2u);
-
-    auto unknown = std::make_unique<ContainerRequest>();
-    unknown->messages["Nothing"].push_back(std::make_unique<Note>());
-    EXPECT_EQ(errorOf(context->handle<Message, ContainerRequest>(std::move(unknown), Address())),
-              "No service provider for message type connector/v1/Nothing");
-    EXPECT_EQ(errorOf(std::make_shared<Context>()->handle<Message, ContainerRequest>(
-                  std::make_unique<ContainerRequest>(), Address())),
-              "No router to send the batch onward.");
-}
-
 TEST(FrameworkContractTest, SessionsAndTheCurrentContextOfAThread) {
+    using connector::qvm_common::CurrentContextStateScope;
     using connector::qvm_common::getCurrentContextState;
     connector::http::HttpSessionManager sessions;
     EXPECT_EQ(sessions.lastUsedSessionState(), nullptr);
-    auto first = sessions.useSession("a");
-    auto second = sessions.useSession("b");
+    auto first = sessions.useSession("a"), second = sessions.useSession("b");
     EXPECT_EQ(sessions.lastUsedSessionState(), second);
     EXPECT_EQ(sessions.useSession("a"), first);
     EXPECT_EQ(sessions.lastUsedSessionState(), first);
@@ -224,9 +338,9 @@ TEST(FrameworkContractTest, SessionsAndTheCurrentContextOfAThread) {
 
     EXPECT_EQ(getCurrentContextState(), nullptr);
     {
-        connector::qvm_common::CurrentContextStateScope outer(first);
+        CurrentContextStateScope outer(first);
         {
-            connector::qvm_common::CurrentContextStateScope inner(second);
+            CurrentContextStateScope inner(second);
             EXPECT_EQ(getCurrentContextState(), second);
             std::thread([] { EXPECT_EQ(getCurrentContextState(), nullptr); }).join();
         }
