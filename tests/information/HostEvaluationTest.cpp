@@ -1,12 +1,13 @@
 // Host evaluation through the engine's distributor: the service evaluations in every engine
 // mode, refusal of an invalid state, errors passed on unchanged, the delegate's holding back of
 // early completions, refused requests, and cancellation once the engine or service goes away,
-// wherever the task runs, within a few wait slices.
+// wherever the task runs, within a few wait slices. Conversion of the engine's answers into the
+// plug-in's result types (text, UTF-16 text, product lists) from arrays, serialized arrays and
+// typed values, every refusal with its error, and the input arrays made of text arguments.
 #include <gtest/gtest.h>
 
 #include <atomic>
 #include <boost/optional/optional_io.hpp>
-#include <chrono>
 #include <future>
 #include <thread>
 
@@ -14,20 +15,36 @@
 #include "../support/Outcomes.hpp"
 #include "connector/information/src/HostEvaluation.hpp"
 #include "host/qvm/NullCmdDistributorTaskReference.hpp"
-#include "host/qxutil/except/QXException.hpp"
 
 namespace {
 
 using namespace std::chrono_literals;
 using namespace connector::information::v1;
+using cmddistributor::FEvalResult;
 using cmddistributor::inExecutionStatus;
-using cmddistributor::RuntimeException;
-using Delegate = cmddistributor::PromiseDelegateT<std::string>;
+using matrix::UniqueArray;
+using qxutil::cmddistributor::detail::VariadicFEvalType;
+using testsupport::errorText;
+using testsupport::outcome;
+using testsupport::textArray;
+using testsupport::textResult;
+using Arrays = std::vector<matrix::qxArray*>;
 using Products = std::vector<QuorixProduct>;
 using Provider = testsupport::RunningProvider;
-using testsupport::errorText;
-using testsupport::textResult;
 namespace fn = qvm::functions;
+
+// shown: a result as one comparable text (product names each followed by "|").
+std::string shown(const std::string& text) {
+    return text;
+}
+std::string shown(const std::u16string& text) {
+    return std::string(text.begin(), text.end());
+}
+std::string shown(const Products& products) {
+    std::string names;
+    for (const QuorixProduct& product : products) names += product.name + "|";
+    return names;
+}
 
 TEST(HostEvaluationTest, TheFourServiceEvaluationsRunEndToEndInEveryEngineMode) {
     Provider provider;
@@ -51,47 +68,14 @@ TEST(HostEvaluationTest, TheFourServiceEvaluationsRunEndToEndInEveryEngineMode) 
             }
 }
 
-TEST(HostEvaluationTest, AnInvalidStateIsRefusedWithNothingSubmitted) {
-    auto engine = qvm::QVM::create(), invalid = qvm::QVM::create();
-    std::atomic<int> calls{0};
-    engine->registerFunction("version", [&](qvm::HostCall& call) {
-        ++calls;
-        return fn::answerText("4.2.0")(call);
-    });
+// Refused before anything is submitted: a stopped service, no engine, an invalid engine. The
+// engine's errors, and those of the conversion in either result form, reach the caller
+// unchanged.
+TEST(HostEvaluationTest, RefusalsAndErrorsReachTheCallerUnchanged) {
     Provider running, stopped;
     stopped.setRunning(false);
+    auto invalid = qvm::QVM::create(), none = qvm::QVM::createWithoutDistributor();
     invalid->setValid(false);
-    for (const auto& [provider, vm] :
-         {std::pair<Provider*, std::shared_ptr<qvm::QVM>>{&stopped, engine},
-          {&running, nullptr},
-          {&running, invalid}}) {
-        EXPECT_EQ(errorText([&, &provider = *provider, &vm = vm] {
-                      (void)fevalSync<std::u16string>(provider, vm, "version");
-                  }),
-                  "Invalid QVM state");
-    }
-    EXPECT_EQ(engine->getCmdDistributor()->getSubmittedCount(), 0u);
-    EXPECT_EQ(invalid->getCmdDistributor()->getSubmittedCount(), 0u);
-    EXPECT_EQ(calls.load(), 0);
-
-    auto noDistributor = qvm::QVM::createWithoutDistributor();
-    try {
-        (void)fevalSync<std::string>(running, noDistributor, "version");
-        ADD_FAILURE() << "no error";
-    } catch (const RuntimeException& error) {
-        EXPECT_STREQ(error.what(), "No CmdDistributor available");
-        EXPECT_EQ(error.getExecutionStatus(), inExecutionStatus::Unavailable);
-        EXPECT_EQ(error.getIdentifier(), "");
-        EXPECT_EQ(error.getFunctionName(), "");
-    }
-    auto future = fevalAsync<std::string>(noDistributor, "version");
-    EXPECT_TRUE(future.is_ready());
-    EXPECT_TRUE(dynamic_cast<qvm::detail::NullCmdDistributorTaskReference*>(
-        future.getTaskReference().get()));
-}
-
-TEST(HostEvaluationTest, HostAndConversionErrorsReachTheCallerUnchanged) {
-    Provider provider;
     for (auto form :
          {cmddistributor::ResultForm::SerializedArrays, cmddistributor::ResultForm::TypedValue}) {
         SCOPED_TRACE(int(form));
@@ -101,85 +85,84 @@ TEST(HostEvaluationTest, HostAndConversionErrorsReachTheCallerUnchanged) {
             "ver", fn::failWith("Unrecognized product 'vantrell'.", "Quorix:ver:unknown"));
         engine->registerFunction("nothing", [](qvm::HostCall& call) {
             call.getErrors().write("nothing to say");
-            return std::vector<matrix::UniqueArray>{};
+            return std::vector<UniqueArray>{};
         });
         engine->registerFunction("number", fn::answerArray(matrix::createDoubleScalar(1)));
-        try {
-            (void)fevalSync<Products>(provider, engine, "ver", "vantrell");
-            ADD_FAILURE() << "no error";
-        } catch (const RuntimeException& error) {
-            EXPECT_STREQ(error.what(), "Unrecognized product 'vantrell'.");
-            EXPECT_EQ(error.getIdentifier(), "Quorix:ver:unknown");
-            EXPECT_EQ(error.getFunctionName(), "ver");
-            EXPECT_EQ(error.getExecutionStatus(), inExecutionStatus::Error);
+        engine->registerFunction("null", fn::answerArray(nullptr));
+        const std::tuple<const Provider*, std::shared_ptr<qvm::QVM>, const char*, std::string>
+            cases[] = {
+                {&stopped, engine, "ver", "runtime_error: Invalid QVM state"},
+                {&running, nullptr, "ver", "runtime_error: Invalid QVM state"},
+                {&running, invalid, "ver", "runtime_error: Invalid QVM state"},
+                {&running, none, "ver", "host Unavailable '' '': No CmdDistributor available"},
+                {&running, engine, "ver",
+                 "host Error 'Quorix:ver:unknown' 'ver': Unrecognized product 'vantrell'."},
+                {&running, engine, "nosuch",
+                 "host Error 'Quorix:undefinedFunction' 'nosuch': Undefined function 'nosuch'."},
+                {&running, engine, "number", "array Quorix:typeMismatch"},
+                {&running, engine, "null", "runtime_error: feval returned null."},
+            };
+        for (const auto& [provider, vm, function, expected] : cases) {
+            EXPECT_EQ(outcome([&, &provider = provider, &vm = vm, &function = function] {
+                          return fevalSync<std::string>(*provider, vm, function, "vantrell");
+                      }),
+                      expected);
         }
-        EXPECT_EQ(errorText([&] { (void)fevalSync<std::string>(provider, engine, "nosuch"); }),
-                  "Undefined function 'nosuch'.");
-        EXPECT_EQ(errorText([&] { (void)fevalSync<std::string>(provider, engine, "nothing"); }),
+        EXPECT_EQ(errorText([&] { (void)fevalSync<Products>(running, engine, "nothing"); }),
                   "The function gave 0 output(s) where at least 1 are required.");
         EXPECT_EQ(engine->getErrorText(), "nothing to say");
-        EXPECT_THROW((void)fevalSync<std::u16string>(provider, engine, "number"),
-                     qxutil::except::QXException);
+        EXPECT_EQ(engine->getCmdDistributor()->getSubmittedCount(), 5u);
     }
+    EXPECT_EQ(invalid->getCmdDistributor()->getSubmittedCount(), 0u);
+    auto future = fevalAsync<std::string>(none, "version");
+    EXPECT_TRUE(future.is_ready());
+    EXPECT_TRUE(dynamic_cast<qvm::detail::NullCmdDistributorTaskReference*>(
+        future.getTaskReference().get()));
 }
 
-// Completions that come before markReady are held back (the latest wins) and delivered by it;
-// once ready, a completion fulfils at once. A delegate destroyed uncompleted breaks its promise;
-// a detached one leaves it pending for as long as its state is held.
-TEST(HostEvaluationTest, TheDelegateHoldsCompletionsBackUntilReadyAndBreaksWhenGone) {
-    using testsupport::hostError;
-    {
-        Delegate delegate(&convertResult<std::string>);
-        auto future = delegate.getFuture();
-        int waits = 0;
-        delegate.setWaitCallback([&] { ++waits; });
-        EXPECT_FALSE(delegate.completeWithResult(textResult("early")));
-        EXPECT_EQ(future.wait_for(boost::chrono::milliseconds(0)), boost::future_status::timeout);
-        EXPECT_EQ(waits, 1);
-        EXPECT_FALSE(delegate.isPromiseDone());
-        EXPECT_EQ(delegate.markReady(), boost::make_optional(inExecutionStatus::Completed));
-        EXPECT_EQ(delegate.markReady(), boost::none);
-        EXPECT_TRUE(delegate.isPromiseDone());
-        delegate.waitTillReady();
-        EXPECT_EQ(future.get(), "early");
-        EXPECT_THROW((void)future.get(), boost::future_uninitialized);
-        EXPECT_THROW(delegate.completeWithResult(textResult("again")),
-                     boost::promise_already_satisfied);
-    }
-    {
-        Delegate delegate(&convertResult<std::string>);
-        auto future = delegate.getFuture();
-        EXPECT_EQ(delegate.markReady(), boost::none);
-        EXPECT_TRUE(delegate.completeWithResult(textResult("late")));
-        EXPECT_EQ(future.get(), "late");
-    }
-    {
-        Delegate delegate(&convertResult<std::string>);
-        auto future = delegate.getFuture();
-        EXPECT_FALSE(delegate.completeWithResult(textResult("dropped")));
-        EXPECT_FALSE(
-            delegate.completeWithError(hostError(inExecutionStatus::Interrupted, "stopped")));
-        EXPECT_EQ(delegate.markReady(), boost::make_optional(inExecutionStatus::Interrupted));
-        EXPECT_EQ(errorText([&] { (void)future.get(); }), "stopped");
-    }
-    {  // another error is delivered, then raised out of markReady
-        Delegate delegate(&convertResult<std::string>);
-        auto future = delegate.getFuture();
-        delegate.completeWithError(boost::copy_exception(std::invalid_argument("odd")));
-        EXPECT_THROW((void)delegate.markReady(), std::invalid_argument);
-        EXPECT_THROW((void)future.get(), std::invalid_argument);
-    }
-    boost::future<std::string> broken, detached;
+// Completions that come before markReady are held back (the latest wins) and delivered by it,
+// which reports a result's or a host error's status and raises any other error; once ready, a
+// completion fulfils at once. A detached delegate leaves its promise pending for as long as its
+// state is held (destroyed undetached, it breaks it: see the distributor faults).
+TEST(HostEvaluationTest, TheDelegateHoldsCompletionsBackUntilReady) {
+    using Delegate = cmddistributor::PromiseDelegateT<std::string>;
+    Delegate early(&convertResult<std::string>), late(&convertResult<std::string>),
+        twice(&convertResult<std::string>), odd(&convertResult<std::string>);
+    auto earlyFuture = early.getFuture(), lateFuture = late.getFuture(),
+         twiceFuture = twice.getFuture(), oddFuture = odd.getFuture();
+    EXPECT_FALSE(early.completeWithResult(textResult("early")));
+    EXPECT_EQ(earlyFuture.wait_for(boost::chrono::milliseconds(0)), boost::future_status::timeout);
+    EXPECT_FALSE(early.isPromiseDone());
+    EXPECT_EQ(early.markReady(), boost::make_optional(inExecutionStatus::Completed));
+    EXPECT_EQ(early.markReady(), boost::none);
+    EXPECT_TRUE(early.isPromiseDone());
+    early.waitTillReady();
+    EXPECT_EQ(earlyFuture.get(), "early");
+    EXPECT_THROW(early.completeWithResult(textResult("again")), boost::promise_already_satisfied);
+
+    EXPECT_EQ(late.markReady(), boost::none);
+    EXPECT_TRUE(late.completeWithResult(textResult("late")));
+    EXPECT_EQ(lateFuture.get(), "late");
+
+    EXPECT_FALSE(twice.completeWithResult(textResult("dropped")));
+    EXPECT_FALSE(
+        twice.completeWithError(testsupport::hostError(inExecutionStatus::Interrupted, "stopped")));
+    EXPECT_EQ(twice.markReady(), boost::make_optional(inExecutionStatus::Interrupted));
+    EXPECT_EQ(errorText([&] { (void)twiceFuture.get(); }), "stopped");
+
+    odd.completeWithError(boost::copy_exception(std::invalid_argument("odd")));
+    EXPECT_THROW((void)odd.markReady(), std::invalid_argument);
+    EXPECT_THROW((void)oddFuture.get(), std::invalid_argument);
+
+    boost::future<std::string> detached;
     boost::shared_ptr<const void> holder;
     {
-        Delegate first(&convertResult<std::string>), second(&convertResult<std::string>);
-        broken = first.getFuture();
-        detached = second.getFuture();
-        holder = second.state();
-        second.detach();
-        EXPECT_TRUE(second.isPromiseDone());
+        Delegate delegate(&convertResult<std::string>);
+        detached = delegate.getFuture();
+        holder = delegate.state();
+        delegate.detach();
+        EXPECT_TRUE(delegate.isPromiseDone());
     }
-    EXPECT_THROW((void)broken.get(), boost::broken_promise);
     EXPECT_EQ(detached.wait_for(boost::chrono::milliseconds(0)), boost::future_status::timeout);
     holder.reset();
     EXPECT_THROW((void)detached.get(), boost::broken_promise);
@@ -215,16 +198,33 @@ TEST(HostEvaluationTest, MalformedRequestsAreRefusedAndCancellingAsksTheDistribu
 // wait slices of 10 ms, generous for a loaded machine and the sanitizers, and still half of
 // what a wait loop with slices of a second would take.
 constexpr auto FEW_SLICES = std::chrono::milliseconds(500);
-using Clock = std::chrono::steady_clock;
 
-long long ms(Clock::duration duration) {
-    return std::chrono::duration_cast<std::chrono::milliseconds>(duration).count();
+// goneAway: what evaluating `function` gives while another thread, once `ready` has returned,
+// stops the service or turns the engine invalid; the caller must have it within a few slices.
+std::string goneAway(const std::shared_ptr<qvm::QVM>& engine, bool stopService,
+                     const std::function<void()>& ready, const char* function) {
+    using Clock = std::chrono::steady_clock;
+    Provider provider;
+    Clock::time_point goneAt;
+    std::thread goAway([&] {
+        ready();
+        goneAt = Clock::now();
+        if (stopService) provider.setRunning(false);
+        if (!stopService) engine->setValid(false);
+    });
+    const std::string result =
+        outcome([&] { return fevalSync<std::string>(provider, engine, function); });
+    const Clock::time_point returnedAt = Clock::now();
+    goAway.join();
+    EXPECT_LT(std::chrono::duration_cast<std::chrono::milliseconds>(returnedAt - goneAt).count(),
+              FEW_SLICES.count());
+    return result;
 }
 
 // A task waiting for the engine or the service to go away, in both engine modes (run by the
 // waiting thread itself, or by the worker): the going away reaches it wherever it runs, and the
-// caller gets what it then delivers, within a few slices: the Interrupted error, or its value if
-// it finishes regardless. The task would go on for ten seconds without it.
+// caller gets what it then delivers: the Interrupted error, or its value if it finishes
+// regardless. The task would go on for ten seconds without it.
 TEST(HostEvaluationTest, TheTaskIsCancelledWhenTheEngineOrServiceGoesAway) {
     cmddistributor::DistributorOptions onlyWaits;
     onlyWaits.waiting = cmddistributor::WaitingThread::OnlyWaits;
@@ -245,65 +245,158 @@ TEST(HostEvaluationTest, TheTaskIsCancelledWhenTheEngineOrServiceGoesAway) {
             if (!finishAnyway) call.throwIfCancelled();
             return fn::answerText("finished anyway")(call);
         });
-        Provider provider;
-        Clock::time_point goneAt;
-        std::thread goAway([&] {
-            started.get_future().wait();
-            goneAt = Clock::now();
-            if (stopService)
-                provider.setRunning(false);
-            else
-                engine->setValid(false);
-        });
-        std::string outcome;
-        try {
-            outcome = fevalSync<std::string>(provider, engine, "slow");
-        } catch (const RuntimeException& error) {
-            EXPECT_EQ(error.getExecutionStatus(), inExecutionStatus::Interrupted);
-            outcome = error.what();
-        }
-        const Clock::time_point returnedAt = Clock::now();
-        goAway.join();
-        EXPECT_EQ(outcome,
-                  finishAnyway ? "finished anyway" : "Evaluation of 'slow' was cancelled.");
+        EXPECT_EQ(goneAway(
+                      engine, stopService, [&] { started.get_future().wait(); }, "slow"),
+                  finishAnyway ? "finished anyway"
+                               : "host Interrupted 'Quorix:cancelled' 'slow': Evaluation of 'slow' "
+                                 "was cancelled.");
         EXPECT_EQ(ranOn == std::this_thread::get_id(), onWaiter);
         EXPECT_TRUE(sawCancel);
-        EXPECT_LT(ms(returnedAt - goneAt), ms(FEW_SLICES));
     }
 }
 
 // A request the distributor keeps where the engine's own cancellation does not reach it: a stop
 // of the service is told to the task, an engine turned invalid is noticed by the wait loop,
-// which cancels the task itself; either way once, within a few slices, and the caller gets the
-// interruption.
+// which cancels the task itself; either way once, and the caller gets the interruption.
 TEST(HostEvaluationTest, AnEvaluationThatNeverCompletesEndsOnceWhenTheServiceOrEngineGoes) {
     for (bool stopService : {true, false}) {
         SCOPED_TRACE(stopService ? "service stops" : "engine invalid");
         auto faulty = boost::make_shared<testsupport::FaultyDistributor>(nullptr);
         auto engine = std::make_shared<qvm::QVM>(nullptr, faulty);
         faulty->arm(testsupport::Fault::NeverComplete);
-        Provider provider;
-        Clock::time_point goneAt;
-        std::thread goAway([&] {
-            faulty->waitUntilWaitedOn();
-            goneAt = Clock::now();
-            if (stopService)
-                provider.setRunning(false);
-            else
-                engine->setValid(false);
-        });
-        try {
-            (void)fevalSync<std::string>(provider, engine, "version");
-            ADD_FAILURE() << "no error";
-        } catch (const RuntimeException& error) {
-            EXPECT_STREQ(error.what(), "evaluation cancelled");
-            EXPECT_EQ(error.getExecutionStatus(), inExecutionStatus::Interrupted);
-        }
-        const Clock::time_point returnedAt = Clock::now();
-        goAway.join();
-        EXPECT_LT(ms(returnedAt - goneAt), ms(FEW_SLICES));
+        EXPECT_EQ(goneAway(
+                      engine, stopService, [&] { faulty->waitUntilWaitedOn(); }, "version"),
+                  "host Interrupted 'Quorix:injected' '': evaluation cancelled");
         EXPECT_EQ(faulty->cancelRequests.load(), 1);
     }
+}
+
+UniqueArray inCell(UniqueArray value) {
+    UniqueArray cell = matrix::createCellArray(1, 1);
+    matrix::setCell(cell.get(), 0, std::move(value));
+    return cell;
+}
+
+// A product list: a struct array of two elements with these "Name" fields.
+UniqueArray products(UniqueArray first, UniqueArray second) {
+    UniqueArray array = matrix::createStructArray(1, 2, {"Name", "Version"});
+    matrix::setField(array.get(), 0, "Name", std::move(first));
+    matrix::setField(array.get(), 1, "Name", std::move(second));
+    return array;
+}
+
+template <class Out>
+std::string converted(const Arrays& arrays) {
+    return outcome([&] { return shown(fromQxArrays<Out>(arrays)); });
+}
+
+TEST(HostResultConversionTest, TextComesFromTheFirstCharArrayOrItsOneCellAndProductsFromStructs) {
+    UniqueArray on = textArray("on"), cellOn = inCell(textArray("on")), empty = textArray("");
+    UniqueArray label = matrix::createCharObject("Label", u"on"),
+                twoCells = matrix::createCellArray(1, 2);
+    UniqueArray number = matrix::createDoubleScalar(1),
+                cellNumber = inCell(matrix::createDoubleScalar(1));
+    const std::pair<Arrays, std::string> texts[] = {
+        {{on.get(), number.get()}, "on"},  // the rest is ignored
+        {{cellOn.get()}, "on"},
+        {{empty.get()}, ""},
+        {{label.get()}, "on"},
+        {{}, "array Quorix:tooFewOutputs"},
+        {{nullptr}, "runtime_error: feval returned null."},
+        {{number.get()}, "array Quorix:typeMismatch"},
+        {{twoCells.get()}, "array Quorix:typeMismatch"},
+        {{cellNumber.get()}, "array Quorix:typeMismatch"},
+    };
+    for (const auto& [arrays, expected] : texts) {
+        SCOPED_TRACE(expected);
+        EXPECT_EQ(converted<std::string>(arrays), expected);
+        EXPECT_EQ(converted<std::u16string>(arrays), expected);
+    }
+    const std::string far = "Gr\u00fc\u00dfe \U0001D11E";  // a pair of UTF-16 units
+    UniqueArray wide = textArray(far);
+    EXPECT_EQ(fromQxArrays<std::u16string>({wide.get()}), u"Gr\u00fc\u00dfe \U0001D11E");
+    EXPECT_EQ(fromQxArrays<std::string>({wide.get()}), far);
+
+    UniqueArray list = products(textArray("Vantrell"), inCell(textArray("Quorix Base")));
+    UniqueArray object = matrix::createObjectArray("Product", 1, 1, {"Name"});
+    matrix::setField(object.get(), 0, "Name", textArray("Vantrell"));
+    UniqueArray noStructs = matrix::createStructArray(0, 0, {"Name"}),
+                noNumbers = matrix::createDoubleMatrix(1, 0);
+    UniqueArray secondNumeric = products(textArray("Vantrell"), matrix::createDoubleScalar(3));
+    UniqueArray nameless = matrix::createStructArray(1, 1, {"Title"});
+    const std::pair<Arrays, std::string> lists[] = {
+        {{list.get()}, "Vantrell|Quorix Base|"},
+        {{object.get()}, "Vantrell|"},
+        {{noStructs.get()}, ""},
+        {{noNumbers.get()}, ""},
+        {{empty.get()}, ""},                                   // empty: no products
+        {{secondNumeric.get()}, "array Quorix:typeMismatch"},  // no partial list
+        {{nameless.get()}, "runtime_error: qxArray does not have a field named Name"},
+        {{on.get()}, "runtime_error: qxArray is not a struct"},
+        {{nullptr}, "runtime_error: feval returned null."},
+        {{}, "array Quorix:tooFewOutputs"},
+    };
+    for (const auto& [arrays, expected] : lists) EXPECT_EQ(converted<Products>(arrays), expected);
+}
+
+// A result converts once; a failure leaves it as it was, so that the same failure comes again.
+TEST(HostResultConversionTest, ResultsConvertOnceByTheirForm) {
+    const std::string moved = "logic_error: Cannot use FEvalResult results after move.";
+    UniqueArray on = textArray("on"), number = matrix::createDoubleScalar(1);
+    std::unique_ptr<FEvalResult> serialized = testsupport::serializedResult(on.get()),
+                                 typed = FEvalResult::makeTyped(
+                                     VariadicFEvalType<Products>{{{"Vantrell"}}});
+    EXPECT_EQ(convertResult<std::string>(*serialized), "on");
+    EXPECT_EQ(serialized->getResults().index(), FEvalResult::MOVED_FROM);
+    EXPECT_EQ(outcome([&] { return convertResult<std::string>(*serialized); }), moved);
+    EXPECT_EQ(convertResult<Products>(*typed), Products{{"Vantrell"}});
+    EXPECT_EQ(outcome([&] { return shown(convertResult<Products>(*typed)); }), moved);
+
+    std::tuple<std::unique_ptr<FEvalResult>, std::size_t, std::string> failures[] = {
+        {FEvalResult::makeTyped(VariadicFEvalType<std::string>{"on"}), FEvalResult::TYPED_VALUE,
+         "bad_any_cast"},
+        {FEvalResult::makeTyped(boost::any()), FEvalResult::TYPED_VALUE, "bad_any_cast"},
+        {FEvalResult::makeDataArrays(cmddistributor::EDIDataWrapper()), FEvalResult::DATA_ARRAYS,
+         "runtime_error: Not implemented"},
+        {testsupport::serializedResult(number.get()), FEvalResult::SERIALIZED_ARRAYS,
+         "array Quorix:typeMismatch"},
+        {testsupport::serializedResult(nullptr), FEvalResult::SERIALIZED_ARRAYS,
+         "runtime_error: feval returned null."},
+        {FEvalResult::makeSerialized({{'Q', 'X'}}), FEvalResult::SERIALIZED_ARRAYS,
+         "array Quorix:badSerializedArray"},
+    };
+    for (auto& [result, index, expected] : failures) {
+        SCOPED_TRACE(expected);
+        for (int attempt = 0; attempt < 2; ++attempt) {
+            EXPECT_EQ(outcome([&, &result = result] {
+                          return shown(convertResult<std::u16string>(*result));
+                      }),
+                      expected);
+            EXPECT_EQ(result->getResults().index(), index);
+        }
+    }
+    class OtherResult : public cmddistributor::IIPResult {
+        inExecutionStatus getExecutionStatus() const noexcept override {
+            return inExecutionStatus::Completed;
+        }
+    } other;
+    EXPECT_EQ(outcome([&] { return convertResult<std::string>(other); }), "bad_cast");
+}
+
+TEST(HostResultConversionTest, TextArgumentsBecomeCharArraysAndDataArraysAreRefused) {
+    EXPECT_EQ(matrix::get_ustring(makeInputArray("Grüße").get()), u"Grüße");
+    UniqueArray none = makeInputArray(nullptr);
+    EXPECT_EQ(matrix::getClassID(none.get()), matrix::ClassID::Char);
+    EXPECT_EQ(matrix::getNumberOfElements(none.get()), 0u);
+
+    cmddistributor::FEvalOpaqueData<void, std::string> noInput(
+        cmddistributor::detail::FEvalOpaqueInputData<void>{});
+    EXPECT_TRUE(std::get<0>(noInput.serializeInputs()).empty());
+    EXPECT_FALSE(noInput.prefersDataArrays());
+    std::vector<foundation::quorixdata::Array> data;
+    EXPECT_EQ(outcome([&] { return noInput.completedEventFromDataArrays(data).type().name(); }),
+              std::string("runtime_error: Cannot create completed event from :") +
+                  typeid(std::vector<foundation::quorixdata::Array>).name());
 }
 
 }  // namespace

@@ -1,14 +1,13 @@
 // InformationStack: the plug-in's two services as the framework runs them, for the suites that
 // drive them through delivery: the JSON registration; a router that writes down the short names
 // of every batch sent onward through it and passes it to the framework's router (or answers with
-// `reply` once given); sessions that count the fall-backs to the last used one; the information
+// `reply` once given); sessions; the information
 // service over an engine whose functions record each evaluation (name and argument) in order
 // and whose distributor can be made to fail the next request; the client-type service in front.
 #pragma once
 
 #include <gtest/gtest.h>
 
-#include <atomic>
 #include <boost/make_shared.hpp>
 #include <mutex>
 
@@ -39,16 +38,6 @@ class RecordingRouter final : public connector::BatchRouter {
     std::shared_ptr<connector::MessageRouter> next;
     std::vector<Names> onward;
     std::unique_ptr<connector::Message> reply;
-};
-
-class CountingSessionManager final : public connector::http::HttpSessionManager {
-  public:
-    using HttpSessionManager::HttpSessionManager;
-    std::shared_ptr<connector::common::ContextState> lastUsedSessionState() const override {
-        ++asked;
-        return HttpSessionManager::lastUsedSessionState();
-    }
-    mutable std::atomic<int> asked{0};
 };
 
 class InformationStack : public ::testing::Test {
@@ -107,8 +96,8 @@ class InformationStack : public ::testing::Test {
     connector::information::v1::InformationJsonSerialization registration{serializer};
     std::shared_ptr<RecordingRouter> router =
         std::make_shared<RecordingRouter>(std::make_shared<connector::MessageRouter>(serializer));
-    std::shared_ptr<CountingSessionManager> sessions =
-        std::make_shared<CountingSessionManager>(router);
+    std::shared_ptr<connector::http::HttpSessionManager> sessions =
+        std::make_shared<connector::http::HttpSessionManager>(router);
     boost::shared_ptr<qvm::FunctionRegistry> registry = boost::make_shared<qvm::FunctionRegistry>();
     boost::shared_ptr<FaultyDistributor> distributor =
         boost::make_shared<FaultyDistributor>(registry);
