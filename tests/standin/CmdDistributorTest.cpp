@@ -87,35 +87,18 @@ TEST(CmdDistributorTest, CompletesOnceAndMarksReadyInTheChosenOrder) {
     }
 }
 
-TEST(CmdDistributorTest, RunsOnTheWorkerAndLeavesNothingPendingWhenDestroyed) {
-    auto engine = qvm::QVM::create();
-    std::promise<std::thread::id> ranOn;
-    engine->registerFunction("where", [&](qvm::HostCall& call) {
-        ranOn.set_value(std::this_thread::get_id());
-        if (call.waitForCancellation(1h)) call.throwIfCancelled();
+// A host function that holds its task until it is cancelled, telling `started` once it runs.
+qvm::HostFunction holdUntilCancelled(std::promise<std::thread::id>& started) {
+    return [&started](qvm::HostCall& call) {
+        started.set_value(std::this_thread::get_id());
+        (void)call.waitForCancellation(1h);
+        call.throwIfCancelled();
         return std::vector<UniqueArray>{};
-    });
-    qvm::Future<std::string> pending = fevalAsync<std::string>(engine, "where");
-    std::promise<void> continued;
-    pending.getTaskReference()->addContinuation([&] { continued.set_value(); });
-    EXPECT_NE(ranOn.get_future().get(), std::this_thread::get_id());
-
-    engine.reset();  // the distributor cancels the running request and waits for it
-    try {
-        (void)pending.get();
-        ADD_FAILURE() << "no error";
-    } catch (const RuntimeException& error) {
-        EXPECT_EQ(error.getExecutionStatus(), cmddistributor::inExecutionStatus::Interrupted);
-    }
-    continued.get_future().wait();
-    // Once the task is gone, a continuation runs at once, on the caller's thread.
-    int ranNow = 0;
-    pending.getTaskReference()->addContinuation([&] { ++ranNow; });
-    EXPECT_EQ(ranNow, 1);
+    };
 }
 
-// A host function that waits for a nested evaluation gets it from its own thread, which holds the
-// engine already, in both completion orders.
+// A host function that waits for a nested evaluation gets it from its own thread, which holds
+// the engine already, in both completion orders.
 TEST(CmdDistributorTest, AWaitingThreadRunsWhatNobodyStartedANestedEvaluationToo) {
     testsupport::RunningProvider provider;
     for (auto order : {CompletionOrder::ReadyThenComplete, CompletionOrder::CompleteThenReady}) {
@@ -138,43 +121,47 @@ TEST(CmdDistributorTest, AWaitingThreadRunsWhatNobodyStartedANestedEvaluationToo
 
 // Started by the worker before anybody waits: the waiter leaves it there, and cancelling reaches
 // it. A second evaluation waited for meanwhile finds the engine busy, waits too, and is run once
-// the first has ended. Destroying the engine while a waiting thread runs a request cancels the
-// request and waits until that thread has finished with the distributor.
-TEST(CmdDistributorTest, AWaitingThreadWaitsForWhatTheWorkerRunsAndBothCanBeCancelled) {
+// the first has ended.
+TEST(CmdDistributorTest, AWaitingThreadWaitsForWhatTheWorkerRunsAndCancellingReachesIt) {
     auto engine = qvm::QVM::create();
-    std::promise<std::thread::id> heldOn;
-    std::promise<void> waiterRuns;
-    auto holdUntilCancelled = [](std::function<void()> started) {
-        return [started](qvm::HostCall& call) {
-            started();
-            (void)call.waitForCancellation(1h);
-            call.throwIfCancelled();
-            return std::vector<UniqueArray>{};
-        };
-    };
-    engine->registerFunction(
-        "hold", holdUntilCancelled([&] { heldOn.set_value(std::this_thread::get_id()); }));
-    engine->registerFunction("waiter", holdUntilCancelled([&] { waiterRuns.set_value(); }));
+    std::promise<std::thread::id> started;
+    engine->registerFunction("hold", holdUntilCancelled(started));
     engine->registerFunction("version", qvm::functions::answerText("4.2.0"));
     qvm::Future<std::string> held = fevalAsync<std::string>(engine, "hold");
-    EXPECT_NE(heldOn.get_future().get(), std::this_thread::get_id());
+    EXPECT_NE(started.get_future().get(), std::this_thread::get_id());
     EXPECT_EQ(held.wait_for(boost::chrono::milliseconds(20)), boost::future_status::timeout);
     qvm::Future<std::string> queued = fevalAsync<std::string>(engine, "version");
     EXPECT_EQ(queued.wait_for(boost::chrono::milliseconds(20)), boost::future_status::timeout);
     cancelTask(*held.getTaskReference());
     EXPECT_EQ(errorText([&] { (void)held.get(); }), "Evaluation of 'hold' was cancelled.");
     EXPECT_EQ(queued.get(), "4.2.0");
+}
 
-    std::string outcome;
-    std::thread waiter([&, own = engine]() mutable {
-        qvm::Future<std::string> waited = fevalAsync<std::string>(own, "waiter");
-        own.reset();  // the test's reference is the last one
-        outcome = errorText([&] { (void)waited.get(); });
-    });
-    waiterRuns.get_future().wait();
-    engine.reset();
-    waiter.join();
-    EXPECT_EQ(outcome, "Evaluation of 'waiter' was cancelled.");
+// An engine destroyed while a request runs, on the worker or on a thread that waits for it,
+// cancels the request and waits until the run has ended and its continuations have run; a
+// continuation added once the task is gone runs at once, on the caller's thread.
+TEST(CmdDistributorTest, AnEngineDestroyedWhileARequestRunsLeavesNothingPending) {
+    for (bool onWaiter : {false, true}) {
+        SCOPED_TRACE(onWaiter ? "run by the waiting thread" : "run by the worker");
+        auto engine = qvm::QVM::create(onWaiter ? testsupport::waiterFirst()
+                                                : cmddistributor::DistributorOptions());
+        std::promise<std::thread::id> started;
+        engine->registerFunction("hold", holdUntilCancelled(started));
+        qvm::Future<std::string> pending = fevalAsync<std::string>(engine, "hold");
+        int continued = 0;
+        pending.getTaskReference()->addContinuation([&] { ++continued; });
+        std::string outcome;
+        std::thread waiter([&] { outcome = testsupport::outcome([&] { return pending.get(); }); });
+        EXPECT_NE(started.get_future().get(), std::this_thread::get_id());
+        engine.reset();
+        EXPECT_EQ(continued, 1);
+        waiter.join();
+        EXPECT_EQ(
+            outcome,
+            "host Interrupted 'Quorix:cancelled' 'hold': Evaluation of 'hold' was cancelled.");
+        pending.getTaskReference()->addContinuation([&] { ++continued; });
+        EXPECT_EQ(continued, 2);
+    }
 }
 
 // Waiting threads race the worker for the same requests (the worker's sweep starts what it finds
