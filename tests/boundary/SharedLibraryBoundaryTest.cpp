@@ -1,9 +1,14 @@
 // Links only the plug-in's shared library, as the host does: type identities, dynamic_cast and
-// the serializer table must work across the library boundary.
+// the serializer table must work across the library boundary, and delivery hands a message over
+// to a provider defined outside the library, or refuses it naming the classes involved.
 #include <Poco/JSON/Parser.h>
 #include <gtest/gtest.h>
 
+#include "../support/Outcomes.hpp"
 #include "connector/framework/JsonSerializer.hpp"
+#include "connector/information/v1/ClientType.hpp"
+#include "connector/information/v1/EnabledFeatures.hpp"
+#include "connector/information/v1/GetUserHomeDir.hpp"
 #include "connector/information/v1/InformationJsonSerialization.hpp"
 #include "connector/information/v1/InformationServiceProviderImpl.hpp"
 #include "connector/information/v1/SetUserHomeDir.hpp"
@@ -12,11 +17,27 @@ namespace {
 
 using namespace connector::information::v1;
 using connector::Address;
+using connector::Context;
+using connector::Message;
+using testsupport::errorOf;
 
-// A provider class defined outside the library, receiving messages the library decoded.
+// A provider class defined outside the library, receiving messages the library decoded; it
+// writes down what reaches its GetUserHomeDir handler.
 class OutsideProvider final : public InformationServiceProviderImpl {
   public:
     OutsideProvider() : InformationServiceProviderImpl(nullptr, nullptr) { setRunning(true); }
+    using InformationServiceProviderImpl::handle;
+    Answer handle(std::unique_ptr<GetUserHomeDir>&& request, Address&& from,
+                  std::shared_ptr<Context>&& context) override {
+        received = request.get();
+        sender = from.sender();
+        receivedContext = context;
+        return InformationServiceProviderImpl::handle(std::move(request), std::move(from),
+                                                      std::move(context));
+    }
+    const Message* received = nullptr;
+    std::string sender;
+    std::shared_ptr<Context> receivedContext;
 };
 
 TEST(SharedLibraryBoundaryTest, DecodedMessagesAreDeliveredAndEncodedByTheirDynamicClass) {
@@ -31,16 +52,55 @@ TEST(SharedLibraryBoundaryTest, DecodedMessagesAreDeliveredAndEncodedByTheirDyna
     auto request = decode("connector/v1/SetUserHomeDir", R"({"userHomeDir": "/home/q"})");
     ASSERT_NE(dynamic_cast<SetUserHomeDir*>(request.get()), nullptr);
     (void)provider->deliver(std::move(request), Address(), nullptr).get();
+    request = decode("connector/v1/GetUserHomeDir", "{}");
+    const Message* sent = request.get();
+    auto context = std::make_shared<Context>();
     auto answer =
-        provider->deliver(decode("connector/v1/GetUserHomeDir", "{}"), Address(), nullptr).get();
+        provider->deliver(std::move(request), Address("client-1"), std::shared_ptr(context)).get();
+    EXPECT_EQ(provider->received, sent);
+    EXPECT_EQ(provider->sender, "client-1");
+    EXPECT_EQ(provider->receivedContext, context);
     auto encoded = serializer->serialize(answer);
     EXPECT_EQ(encoded.typeName, "connector/v1/GetUserHomeDirResponse");
     EXPECT_EQ(encoded.object->getValue<std::string>("userHomeDir"), "/home/q");
+}
 
-    // A message of the library refused by a provider family it does not belong to.
-    EXPECT_THROW(
-        (void)provider->deliver(decode("connector/v1/ClientType", "{}"), Address(), nullptr).get(),
-        std::invalid_argument);
+// A stopped provider, a message of another provider family or none, a message handed another
+// object than itself and a provider not owned by a std::shared_ptr are refused, the first four in
+// the future; a handler's own error passes through.
+TEST(SharedLibraryBoundaryTest, DeliveryRefusesWhatItCannotHandOver) {
+    auto provider = std::make_shared<OutsideProvider>();
+    auto deliver = [&](std::unique_ptr<Message> message) {
+        return provider->deliver(std::move(message), Address(), nullptr);
+    };
+    auto clientType = [] { return std::make_unique<ClientType>("u", StringTable()); };
+    provider->setRunning(false);
+    std::unique_ptr<Message> request = std::make_unique<GetUserHomeDir>();
+    auto stopped = provider->deliver(std::move(request), Address(), nullptr);
+    EXPECT_NE(request, nullptr);  // the message stays with the caller
+    EXPECT_THROW((void)stopped.get(), std::runtime_error);
+    EXPECT_EQ(errorOf(deliver(clientType())), "Service exists but is not running.");
+
+    provider->setRunning(true);
+    EXPECT_THROW((void)deliver(clientType()).get(), std::invalid_argument);
+    const std::string expected =
+        "Incorrect message type. Expected: connector::ServiceMessage<"
+        "connector::information::v1::InformationServiceProvider> but found ";
+    EXPECT_EQ(errorOf(deliver(clientType())), expected + "connector::information::v1::ClientType");
+    EXPECT_EQ(errorOf(deliver(nullptr)), expected + "nullptr");
+    GetUserHomeDir target;
+    EXPECT_EQ(errorOf(target.deliverTo(provider, std::make_unique<SetUserHomeDir>(u"/x"), Address(),
+                                       nullptr)),
+              "Unable to deliver to service. Incorrect message type. Expected: "
+              "connector::information::v1::"
+              "GetUserHomeDir but found connector::information::v1::SetUserHomeDir");
+    EXPECT_EQ(provider->received, nullptr);
+    // No engine to evaluate the version with: the handler raises.
+    EXPECT_THROW((void)deliver(std::make_unique<EnabledFeatures>("u", std::vector<std::string>())),
+                 std::runtime_error);
+    OutsideProvider unowned;
+    EXPECT_THROW((void)unowned.deliver(std::make_unique<GetUserHomeDir>(), Address(), nullptr),
+                 std::bad_weak_ptr);
 }
 
 }  // namespace
