@@ -11,7 +11,7 @@
 #include <future>
 #include <thread>
 
-#include "../support/FaultyDistributor.hpp"
+#include "../support/HostEngine.hpp"
 #include "../support/Outcomes.hpp"
 #include "connector/information/src/HostEvaluation.hpp"
 #include "host/qvm/NullCmdDistributorTaskReference.hpp"
@@ -89,19 +89,18 @@ TEST(HostEvaluationTest, RefusalsAndErrorsReachTheCallerUnchanged) {
         });
         engine->registerFunction("number", fn::answerArray(matrix::createDoubleScalar(1)));
         engine->registerFunction("null", fn::answerArray(nullptr));
-        const std::tuple<const Provider*, std::shared_ptr<qvm::QVM>, const char*, std::string>
-            cases[] = {
-                {&stopped, engine, "ver", "runtime_error: Invalid QVM state"},
-                {&running, nullptr, "ver", "runtime_error: Invalid QVM state"},
-                {&running, invalid, "ver", "runtime_error: Invalid QVM state"},
-                {&running, none, "ver", "host Unavailable '' '': No CmdDistributor available"},
-                {&running, engine, "ver",
-                 "host Error 'Quorix:ver:unknown' 'ver': Unrecognized product 'vantrell'."},
-                {&running, engine, "nosuch",
-                 "host Error 'Quorix:undefinedFunction' 'nosuch': Undefined function 'nosuch'."},
-                {&running, engine, "number", "array Quorix:typeMismatch"},
-                {&running, engine, "null", "runtime_error: feval returned null."},
-            };
+        const std::string invalidState = "runtime_error: Invalid QVM state";
+        // clang-format off
+        const std::tuple<const Provider*, std::shared_ptr<qvm::QVM>, const char*, std::string> cases[] = {
+            {&stopped, engine, "ver", invalidState}, {&running, nullptr, "ver", invalidState},
+            {&running, invalid, "ver", invalidState},
+            {&running, none, "ver", "host Unavailable '' '': No CmdDistributor available"},
+            {&running, engine, "ver", "host Error 'Quorix:ver:unknown' 'ver': Unrecognized product 'vantrell'."},
+            {&running, engine, "nosuch",
+             "host Error 'Quorix:undefinedFunction' 'nosuch': Undefined function 'nosuch'."},
+            {&running, engine, "number", "array Quorix:typeMismatch"},
+            {&running, engine, "null", "runtime_error: feval returned null."}};
+        // clang-format on
         for (const auto& [provider, vm, function, expected] : cases) {
             EXPECT_EQ(outcome([&, &provider = provider, &vm = vm, &function = function] {
                           return fevalSync<std::string>(*provider, vm, function, "vantrell");
@@ -285,58 +284,50 @@ UniqueArray products(UniqueArray first, UniqueArray second) {
     return array;
 }
 
-template <class Out>
+// What the conversions make of `arrays`: "<text> / <products>" (the UTF-16 text is the text).
 std::string converted(const Arrays& arrays) {
-    return outcome([&] { return shown(fromQxArrays<Out>(arrays)); });
+    const std::string text = outcome([&] { return shown(fromQxArrays<std::string>(arrays)); });
+    EXPECT_EQ(outcome([&] { return shown(fromQxArrays<std::u16string>(arrays)); }), text);
+    return text + " / " + outcome([&] { return shown(fromQxArrays<Products>(arrays)); });
 }
 
-TEST(HostResultConversionTest, TextComesFromTheFirstCharArrayOrItsOneCellAndProductsFromStructs) {
+// Text comes from the first array (the rest is ignored), a char array or a one-cell array holding
+// one; products from the "Name" fields of a struct or object array, and an empty array of any
+// class is an empty list; never a partial list.
+TEST(HostResultConversionTest, TextAndProductListsComeFromTheFirstArray) {
     UniqueArray on = textArray("on"), cellOn = inCell(textArray("on")), empty = textArray("");
     UniqueArray label = matrix::createCharObject("Label", u"on"),
                 twoCells = matrix::createCellArray(1, 2);
     UniqueArray number = matrix::createDoubleScalar(1),
                 cellNumber = inCell(matrix::createDoubleScalar(1));
-    const std::pair<Arrays, std::string> texts[] = {
-        {{on.get(), number.get()}, "on"},  // the rest is ignored
-        {{cellOn.get()}, "on"},
-        {{empty.get()}, ""},
-        {{label.get()}, "on"},
-        {{}, "array Quorix:tooFewOutputs"},
-        {{nullptr}, "runtime_error: feval returned null."},
-        {{number.get()}, "array Quorix:typeMismatch"},
-        {{twoCells.get()}, "array Quorix:typeMismatch"},
-        {{cellNumber.get()}, "array Quorix:typeMismatch"},
-    };
-    for (const auto& [arrays, expected] : texts) {
-        SCOPED_TRACE(expected);
-        EXPECT_EQ(converted<std::string>(arrays), expected);
-        EXPECT_EQ(converted<std::u16string>(arrays), expected);
-    }
-    const std::string far = "Gr\u00fc\u00dfe \U0001D11E";  // a pair of UTF-16 units
-    UniqueArray wide = textArray(far);
-    EXPECT_EQ(fromQxArrays<std::u16string>({wide.get()}), u"Gr\u00fc\u00dfe \U0001D11E");
-    EXPECT_EQ(fromQxArrays<std::string>({wide.get()}), far);
-
     UniqueArray list = products(textArray("Vantrell"), inCell(textArray("Quorix Base")));
     UniqueArray object = matrix::createObjectArray("Product", 1, 1, {"Name"});
     matrix::setField(object.get(), 0, "Name", textArray("Vantrell"));
     UniqueArray noStructs = matrix::createStructArray(0, 0, {"Name"}),
                 noNumbers = matrix::createDoubleMatrix(1, 0);
     UniqueArray secondNumeric = products(textArray("Vantrell"), matrix::createDoubleScalar(3));
-    UniqueArray nameless = matrix::createStructArray(1, 1, {"Title"});
-    const std::pair<Arrays, std::string> lists[] = {
-        {{list.get()}, "Vantrell|Quorix Base|"},
-        {{object.get()}, "Vantrell|"},
-        {{noStructs.get()}, ""},
-        {{noNumbers.get()}, ""},
-        {{empty.get()}, ""},                                   // empty: no products
-        {{secondNumeric.get()}, "array Quorix:typeMismatch"},  // no partial list
-        {{nameless.get()}, "runtime_error: qxArray does not have a field named Name"},
-        {{on.get()}, "runtime_error: qxArray is not a struct"},
-        {{nullptr}, "runtime_error: feval returned null."},
-        {{}, "array Quorix:tooFewOutputs"},
-    };
-    for (const auto& [arrays, expected] : lists) EXPECT_EQ(converted<Products>(arrays), expected);
+    UniqueArray titled = matrix::createStructArray(1, 1, {"Title"});
+    const std::string mismatch = "array Quorix:typeMismatch / ",
+                      tooFew = "array Quorix:tooFewOutputs",
+                      notStruct = "runtime_error: qxArray is not a struct",
+                      null = "runtime_error: feval returned null.",
+                      nameless = "runtime_error: qxArray does not have a field named Name";
+    // clang-format off
+    const std::pair<Arrays, std::string> cases[] = {
+        {{on.get(), number.get()}, "on / " + notStruct}, {{cellOn.get()}, "on / " + notStruct},
+        {{label.get()}, "on / " + nameless},             {{empty.get()}, " / "},
+        {{}, tooFew + " / " + tooFew},                   {{nullptr}, null + " / " + null},
+        {{number.get()}, mismatch + notStruct},          {{twoCells.get()}, mismatch + notStruct},
+        {{cellNumber.get()}, mismatch + notStruct},      {{list.get()}, mismatch + "Vantrell|Quorix Base|"},
+        {{object.get()}, mismatch + "Vantrell|"},        {{noStructs.get()}, mismatch},
+        {{noNumbers.get()}, mismatch},                   {{titled.get()}, mismatch + nameless},
+        {{secondNumeric.get()}, mismatch + "array Quorix:typeMismatch"}};  // no partial list
+    // clang-format on
+    for (const auto& [arrays, expected] : cases) EXPECT_EQ(converted(arrays), expected);
+    const std::string far = "Gr\u00fc\u00dfe \U0001D11E";  // a pair of UTF-16 units
+    UniqueArray wide = textArray(far);
+    EXPECT_EQ(fromQxArrays<std::u16string>({wide.get()}), u"Gr\u00fc\u00dfe \U0001D11E");
+    EXPECT_EQ(fromQxArrays<std::string>({wide.get()}), far);
 }
 
 // A result converts once; a failure leaves it as it was, so that the same failure comes again.
@@ -352,19 +343,15 @@ TEST(HostResultConversionTest, ResultsConvertOnceByTheirForm) {
     EXPECT_EQ(convertResult<Products>(*typed), Products{{"Vantrell"}});
     EXPECT_EQ(outcome([&] { return shown(convertResult<Products>(*typed)); }), moved);
 
+    // clang-format off
     std::tuple<std::unique_ptr<FEvalResult>, std::size_t, std::string> failures[] = {
-        {FEvalResult::makeTyped(VariadicFEvalType<std::string>{"on"}), FEvalResult::TYPED_VALUE,
-         "bad_any_cast"},
+        {FEvalResult::makeTyped(VariadicFEvalType<std::string>{"on"}), FEvalResult::TYPED_VALUE, "bad_any_cast"},
         {FEvalResult::makeTyped(boost::any()), FEvalResult::TYPED_VALUE, "bad_any_cast"},
-        {FEvalResult::makeDataArrays(cmddistributor::EDIDataWrapper()), FEvalResult::DATA_ARRAYS,
-         "runtime_error: Not implemented"},
-        {testsupport::serializedResult(number.get()), FEvalResult::SERIALIZED_ARRAYS,
-         "array Quorix:typeMismatch"},
-        {testsupport::serializedResult(nullptr), FEvalResult::SERIALIZED_ARRAYS,
-         "runtime_error: feval returned null."},
-        {FEvalResult::makeSerialized({{'Q', 'X'}}), FEvalResult::SERIALIZED_ARRAYS,
-         "array Quorix:badSerializedArray"},
-    };
+        {FEvalResult::makeDataArrays({}), FEvalResult::DATA_ARRAYS, "runtime_error: Not implemented"},
+        {testsupport::serializedResult(number.get()), FEvalResult::SERIALIZED_ARRAYS, "array Quorix:typeMismatch"},
+        {testsupport::serializedResult(nullptr), FEvalResult::SERIALIZED_ARRAYS, "runtime_error: feval returned null."},
+        {FEvalResult::makeSerialized({{'Q', 'X'}}), FEvalResult::SERIALIZED_ARRAYS, "array Quorix:badSerializedArray"}};
+    // clang-format on
     for (auto& [result, index, expected] : failures) {
         SCOPED_TRACE(expected);
         for (int attempt = 0; attempt < 2; ++attempt) {

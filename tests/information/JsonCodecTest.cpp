@@ -11,8 +11,7 @@
 #include <sstream>
 #include <typeindex>
 
-#include "../support/InformationMessages.hpp"
-#include "../support/Outcomes.hpp"
+#include "../support/InformationStack.hpp"
 #include "connector/framework/JsonSerializer.hpp"
 #include "connector/information/src/JsonCodecs.hpp"
 #include "host/i18n/Converters.hpp"
@@ -24,18 +23,15 @@ using connector::Message;
 using connector::common::v1::Fault;
 using Poco::JSON::Object;
 
-const std::vector<std::string> TYPE_NAMES = {"connector/v1/ClientType",
-                                             "connector/v1/ClientTypeResponse",
-                                             "connector/v1/EnabledFeatures",
-                                             "connector/v1/EnabledFeaturesResponse",
-                                             "connector/v1/ServiceRegistry",
-                                             "connector/v1/ServiceRegistryResponse",
-                                             "connector/v1/SetUserHomeDir",
-                                             "connector/v1/SetUserHomeDirResponse",
-                                             "connector/v1/GetUserHomeDir",
-                                             "connector/v1/GetUserHomeDirResponse",
-                                             "connector/v1/GetCurrentClientProperties",
-                                             "connector/v1/GetCurrentClientPropertiesResponse"};
+// clang-format off
+const std::vector<std::string> TYPE_NAMES = {
+    "connector/v1/ClientType",          "connector/v1/ClientTypeResponse",
+    "connector/v1/EnabledFeatures",     "connector/v1/EnabledFeaturesResponse",
+    "connector/v1/ServiceRegistry",     "connector/v1/ServiceRegistryResponse",
+    "connector/v1/SetUserHomeDir",      "connector/v1/SetUserHomeDirResponse",
+    "connector/v1/GetUserHomeDir",      "connector/v1/GetUserHomeDirResponse",
+    "connector/v1/GetCurrentClientProperties", "connector/v1/GetCurrentClientPropertiesResponse"};
+// clang-format on
 
 Object::Ptr parse(const std::string& text) {
     return Poco::JSON::Parser().parse(text).extract<Object::Ptr>();
@@ -250,18 +246,6 @@ TEST(JsonRegistrationTest, RegistersTwelveInOrderAndEachInstanceWithdrawsThemAll
     EXPECT_EQ(failing->registered.size(), 2u);
     EXPECT_TRUE(failing->withdrawn.empty());
     EXPECT_EQ(failing.use_count(), 1);
-}
-
-// With the framework's own serializer: once a registration ends, its types can no longer be
-// encoded or decoded (a copy's ending withdraws them too, and the original's again).
-TEST_F(JsonCodecTest, TheFrameworkSerializerForgetsTheTypesWhenARegistrationEnds) {
-    std::unique_ptr<Message> request = std::make_unique<ServiceRegistryRequest>("u", StringTable());
-    auto encoded = serializer->serialize(request);
-    { InformationJsonSerialization copy(registration); }
-    EXPECT_FALSE(serializer->isRegistered("connector/v1/ServiceRegistry"));
-    EXPECT_THROW((void)serializer->serialize(request), std::invalid_argument);
-    EXPECT_THROW((void)serializer->deserialize("connector/v1/ServiceRegistry", encoded.object),
-                 std::invalid_argument);
 }
 
 }  // namespace

@@ -11,12 +11,26 @@
 #include <boost/make_shared.hpp>
 #include <mutex>
 
-#include "FaultyDistributor.hpp"
-#include "InformationMessages.hpp"
+#include "HostEngine.hpp"
 #include "Outcomes.hpp"
 #include "connector/framework/CurrentContextState.hpp"
 #include "connector/framework/HttpSessionManager.hpp"
 #include "connector/framework/MessageRouter.hpp"
+#include "connector/information/v1/ClientType.hpp"
+#include "connector/information/v1/ClientTypeResponse.hpp"
+#include "connector/information/v1/ClientTypeServiceProvider.hpp"
+#include "connector/information/v1/EnabledFeatures.hpp"
+#include "connector/information/v1/EnabledFeaturesResponse.hpp"
+#include "connector/information/v1/GetCurrentClientProperties.hpp"
+#include "connector/information/v1/GetCurrentClientPropertiesResponse.hpp"
+#include "connector/information/v1/GetUserHomeDir.hpp"
+#include "connector/information/v1/GetUserHomeDirResponse.hpp"
+#include "connector/information/v1/InformationJsonSerialization.hpp"
+#include "connector/information/v1/InformationServiceProviderImpl.hpp"
+#include "connector/information/v1/ServiceRegistryRequest.hpp"
+#include "connector/information/v1/ServiceRegistryResponse.hpp"
+#include "connector/information/v1/SetUserHomeDir.hpp"
+#include "connector/information/v1/SetUserHomeDirResponse.hpp"
 
 namespace testsupport {
 
@@ -78,6 +92,13 @@ class InformationStack : public ::testing::Test {
         auto future = service->deliver(std::move(request), connector::Address(), std::move(to));
         EXPECT_TRUE(future.isReady());
         return answerAs<Response>(future.get());
+    }
+
+    // started: a running information service over these sessions and the engine.
+    std::shared_ptr<Service> started(std::shared_ptr<connector::http::HttpSessionManager> over) {
+        auto started = std::make_shared<Service>(std::move(over), engine);
+        started->setRunning(true);
+        return started;
     }
 
     // send: the client-type service's answer to `batch` from the client of `context`.
