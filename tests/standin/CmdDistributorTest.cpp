@@ -2,9 +2,8 @@
 // evaluation suite drives: one completion and one markReady per run, in the order the
 // distributor was built with, before the delegate goes and the finished callback runs; an
 // engine destroyed while a request runs cancels it and runs its continuations, so that no
-// caller is left waiting; a thread that waits for a request nobody has started runs it itself
-// (a nested one too), one that waits for a request the worker runs just waits, and both can be
-// cancelled; however waiting threads and the worker race for requests, each runs once.
+// caller is left waiting, on the worker or on a thread that waits for it; however waiting threads
+// and the worker race for requests, each runs once.
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -23,67 +22,58 @@ using cmddistributor::CompletionOrder;
 using cmddistributor::RuntimeException;
 using matrix::UniqueArray;
 using testsupport::errorText;
-using Log = std::vector<std::string>;
 
-// Writes down what the distributor does to it, in order.
+// Writes down what the distributor does to it, in order ("; " after each step).
 class RecordingDelegate final : public cmddistributor::PromiseDelegate {
   public:
-    explicit RecordingDelegate(Log& log) : log_(log) {}
-    ~RecordingDelegate() override { log_.push_back("destroyed"); }
+    explicit RecordingDelegate(std::string& log) : log_(log) {}
+    ~RecordingDelegate() override { log_ += "destroyed; "; }
 
     bool completeWithResult(std::unique_ptr<cmddistributor::IIPResult> result) override {
         auto& evaluation = dynamic_cast<cmddistributor::FEvalResult&>(*result);
-        log_.push_back((ready_ ? "result " : "early result ") +
-                       std::to_string(evaluation.getResults().index()));
+        log_ += (ready_ ? "result " : "early result ") +
+                std::to_string(evaluation.getResults().index()) + "; ";
         return ready_;
     }
     bool completeWithError(boost::exception_ptr error) override {
-        log_.push_back((ready_ ? "error " : "early error ") +
-                       errorText([&] { boost::rethrow_exception(error); }));
+        log_ += (ready_ ? "error " : "early error ") +
+                errorText([&] { boost::rethrow_exception(error); }) + "; ";
         return ready_;
     }
     void setWaitCallback(std::function<void()>) override {}
     boost::optional<cmddistributor::inExecutionStatus> markReady() override {
+        log_ += "ready; ";
         ready_ = true;
-        log_.push_back("ready");
         return boost::none;
     }
     void detach() override {}
 
   private:
-    Log& log_;
+    std::string& log_;
     bool ready_ = false;
 };
 
 TEST(CmdDistributorTest, CompletesOnceAndMarksReadyInTheChosenOrder) {
     using Form = cmddistributor::ResultForm;
-    const std::tuple<CompletionOrder, Form, const char*, Log> cases[] = {
-        {CompletionOrder::ReadyThenComplete,
-         Form::SerializedArrays,
-         "version",
-         {"ready", "result 1", "destroyed", "finished"}},
-        {CompletionOrder::CompleteThenReady,
-         Form::TypedValue,
-         "version",
-         {"early result 0", "ready", "destroyed", "finished"}},
-        {CompletionOrder::CompleteThenReady,
-         Form::SerializedArrays,
-         "nosuch",
-         {"early error Undefined function 'nosuch'.", "ready", "destroyed", "finished"}},
-    };
+    const std::tuple<CompletionOrder, Form, const char*, std::string> cases[] = {
+        {CompletionOrder::ReadyThenComplete, Form::SerializedArrays, "version",
+         "ready; result 1; "},
+        {CompletionOrder::CompleteThenReady, Form::TypedValue, "version",
+         "early result 0; ready; "},
+        {CompletionOrder::CompleteThenReady, Form::SerializedArrays, "nosuch",
+         "early error Undefined function 'nosuch'.; ready; "}};
     for (const auto& [order, form, function, expected] : cases) {
         auto functions = boost::make_shared<qvm::FunctionRegistry>();
         functions->add("version", qvm::functions::answerText("4.2.0"));
         cmddistributor::CmdDistributor distributor(
             functions, {order, form, cmddistributor::InputForm::Arrays});
-        Log log;
+        std::string log;
         const cmddistributor::IDType id;
-        auto handle =
-            distributor.trackRequest(makeFEvalRequest<std::string>(function, nullptr, nullptr),
-                                     std::make_unique<RecordingDelegate>(log), {}, id, true,
-                                     [&] { log.push_back("finished"); });
+        auto handle = distributor.trackRequest(
+            makeFEvalRequest<std::string>(function, nullptr, nullptr),
+            std::make_unique<RecordingDelegate>(log), {}, id, true, [&] { log += "finished; "; });
         distributor.submitRequest(handle, id, {}, true);  // runs on this thread
-        EXPECT_EQ(log, expected);
+        EXPECT_EQ(log, expected + "destroyed; finished; ");
     }
 }
 
@@ -95,46 +85,6 @@ qvm::HostFunction holdUntilCancelled(std::promise<std::thread::id>& started) {
         call.throwIfCancelled();
         return std::vector<UniqueArray>{};
     };
-}
-
-// A host function that waits for a nested evaluation gets it from its own thread, which holds
-// the engine already, in both completion orders.
-TEST(CmdDistributorTest, AWaitingThreadRunsWhatNobodyStartedANestedEvaluationToo) {
-    testsupport::RunningProvider provider;
-    for (auto order : {CompletionOrder::ReadyThenComplete, CompletionOrder::CompleteThenReady}) {
-        auto engine = qvm::QVM::create(testsupport::waiterFirst({order}));
-        const std::shared_ptr<qvm::QVM>& inner = engine;
-        std::vector<std::thread::id> ranOn;
-        engine->registerFunction("version", [&](qvm::HostCall& call) {
-            ranOn.push_back(std::this_thread::get_id());
-            return qvm::functions::answerText("4.2.0")(call);
-        });
-        engine->registerFunction("nested", [&](qvm::HostCall& call) {
-            ranOn.push_back(std::this_thread::get_id());
-            std::string version = fevalSync<std::string>(provider, inner, "version");
-            return qvm::functions::answerText("nested " + version)(call);
-        });
-        EXPECT_EQ(fevalSync<std::string>(provider, engine, "nested"), "nested 4.2.0");
-        EXPECT_EQ(ranOn, std::vector<std::thread::id>(2, std::this_thread::get_id()));
-    }
-}
-
-// Started by the worker before anybody waits: the waiter leaves it there, and cancelling reaches
-// it. A second evaluation waited for meanwhile finds the engine busy, waits too, and is run once
-// the first has ended.
-TEST(CmdDistributorTest, AWaitingThreadWaitsForWhatTheWorkerRunsAndCancellingReachesIt) {
-    auto engine = qvm::QVM::create();
-    std::promise<std::thread::id> started;
-    engine->registerFunction("hold", holdUntilCancelled(started));
-    engine->registerFunction("version", qvm::functions::answerText("4.2.0"));
-    qvm::Future<std::string> held = fevalAsync<std::string>(engine, "hold");
-    EXPECT_NE(started.get_future().get(), std::this_thread::get_id());
-    EXPECT_EQ(held.wait_for(boost::chrono::milliseconds(20)), boost::future_status::timeout);
-    qvm::Future<std::string> queued = fevalAsync<std::string>(engine, "version");
-    EXPECT_EQ(queued.wait_for(boost::chrono::milliseconds(20)), boost::future_status::timeout);
-    cancelTask(*held.getTaskReference());
-    EXPECT_EQ(errorText([&] { (void)held.get(); }), "Evaluation of 'hold' was cancelled.");
-    EXPECT_EQ(queued.get(), "4.2.0");
 }
 
 // An engine destroyed while a request runs, on the worker or on a thread that waits for it,
