@@ -1,10 +1,10 @@
 // What the plug-in relies on from the framework around it: connector::Future / Promise (fixed
-// misuse texts, values and errors across threads, continuations: where they run, exactly once,
-// also when installed while the value arrives; cancellation, and promises abandoned by
-// destruction or by being assigned over); context state and the JSON serializer's registry under
-// concurrent use; sessions, and the current context of a thread. Delivery to a provider's handle
-// is driven across the library boundary (SharedLibraryBoundaryTest), the router's delivery of a
-// batch onward through the client-type service (InformationServicesTest).
+// misuse texts, values and errors across threads, continuations, cancellation, and promises
+// abandoned by destruction or by being assigned over); context state read and written from
+// several threads, and the JSON serializer's registry; sessions, and the current context of a
+// thread. Delivery to a provider's handle is driven across the library boundary
+// (SharedLibraryBoundaryTest), the router's delivery of a batch onward through the client-type
+// service (InformationServicesTest).
 #include <Poco/JSON/Object.h>
 #include <gtest/gtest.h>
 
@@ -31,9 +31,7 @@ using connector::Promise;
 using connector::common::ContextScope;
 using testsupport::errorText;
 
-int passOn(Future<int> future) {
-    return future.get();
-}
+const auto passOn = [](Future<int> future) { return future.get(); };
 
 TEST(FutureTest, MisuseIsReportedWithFixedTextsAndTheFirstResultStays) {
     const char* const invalid = "Future state isn't valid!";
@@ -94,44 +92,6 @@ TEST(FutureTest, ValuesAndErrorsReachWaitersAndContinuationsUnchanged) {
     EXPECT_THROW((void)thrown.get(), std::out_of_range);
 }
 
-// `then` and `setValue` on two threads released together, many times, one of them held back a
-// little longer from round to round so that every interleaving comes up: the continuation runs
-// exactly once, with the value, by the time both calls have returned.
-TEST(FutureTest, ThenRacingSetValueRunsTheContinuationOnceWithTheValue) {
-    constexpr int ROUNDS = 4000;
-    std::vector<Promise<int>> promises(ROUNDS);
-    std::vector<Future<int>> sources, chained(ROUNDS);
-    for (Promise<int>& promise : promises) sources.push_back(promise.getFuture());
-    std::vector<std::atomic<int>> runs(ROUNDS);
-    std::atomic<int> released{-1};
-    auto holdBack = [](int round, bool mine) {
-        for (volatile int spin = 0; mine && spin < round % 500; spin = spin + 1) {
-        }
-    };
-    std::thread producer([&] {
-        for (int round = 0; round < ROUNDS; ++round) {
-            while (released.load() < round) {
-            }
-            holdBack(round, round % 2 == 0);
-            promises[round].setValue(int(round));
-        }
-    });
-    for (int round = 0; round < ROUNDS; ++round) {
-        released.store(round);
-        holdBack(round, round % 2 == 1);
-        chained[round] = sources[round].then([&runs, round](Future<int> f) {
-            ++runs[round];
-            return f.get();
-        });
-    }
-    producer.join();
-    for (int round = 0; round < ROUNDS; ++round) {
-        ASSERT_TRUE(chained[round].isReady()) << "round " << round;
-        ASSERT_EQ(chained[round].get(), round);
-        ASSERT_EQ(runs[round].load(), 1) << "round " << round;
-    }
-}
-
 // A cancelled state drops its continuation and a later value; a promise destroyed, or assigned
 // over, while its state is pending breaks it; the promise then owns the other state, which it
 // still resolves, or abandons in turn. A promise that settled its own state leaves it alone.
@@ -166,56 +126,40 @@ TEST(FutureTest, CancelledAndAbandonedStatesNeverLeaveAWaiterBlocked) {
     EXPECT_EQ(errorText([&] { (void)pending.get(); }), broken);
 }
 
-struct Note : Message {
-    explicit Note(std::string t = {}) : text(std::move(t)) {}
-    std::string text;
-};
-
 struct Receipt : Message {};
 
-// Two threads write a context entry while two read it, and two encode and decode while one
-// withdraws and registers another type, over and over: no reader sees a half-written value, and
-// the registry never loses the type that stays; a type withdrawn is no longer encoded.
-TEST(FrameworkContractTest, ContextStateAndSerializerStayConsistentUnderConcurrentUse) {
+// Two threads write a context entry while two read it, over and over: no reader sees a
+// half-written value. The serializer's registry gives a type withdrawn no longer.
+TEST(FrameworkContractTest, ContextStateAndSerializerRegistryStayConsistent) {
     Context state;
     state.set("home", std::string(64, 'a'), ContextScope::Session);
     EXPECT_FALSE(state.scopeOf("absent"));
     EXPECT_THROW(state.get("absent"), std::out_of_range);
-    connector::json::JsonSerializer serializer;
-    auto codec = [](const std::unique_ptr<Message>&) {
-        return Poco::JSON::Object::Ptr(new Poco::JSON::Object(0));
-    };
-    auto decoder = [](Poco::JSON::Object::Ptr) -> std::unique_ptr<Message> {
-        return std::make_unique<Note>();
-    };
-    serializer.registerType("connector/v1/Note", typeid(Note), codec, decoder);
-    std::unique_ptr<Message> note = std::make_unique<Note>(), receipt = std::make_unique<Receipt>();
-    std::atomic<int> failures{0};
+    std::atomic<int> torn{0};
     std::vector<std::thread> threads;
-    for (int role = 0; role < 7; ++role) {
+    for (int role = 0; role < 4; ++role) {
         threads.emplace_back([&, role] {
             for (int i = 0; i < 2000; ++i) {
                 if (role < 2)
                     state.set("home", std::string(64 + i % 7, role ? 'b' : 'c'),
                               ContextScope::Request);
-                if (role == 2 || role == 3) {
-                    auto text = boost::any_cast<std::string>(state.get("home"));
-                    failures += text.find_first_not_of(text[0]) != std::string::npos;
-                }
-                if (role == 4 || role == 5) {
-                    failures += serializer.serialize(note).typeName != "connector/v1/Note";
-                    failures += !serializer.deserialize("connector/v1/Note", nullptr);
-                }
-                if (role == 6) serializer.unregisterType(typeid(Receipt));
-                if (role == 6)
-                    serializer.registerType("connector/v1/Receipt", typeid(Receipt), codec,
-                                            decoder);
+                if (role < 2) continue;
+                auto text = boost::any_cast<std::string>(state.get("home"));
+                torn += text.find_first_not_of(text[0]) != std::string::npos;
             }
         });
     }
     for (auto& thread : threads) thread.join();
-    EXPECT_EQ(failures, 0);
+    EXPECT_EQ(torn, 0);
     EXPECT_TRUE(state.scopeOf("home") == ContextScope::Request);
+
+    connector::json::JsonSerializer serializer;
+    std::unique_ptr<Message> receipt = std::make_unique<Receipt>();
+    serializer.unregisterType(typeid(Receipt));  // never registered: nothing happens
+    serializer.registerType(
+        "connector/v1/Receipt", typeid(Receipt),
+        [](const std::unique_ptr<Message>&) { return Poco::JSON::Object::Ptr(); },
+        [](Poco::JSON::Object::Ptr) { return std::unique_ptr<Message>(); });
     EXPECT_EQ(serializer.serialize(receipt).typeName, "connector/v1/Receipt");
     serializer.unregisterType(typeid(Receipt));
     EXPECT_FALSE(serializer.isRegistered("connector/v1/Receipt"));
@@ -233,8 +177,7 @@ TEST(FrameworkContractTest, ContextStateAndSerializerStayConsistentUnderConcurre
 }
 
 TEST(FrameworkContractTest, SessionsAndTheCurrentContextOfAThread) {
-    using connector::qvm_common::CurrentContextStateScope;
-    using connector::qvm_common::getCurrentContextState;
+    using namespace connector::qvm_common;
     connector::http::HttpSessionManager sessions;
     EXPECT_EQ(sessions.lastUsedSessionState(), nullptr);
     auto first = sessions.useSession("a"), second = sessions.useSession("b");
@@ -242,17 +185,14 @@ TEST(FrameworkContractTest, SessionsAndTheCurrentContextOfAThread) {
     EXPECT_EQ(sessions.useSession("a"), first);
     EXPECT_EQ(sessions.lastUsedSessionState(), first);
     EXPECT_EQ(sessions.sessionCount(), 2u);
-
-    EXPECT_EQ(getCurrentContextState(), nullptr);
-    {
-        CurrentContextStateScope outer(first);
-        {
-            CurrentContextStateScope inner(second);
-            EXPECT_EQ(getCurrentContextState(), second);
-            std::thread([] { EXPECT_EQ(getCurrentContextState(), nullptr); }).join();
-        }
-        EXPECT_EQ(getCurrentContextState(), first);
-    }
+    // Scopes nest, and each thread has its own current context.
+    auto outer = std::make_unique<CurrentContextStateScope>(first);
+    auto inner = std::make_unique<CurrentContextStateScope>(second);
+    EXPECT_EQ(getCurrentContextState(), second);
+    std::thread([] { EXPECT_EQ(getCurrentContextState(), nullptr); }).join();
+    inner.reset();
+    EXPECT_EQ(getCurrentContextState(), first);
+    outer.reset();
     EXPECT_EQ(getCurrentContextState(), nullptr);
 }
 
