@@ -6,8 +6,6 @@
 
 #include "../support/Outcomes.hpp"
 #include "connector/framework/JsonSerializer.hpp"
-#include "connector/information/v1/ClientType.hpp"
-#include "connector/information/v1/EnabledFeatures.hpp"
 #include "connector/information/v1/GetUserHomeDir.hpp"
 #include "connector/information/v1/InformationJsonSerialization.hpp"
 #include "connector/information/v1/InformationServiceProviderImpl.hpp"
@@ -40,7 +38,12 @@ class OutsideProvider final : public InformationServiceProviderImpl {
     std::shared_ptr<Context> receivedContext;
 };
 
-TEST(SharedLibraryBoundaryTest, DecodedMessagesAreDeliveredAndEncodedByTheirDynamicClass) {
+// Messages the library decodes reach the outside provider's handle with their sender and
+// context, and its answer is encoded by its dynamic class. A stopped provider, a message of
+// another provider family or none, a message handed another object than itself and a provider
+// not owned by a std::shared_ptr are refused, the first four in the future; a handler's own error
+// passes through.
+TEST(SharedLibraryBoundaryTest, DeliveryHandsDecodedMessagesOverOrRefusesThem) {
     auto serializer = std::make_shared<connector::json::JsonSerializer>();
     InformationJsonSerialization registration(serializer);
     auto provider = std::make_shared<OutsideProvider>();
@@ -48,10 +51,13 @@ TEST(SharedLibraryBoundaryTest, DecodedMessagesAreDeliveredAndEncodedByTheirDyna
         return serializer->deserialize(
             typeName, Poco::JSON::Parser().parse(json).extract<Poco::JSON::Object::Ptr>());
     };
+    auto deliver = [&](std::unique_ptr<Message> message) {
+        return provider->deliver(std::move(message), Address(), nullptr);
+    };
 
     auto request = decode("connector/v1/SetUserHomeDir", R"({"userHomeDir": "/home/q"})");
     ASSERT_NE(dynamic_cast<SetUserHomeDir*>(request.get()), nullptr);
-    (void)provider->deliver(std::move(request), Address(), nullptr).get();
+    (void)deliver(std::move(request)).get();
     request = decode("connector/v1/GetUserHomeDir", "{}");
     const Message* sent = request.get();
     auto context = std::make_shared<Context>();
@@ -63,41 +69,32 @@ TEST(SharedLibraryBoundaryTest, DecodedMessagesAreDeliveredAndEncodedByTheirDyna
     auto encoded = serializer->serialize(answer);
     EXPECT_EQ(encoded.typeName, "connector/v1/GetUserHomeDirResponse");
     EXPECT_EQ(encoded.object->getValue<std::string>("userHomeDir"), "/home/q");
-}
 
-// A stopped provider, a message of another provider family or none, a message handed another
-// object than itself and a provider not owned by a std::shared_ptr are refused, the first four in
-// the future; a handler's own error passes through.
-TEST(SharedLibraryBoundaryTest, DeliveryRefusesWhatItCannotHandOver) {
-    auto provider = std::make_shared<OutsideProvider>();
-    auto deliver = [&](std::unique_ptr<Message> message) {
-        return provider->deliver(std::move(message), Address(), nullptr);
-    };
-    auto clientType = [] { return std::make_unique<ClientType>("u", StringTable()); };
     provider->setRunning(false);
-    std::unique_ptr<Message> request = std::make_unique<GetUserHomeDir>();
+    request = decode("connector/v1/GetUserHomeDir", "{}");
     auto stopped = provider->deliver(std::move(request), Address(), nullptr);
     EXPECT_NE(request, nullptr);  // the message stays with the caller
     EXPECT_THROW((void)stopped.get(), std::runtime_error);
-    EXPECT_EQ(errorOf(deliver(clientType())), "Service exists but is not running.");
-
+    EXPECT_EQ(errorOf(deliver(decode("connector/v1/ClientType", "{}"))),
+              "Service exists but is not running.");
     provider->setRunning(true);
-    EXPECT_THROW((void)deliver(clientType()).get(), std::invalid_argument);
+    EXPECT_THROW((void)deliver(decode("connector/v1/ClientType", "{}")).get(),
+                 std::invalid_argument);
     const std::string expected =
         "Incorrect message type. Expected: connector::ServiceMessage<"
         "connector::information::v1::InformationServiceProvider> but found ";
-    EXPECT_EQ(errorOf(deliver(clientType())), expected + "connector::information::v1::ClientType");
+    EXPECT_EQ(errorOf(deliver(decode("connector/v1/ClientType", "{}"))),
+              expected + "connector::information::v1::ClientType");
     EXPECT_EQ(errorOf(deliver(nullptr)), expected + "nullptr");
     GetUserHomeDir target;
-    EXPECT_EQ(errorOf(target.deliverTo(provider, std::make_unique<SetUserHomeDir>(u"/x"), Address(),
-                                       nullptr)),
+    EXPECT_EQ(errorOf(target.deliverTo(provider, decode("connector/v1/SetUserHomeDir", "{}"),
+                                       Address(), nullptr)),
               "Unable to deliver to service. Incorrect message type. Expected: "
               "connector::information::v1::"
               "GetUserHomeDir but found connector::information::v1::SetUserHomeDir");
-    EXPECT_EQ(provider->received, nullptr);
+    EXPECT_EQ(provider->received, sent);
     // No engine to evaluate the version with: the handler raises.
-    EXPECT_THROW((void)deliver(std::make_unique<EnabledFeatures>("u", std::vector<std::string>())),
-                 std::runtime_error);
+    EXPECT_THROW((void)deliver(decode("connector/v1/EnabledFeatures", "{}")), std::runtime_error);
     OutsideProvider unowned;
     EXPECT_THROW((void)unowned.deliver(std::make_unique<GetUserHomeDir>(), Address(), nullptr),
                  std::bad_weak_ptr);
