@@ -27,6 +27,7 @@ using testsupport::errorText;
 using testsupport::Fault;
 using testsupport::Names;
 using Provider = ClientTypeServiceProvider;
+using Sessions = connector::http::HttpSessionManager;
 namespace fn = qvm::functions;
 
 void setHosting(const char* value) {
@@ -82,6 +83,7 @@ TEST(ClientTypeResolutionTest, BaseTypeLocalityAndHostingMakeTheFullType) {
 
 class ClientTypeServiceTest : public testsupport::InformationStack {
   protected:
+    void SetUp() override { setHosting(nullptr), InformationStack::SetUp(); }
     // batch: a ClientType announcing `announced` (none when empty), then `homeDirs` requests.
     static std::unique_ptr<ContainerRequest> batch(StringTable announced, int homeDirs = 0) {
         auto batch = std::make_unique<ContainerRequest>();
@@ -99,21 +101,18 @@ class ClientTypeServiceTest : public testsupport::InformationStack {
         EXPECT_EQ(response.messages.at("ClientTypeResponse").size(), 1u);
         return dynamic_cast<ClientTypeResponse&>(*response.messages.at("ClientTypeResponse")[0]);
     }
-    std::string text(const std::string& key) {
-        return boost::any_cast<std::string>(context->get(key));
-    }
+    std::string text(const char* key) { return boost::any_cast<std::string>(context->get(key)); }
     StringTable recorded() {
         return boost::any_cast<StringTable>(context->get("clientProperties"));
     }
 };
 
+// The client's full type, its base type and its properties are recorded in its session; the
+// ClientType is answered with them, and nothing else goes onward (no router is needed).
 TEST_F(ClientTypeServiceTest, ABatchWithOnlyAClientTypeRecordsTheClientAndAnswersIt) {
-    setHosting(nullptr);
     testsupport::LogCapture capture;
     const StringTable sent{{"TYPE", "jsd"}, {"SERVICE_ENDPOINT", "http://127.0.0.1:31515/x"}};
     auto response = sendAndOpen(batch(sent));
-    EXPECT_TRUE(router->onward.empty());  // nothing else in the batch: nothing goes onward
-
     StringTable expected = sent;
     expected["ORIG_CLIENT_TYPE"] = "jsd";
     expected["TYPE"] = "jsd_lcl_nkv";
@@ -123,7 +122,6 @@ TEST_F(ClientTypeServiceTest, ABatchWithOnlyAClientTypeRecordsTheClientAndAnswer
     EXPECT_EQ(context->keys().size(), 3u);
     for (const char* key : {"clientType", "origClientType", "clientProperties"})
         EXPECT_TRUE(context->scopeOf(key) == ContextScope::Session) << key;
-
     ASSERT_EQ(response->messages.size(), 1u);
     EXPECT_EQ(answered(*response).uuid, "ct-1");
     EXPECT_EQ(answered(*response).properties, expected);
@@ -131,21 +129,19 @@ TEST_F(ClientTypeServiceTest, ABatchWithOnlyAClientTypeRecordsTheClientAndAnswer
     EXPECT_EQ(capture.lines(),
               (Names{"8 connector::information: Client type request received, checking type",
                      "8 connector::information: Client type found: jsd_lcl_nkv"}));
+    auto alone = clientTypes->deliver(batch(sent), Address(), nullptr).get();
+    EXPECT_EQ(answered(*testsupport::answerAs<ContainerResponse>(std::move(alone))).uuid, "ct-1");
 }
 
-// The rest of the batch goes onward, without any ClientType, and sees the new client type; only
-// the first ClientType is answered and recorded.
+// The rest of the batch goes onward (a ClientType left in it would find no route) and sees the
+// new client type; only the first ClientType is answered and recorded.
 TEST_F(ClientTypeServiceTest, OtherMessagesGoOnwardAndOnlyTheFirstClientTypeCounts) {
-    setHosting(nullptr);
     auto sent = batch({{"type", "jsd"}, {"SERVICE_ENDPOINT", "https://example.org"}}, 2);
     sent->messages["ClientType"].push_back(
         std::make_unique<ClientType>("ct-2", StringTable{{"TYPE", "ml"}}));
     sent->messages["GetCurrentClientProperties"].push_back(
         std::make_unique<GetCurrentClientProperties>());
     auto response = sendAndOpen(std::move(sent));
-    EXPECT_EQ(router->onward,
-              (std::vector<Names>{{"GetCurrentClientProperties", "GetUserHomeDir"}}));
-
     ASSERT_EQ(response->messages.size(), 3u);
     auto& properties = dynamic_cast<GetCurrentClientPropertiesResponse&>(
         *response->messages.at("GetCurrentClientPropertiesResponse")[0]);
@@ -174,7 +170,6 @@ TEST_F(ClientTypeServiceTest, AClientWithoutUsableTypeOrAForeignAnnouncementReco
 }
 
 TEST_F(ClientTypeServiceTest, ABatchWithoutClientTypeCompletesAnEarlierBaseType) {
-    setHosting(nullptr);
     context->set("clientType", std::string("jsd"), ContextScope::Session);
     context->set("clientProperties", StringTable{{"old", "entry"}}, ContextScope::Session);
     auto response = sendAndOpen(batch({}, 1));
@@ -184,45 +179,48 @@ TEST_F(ClientTypeServiceTest, ABatchWithoutClientTypeCompletesAnEarlierBaseType)
     EXPECT_EQ(response->messages.size(), 1u);  // passed back untouched: no ClientTypeResponse
     EXPECT_EQ(response->messages.count("GetUserHomeDirResponse"), 1u);
 
-    // Once "origClientType" is there, it is not completed again; an empty batch is answered at
-    // once, without going onward.
+    // Once "origClientType" is there, it is not completed again.
     context->set("clientType", std::string("ml"), ContextScope::Session);
     EXPECT_TRUE(sendAndOpen(batch({}))->messages.empty());
     EXPECT_EQ(text("clientType"), "ml");
-    EXPECT_EQ(router->onward.size(), 1u);
-
     context = sessions->useSession("numeric");
     context->set("clientType", 42, ContextScope::Session);
     EXPECT_THROW((void)send(batch({})), boost::bad_any_cast);
 }
 
+// Errors of the onward delivery leave the handler as they are; an onward answer of another class
+// comes back as it is, with nothing added; without a context, or a router, the rest of a batch
+// cannot go onward.
 TEST_F(ClientTypeServiceTest, OnwardAnswersAndErrorsComeBackAsTheyAre) {
-    auto unrouted = batch({{"TYPE", "jsd"}});
-    unrouted->messages["Unrouted"].push_back(std::make_unique<GetUserHomeDir>());
-    try {
-        (void)send(std::move(unrouted));
-        FAIL() << "the onward error was swallowed";
-    } catch (const std::invalid_argument& error) {
-        EXPECT_STREQ(error.what(), "No service provider for message type connector/v1/Unrouted");
-    }
+    auto unrouted = [] {
+        auto sent = batch({{"TYPE", "jsd"}});
+        sent->messages["Unrouted"].push_back(std::make_unique<GetUserHomeDir>());
+        return sent;
+    };
+    EXPECT_THROW((void)send(unrouted()), std::invalid_argument);
+    EXPECT_EQ(errorText([&] { (void)send(unrouted()); }),
+              "No service provider for message type connector/v1/Unrouted");
     EXPECT_EQ(testsupport::errorOf(
                   clientTypes->deliver(std::make_unique<ContainerResponse>(), Address(), nullptr)),
               "ClientTypeServiceProvider response handler not implemented.");
 
-    router->reply = std::make_unique<GetUserHomeDirResponse>(u"/home/q");
-    const connector::Message* reply = router->reply.get();
+    struct Replying : connector::BatchRouter {
+        connector::Future<std::unique_ptr<connector::Message>> routeBatch(
+            std::unique_ptr<ContainerRequest>&&, Address&&, std::shared_ptr<Context>) override {
+            return connector::makeReadyFuture(std::move(reply));
+        }
+        std::unique_ptr<connector::Message> reply =
+            std::make_unique<GetUserHomeDirResponse>(u"/home/q");
+    };
+    auto replying = std::make_shared<Replying>();
+    const connector::Message* reply = replying->reply.get();
+    context = std::make_shared<Context>(replying);
     EXPECT_EQ(send(batch({{"TYPE", "jsd"}}, 1)).get(), reply);  // nothing added, nothing wrapped
 
-    // Without a context only a ClientType alone is answered; no context, no router: errors.
-    auto withoutContext = [&](std::unique_ptr<ContainerRequest> batch) {
-        return clientTypes->deliver(std::move(batch), Address(), nullptr).get();
-    };
-    EXPECT_EQ(answered(*testsupport::answerAs<ContainerResponse>(
-                           withoutContext(batch({{"TYPE", "jsd"}}))))
-                  .uuid,
-              "ct-1");
     for (const StringTable& announced : {StringTable{}, StringTable{{"TYPE", "jsd"}}})
-        EXPECT_EQ(errorText([&] { (void)withoutContext(batch(announced, 1)); }),
+        EXPECT_EQ(errorText([&] {
+                      (void)clientTypes->deliver(batch(announced, 1), Address(), nullptr).get();
+                  }),
                   "No context to send the batch onward.");
     context = std::make_shared<Context>();
     EXPECT_EQ(errorText([&] { (void)send(batch({}, 1)); }), "No router to send the batch onward.");
@@ -314,10 +312,12 @@ TEST_F(InformationServiceTest, HostAnswersDecideQggAndVantrellExactly) {
         answer("qls.internal.feature", "graphicsAndGuis", fn::answerText(text));
         EXPECT_EQ(flags({"isQGGEnabled"}), "isQGGEnabled=0 ") << text;
     }
-    for (const char* text : {"vtr is a built-in function", "Built-In", "/usr/local/bin/vtr"}) {
+    const std::pair<const char*, const char*> which[] = {
+        {"vtr is a built-in function", "1"}, {"Built-In", "0"}, {"/usr/local/bin/vtr", "0"}};
+    for (const auto& [text, enabled] : which) {
         answer("which", "vtr", fn::answerText(text));
         EXPECT_EQ(flags({"isVantrellCmdEnabled"}),
-                  text[0] == 'v' ? "isVantrellCmdEnabled=1 " : "isVantrellCmdEnabled=0 ")
+                  "isVantrellCmdEnabled=" + std::string(enabled) + " ")
             << text;
     }
     answer("ver", "vantrell", fn::answerEmpty());
@@ -327,8 +327,10 @@ TEST_F(InformationServiceTest, HostAnswersDecideQggAndVantrellExactly) {
 }
 
 // Unknown names are skipped; a repeated name runs its check each time and keeps its first
-// result. The version is asked once it is known, again while empty or after a failure.
-TEST_F(InformationServiceTest, NamesAndTheCachedVersion) {
+// result. The version is asked until it is known, after an empty answer or a failure too. A
+// failed evaluation, or a fault of the distributor, fails the request unchanged; the service
+// answers the next request in full.
+TEST_F(InformationServiceTest, TheVersionIsCachedOnceKnownAndFailuresFailTheRequest) {
     answer("version", "", fn::answerText(""));
     EXPECT_EQ(flags({"isWebSocketEnabled", "isWebSocketPKEnabled"}),
               "isWebSocketEnabled=1 isWebSocketPKEnabled=1 ");
@@ -343,18 +345,6 @@ TEST_F(InformationServiceTest, NamesAndTheCachedVersion) {
     EXPECT_EQ(features({"isWebSocketEnabled"})->quorixVersion, u"5.0");
     EXPECT_TRUE(evaluations().empty());  // the version is cached now
 
-    int asked = 0;
-    engine->registerFunction("qls.internal.feature", [&](qvm::HostCall& call) {
-        return fn::answerText(asked++ == 0 ? "on" : "off")(call);
-    });
-    EXPECT_EQ(flags({"isQGGEnabled", "isQGGEnabled"}), "isQGGEnabled=1 ");
-    EXPECT_EQ(asked, 2);
-}
-
-// A failed evaluation, or a fault of the distributor, fails the request unchanged; the service
-// answers the next request in full.
-TEST_F(InformationServiceTest, FailuresOfTheEngineFailTheRequest) {
-    (void)features({});  // the version is cached from here on
     const std::pair<Fault, std::string> faults[] = {
         {Fault::ThrowOnTrack, "runtime_error: distributor cannot track"},
         {Fault::ThrowOnSubmit, "runtime_error: distributor is stopping"},
@@ -364,6 +354,12 @@ TEST_F(InformationServiceTest, FailuresOfTheEngineFailTheRequest) {
         EXPECT_EQ(flags({"isGDSEnabled", "isQGGEnabled"}), expected);
         EXPECT_EQ(flags({"isQGGEnabled"}), "isQGGEnabled=1 ");
     }
+    int asked = 0;
+    engine->registerFunction("qls.internal.feature", [&](qvm::HostCall& call) {
+        return fn::answerText(asked++ == 0 ? "on" : "off")(call);
+    });
+    EXPECT_EQ(flags({"isQGGEnabled", "isQGGEnabled"}), "isQGGEnabled=1 ");
+    EXPECT_EQ(asked, 2);
     answer("qls.internal.feature", "graphicsAndGuis", fn::failWith("license checkout failed"));
     evaluations();
     EXPECT_EQ(
@@ -372,16 +368,14 @@ TEST_F(InformationServiceTest, FailuresOfTheEngineFailTheRequest) {
     EXPECT_EQ(evaluations(), Names{"qls.internal.feature(graphicsAndGuis)"});
     engine->setValid(false);
     EXPECT_EQ(flags({"isQGGEnabled"}), "runtime_error: Invalid QVM state");
-    EXPECT_EQ(features({"isWebSocketEnabled"})->quorixVersion, u"4.2.0 build 1187");  // cached
+    EXPECT_EQ(features({"isWebSocketEnabled"})->quorixVersion, u"5.0");  // cached: not evaluated
 }
 
 // Kept exactly, the last write winning, seen by every thread; each service keeps its own, a new
 // service at a freed one's address included.
 TEST_F(InformationServiceTest, TheHomeDirectoryIsKeptExactlyPerServiceAndTheLastWriteWins) {
     auto set = [&](std::u16string text) {
-        auto acknowledged = ask<SetUserHomeDirResponse>(std::make_unique<SetUserHomeDir>(text));
-        EXPECT_TRUE(acknowledged->faults.empty());
-        EXPECT_EQ(acknowledged->uuid, "");
+        ask<SetUserHomeDirResponse>(std::make_unique<SetUserHomeDir>(text));
     };
     auto other = started(nullptr);
     EXPECT_EQ(homeDir(service), u"");
@@ -399,43 +393,35 @@ TEST_F(InformationServiceTest, TheHomeDirectoryIsKeptExactlyPerServiceAndTheLast
     }
 }
 
+// The service named is answered with an empty endpoint (the request's uuid is not copied); a
+// request without "service" is answered with a fault.
 TEST_F(InformationServiceTest, TheRegistryAnswersTheServiceOrAFault) {
     auto registry = [&](StringTable properties) {
-        return ask<ServiceRegistryResponse>(
+        auto answer = ask<ServiceRegistryResponse>(
             std::make_unique<ServiceRegistryRequest>("uuid-1", properties));
+        EXPECT_EQ(answer->uuid, "");
+        std::string text;
+        for (const auto& [name, value] : std::map<std::string, std::string>(
+                 answer->properties.begin(), answer->properties.end()))
+            text += name + "=" + value + " ";
+        for (const auto& fault : answer->faults)
+            text += fault.faultCode + ": " + fault.message +
+                    (fault.faultConditions.empty() ? "" : " and conditions");
+        return text;
     };
-    const StringTable found[] = {{{"service", "quorix.editor"}, {"endpoint", "x"}, {"z", "y"}},
-                                 {{"service", ""}}};
-    for (const StringTable& request : found) {
-        auto answer = registry(request);
-        EXPECT_EQ(answer->properties,
-                  (StringTable{{"service", request.at("service")}, {"endpoint", ""}}));
-        EXPECT_TRUE(answer->faults.empty());
-        EXPECT_EQ(answer->uuid, "");  // the request's uuid is not copied
-    }
-    const StringTable refusedRequests[] = {{}, {{"Service", "quorix.editor"}}, {{"endpoint", "x"}}};
-    for (const StringTable& request : refusedRequests) {
-        auto refused = registry(request);
-        EXPECT_TRUE(refused->properties.empty());
-        ASSERT_EQ(refused->faults.size(), 1u);
-        EXPECT_EQ(refused->faults[0].faultCode, "Request.Ignored");
-        EXPECT_EQ(refused->faults[0].message,
-                  "No valid identifiers in service registry request properties");
-        EXPECT_TRUE(refused->faults[0].faultConditions.empty());
-    }
+    EXPECT_EQ(registry({{"service", "quorix.editor"}, {"endpoint", "x"}, {"z", "y"}}),
+              "endpoint= service=quorix.editor ");
+    EXPECT_EQ(registry({{"service", ""}}), "endpoint= service= ");
+    for (const StringTable& request :
+         {StringTable{}, {{"Service", "quorix.editor"}}, {{"endpoint", "x"}}})
+        EXPECT_EQ(registry(request),
+                  "Request.Ignored: No valid identifiers in service registry request properties");
 }
 
 // The log tells whether the last used session was asked.
 TEST_F(InformationServiceTest, ClientPropertiesComeFromTheCurrentContextThenTheLastSession) {
-    auto properties = [&] {
-        return ask<GetCurrentClientPropertiesResponse>(
-                   std::make_unique<GetCurrentClientProperties>())
-            ->properties;
-    };
-    auto stacked =
-        std::exchange(service, started(std::make_shared<connector::http::HttpSessionManager>()));
-    EXPECT_TRUE(properties().empty());  // no session used yet
-    service = stacked;
+    auto properties = [&] { return service->getClientTypeProperties(); };
+    EXPECT_TRUE(started(std::make_shared<Sessions>())->getClientTypeProperties().empty());
     testsupport::LogCapture capture;
     EXPECT_TRUE(properties().empty());  // nothing in the last session, nothing current
     context->set("clientProperties", StringTable{{"TYPE", "jsd_rmt_nkv"}}, ContextScope::Session);
@@ -448,18 +434,16 @@ TEST_F(InformationServiceTest, ClientPropertiesComeFromTheCurrentContextThenTheL
     current->set("clientProperties", std::string("not a table"), ContextScope::Session);
     EXPECT_TRUE(properties().empty());  // wrong type: no fallback to the session
 
+    const std::string none =
+        "256 connector::information: No client properties found in session, "
+        "returning empty map.";
     const std::string checking = "8 connector::information: Checking ",
-                      none =
-                          "256 connector::information: No client properties found in session, "
-                          "returning empty map.";
-    EXPECT_EQ(capture.lines(),
-              (Names{checking + "for last used session", none, checking + "for last used session",
-                     checking + "qvm_common current context",
-                     checking + "qvm_common current context", none}));
-
+                      last = checking + "for last used session",
+                      now = checking + "qvm_common current context";
+    EXPECT_EQ(capture.lines(), (Names{last, none, last, now, now, none}));
     current->set("clientProperties", StringTable{{"a", "b"}}, ContextScope::Session);
-    service = started(nullptr);  // without sessions: nothing is read
-    EXPECT_TRUE(properties().empty());
+    EXPECT_TRUE(
+        started(nullptr)->getClientTypeProperties().empty());  // without sessions: nothing is read
 }
 
 }  // namespace

@@ -22,6 +22,7 @@ using namespace connector::information::v1;
 using connector::Message;
 using connector::common::v1::Fault;
 using Poco::JSON::Object;
+using testsupport::Names;
 
 // clang-format off
 const std::vector<std::string> TYPE_NAMES = {
@@ -48,20 +49,20 @@ std::string canonical(const Object::Ptr& object) {
 std::vector<Fault> twoFaults() {
     std::vector<Fault> faults;
     faults.emplace_back(
-        "Code.One", "first",
-        std::vector<connector::common::v1::FaultCondition>{{"cond", {u"info", u"\u00df"}}});
-    faults.emplace_back("Code.Two", "second", std::vector<connector::common::v1::FaultCondition>());
+        "C1", "m1", std::vector<connector::common::v1::FaultCondition>{{"i", {u"x", u"\u00df"}}});
+    faults.emplace_back("C2", "m2", std::vector<connector::common::v1::FaultCondition>());
     return faults;
 }
 
-class JsonCodecTest : public ::testing::Test {
+class JsonCodecTest : public testsupport::InformationStack {
   protected:
     // roundTrip: the message's type name and exact wire form, its class when decoded, and the
     // wire form of what was decoded: the wire form itself unless some field is written but never
     // read (then `back`).
-    std::unique_ptr<Message> roundTrip(const std::string& typeName,
+    std::unique_ptr<Message> roundTrip(const std::string& shortName,
                                        std::unique_ptr<Message> original, const std::string& wire,
                                        const std::string& back = "") {
+        const std::string typeName = "connector/v1/" + shortName;
         SCOPED_TRACE(typeName);
         auto encoded = serializer->serialize(original);
         EXPECT_EQ(encoded.typeName, typeName);
@@ -72,68 +73,60 @@ class JsonCodecTest : public ::testing::Test {
                   canonical(parse(back.empty() ? wire : back)));
         return decoded;
     }
-
-    std::shared_ptr<connector::json::JsonSerializer> serializer =
-        std::make_shared<connector::json::JsonSerializer>();
-    InformationJsonSerialization registration{serializer};
 };
 
 TEST_F(JsonCodecTest, EveryClassHasItsExactWireFormAndReadsBack) {
-    const StringTable properties{{"TYPE", "jsd"}, {"SERVICE_ENDPOINT", "http://127.0.0.1:31515/x"}};
-    const std::string table = R"({"TYPE": "jsd", "SERVICE_ENDPOINT": "http://127.0.0.1:31515/x"})";
-    const std::string second =
-        R"({"faultCode": "Code.Two", "message": "second", "faultConditions": []}]})";
+    const StringTable properties{{"TYPE", "jsd"}, {"endpoint", "http://x"}};
+    const std::string table = R"({"TYPE": "jsd", "endpoint": "http://x"})",
+                      uuid = R"({"uuid": "u", )";
     const std::string first =
-        R"(, "messageFaults": [{"faultCode": "Code.One", "message": "first", )";
+        R"(, "messageFaults": [{"faultCode": "C1", "message": "m1", "faultConditions": )";
+    const std::string second =
+        R"(}, {"faultCode": "C2", "message": "m2", "faultConditions": []}]})";
     const std::string faults =
-        first + R"("faultConditions": [{"faultId": "cond", "faultInfo": ["info", "\u00df"]}]}, )" +
-        second;
-    const std::string faultsBack = first + R"("faultConditions": []}, )" + second;
-    const std::u16string farHome = u"/home/\u00fcser/\U0001D11E dir/ ";
-    const std::string farHomeJson = R"({"userHomeDir": "/home/\u00fcser/\ud834\udd1e dir/ "})";
+        first + R"([{"faultId": "i", "faultInfo": ["x", "\u00df"]}])" + second;
+    const std::string faultsBack = first + "[]" + second;  // conditions are written, never read
+    const std::u16string home = u"/home/\u00fcser/\U0001D11E dir/ ";
+    const std::string homeJson = R"({"userHomeDir": "/home/\u00fcser/\ud834\udd1e dir/ "})";
 
-    auto clientType = std::make_unique<ClientType>("u1", properties);
+    auto clientType = std::make_unique<ClientType>("u", properties);
     clientType->version.major = 9;  // never carried
-    auto decoded = roundTrip("connector/v1/ClientType", std::move(clientType),
-                             R"({"uuid": "u1", "properties": )" + table + "}");
+    auto decoded =
+        roundTrip("ClientType", std::move(clientType), uuid + R"("properties": )" + table + "}");
     EXPECT_TRUE(static_cast<ClientType&>(*decoded).version == connector::common::v1::Version());
-    roundTrip("connector/v1/ClientTypeResponse",
-              std::make_unique<ClientTypeResponse>("u2", properties, twoFaults()),
-              R"({"uuid": "u2", "properties": )" + table + faults,
-              R"({"uuid": "u2", "properties": )" + table + faultsBack);
-    roundTrip("connector/v1/EnabledFeatures",
-              std::make_unique<EnabledFeatures>(
-                  "u3", std::vector<std::string>{"isGDSEnabled", "", "isGDSEnabled"}),
-              R"({"uuid": "u3", "features": ["isGDSEnabled", "", "isGDSEnabled"]})");
-    roundTrip("connector/v1/EnabledFeaturesResponse",
-              std::make_unique<EnabledFeaturesResponse>(
-                  "u4", FlagTable{{"isGDSEnabled", true}, {"isLoginRequired", false}},
-                  u"4.2.0 \u00e9", std::vector<Fault>()),
-              R"({"uuid": "u4", "features": {"isGDSEnabled": true, "isLoginRequired": false},
-                  "quorixVersion": "4.2.0 \u00e9", "messageFaults": []})");
-    roundTrip("connector/v1/ServiceRegistry",
-              std::make_unique<ServiceRegistryRequest>("u5", StringTable{{"service", "s"}}),
-              R"({"uuid": "u5", "properties": {"service": "s"}})");
-    const std::string registry = R"({"uuid": "u6", "properties": {"service": "s", "endpoint": ""})";
-    roundTrip("connector/v1/ServiceRegistryResponse",
-              std::make_unique<ServiceRegistryResponse>(
-                  "u6", StringTable{{"service", "s"}, {"endpoint", ""}}, twoFaults()),
-              registry + faults, registry + faultsBack);
-    auto setHome = std::make_unique<SetUserHomeDir>(farHome);
+    roundTrip("ClientTypeResponse",
+              std::make_unique<ClientTypeResponse>("u", properties, twoFaults()),
+              uuid + R"("properties": )" + table + faults,
+              uuid + R"("properties": )" + table + faultsBack);
+    roundTrip("EnabledFeatures",
+              std::make_unique<EnabledFeatures>("u", Names{"isGDSEnabled", "", "isGDSEnabled"}),
+              uuid + R"("features": ["isGDSEnabled", "", "isGDSEnabled"]})");
+    const FlagTable flags{{"isGDSEnabled", true}, {"isQGGEnabled", false}};
+    roundTrip(
+        "EnabledFeaturesResponse",
+        std::make_unique<EnabledFeaturesResponse>("u", flags, u"4.2 \u00e9", std::vector<Fault>()),
+        uuid + R"("features": {"isGDSEnabled": true, "isQGGEnabled": false},
+                        "quorixVersion": "4.2 \u00e9", "messageFaults": []})");
+    roundTrip("ServiceRegistry", std::make_unique<ServiceRegistryRequest>("u", properties),
+              uuid + R"("properties": )" + table + "}");
+    roundTrip("ServiceRegistryResponse",
+              std::make_unique<ServiceRegistryResponse>("u", properties, twoFaults()),
+              uuid + R"("properties": )" + table + faults,
+              uuid + R"("properties": )" + table + faultsBack);
+    auto setHome = std::make_unique<SetUserHomeDir>(home);
     setHome->uuid = "not-carried";
-    decoded = roundTrip("connector/v1/SetUserHomeDir", std::move(setHome), farHomeJson);
+    decoded = roundTrip("SetUserHomeDir", std::move(setHome), homeJson);
     EXPECT_EQ(static_cast<SetUserHomeDir&>(*decoded).uuid, "");
     auto setHomeResponse = std::make_unique<SetUserHomeDirResponse>();
     setHomeResponse->faults = twoFaults();  // never carried
-    roundTrip("connector/v1/SetUserHomeDirResponse", std::move(setHomeResponse), "{}");
-    decoded = roundTrip("connector/v1/GetUserHomeDir", std::make_unique<GetUserHomeDir>(), "{}");
+    roundTrip("SetUserHomeDirResponse", std::move(setHomeResponse), "{}");
+    decoded = roundTrip("GetUserHomeDir", std::make_unique<GetUserHomeDir>(), "{}");
     EXPECT_EQ(static_cast<GetUserHomeDir&>(*decoded).uuid, "");
-    auto home = std::make_unique<GetUserHomeDirResponse>(farHome);
-    home->faults = twoFaults();  // never carried
-    roundTrip("connector/v1/GetUserHomeDirResponse", std::move(home), farHomeJson);
-    roundTrip("connector/v1/GetCurrentClientProperties",
-              std::make_unique<GetCurrentClientProperties>(), "{}");
-    roundTrip("connector/v1/GetCurrentClientPropertiesResponse",
+    auto homeResponse = std::make_unique<GetUserHomeDirResponse>(home);
+    homeResponse->faults = twoFaults();  // never carried
+    roundTrip("GetUserHomeDirResponse", std::move(homeResponse), homeJson);
+    roundTrip("GetCurrentClientProperties", std::make_unique<GetCurrentClientProperties>(), "{}");
+    roundTrip("GetCurrentClientPropertiesResponse",
               std::make_unique<GetCurrentClientPropertiesResponse>(properties),
               R"({"properties": )" + table + "}");
 }
@@ -145,7 +138,8 @@ TEST_F(JsonCodecTest, ReadersAreLenientAboutAbsentNullAndMistypedValues) {
         {"ClientType", "{}", R"({"uuid": "notset", "properties": {}})"},
         {"ClientType",
          R"({"uuid": 5, "properties": {"b": true, "n": null, "o": {"x": [1, 2]}, "d": 1.5}})",
-         R"({"uuid": "5", "properties": {"b": "true", "n": "", "o": "{\"x\":[1,2]}", "d": "1.5"}})"},
+         R"({"uuid": "5", "properties": {"b": "true", "n": "", "o": "{\"x\":[1,2]}",
+             "d": "1.5"}})"},
         {"ServiceRegistry", R"({"properties": [1]})", R"({"uuid": "notset", "properties": {}})"},
         {"EnabledFeatures", R"({"uuid": null, "features": ["a", null, {"k": "v"}, [], 3, false]})",
          R"({"uuid": "notset", "features": ["a", "", "{\"k\":\"v\"}", "[]", "3", "false"]})"},
@@ -189,11 +183,11 @@ TEST_F(JsonCodecTest, EmptyObjectsAndInvalidTextAreRefused) {
 
     Object::Ptr invalid = new Object(0);
     invalid->set("userHomeDir", std::string("ok\xC3("));
+    EXPECT_THROW((void)codecOf(typeid(SetUserHomeDir)).deserialize(invalid),
+                 fl::i18n::conversion_error);
     EXPECT_EQ(testsupport::errorText(
                   [&] { (void)serializer->deserialize("connector/v1/SetUserHomeDir", invalid); }),
               "Invalid UTF-8 text: bad byte sequence at byte 2 of 4");
-    EXPECT_THROW((void)codecOf(typeid(SetUserHomeDir)).deserialize(invalid),
-                 fl::i18n::conversion_error);
     std::unique_ptr<Message> loneSurrogate =
         std::make_unique<SetUserHomeDir>(std::u16string{u'a', 0xD800});
     EXPECT_THROW((void)serializer->serialize(loneSurrogate), fl::i18n::conversion_error);

@@ -28,6 +28,8 @@
 
 namespace testsupport {
 
+namespace cd = cmddistributor;
+
 class RunningProvider final : public connector::ServiceProvider {
   public:
     RunningProvider() { setRunning(true); }
@@ -38,8 +40,7 @@ class RunningProvider final : public connector::ServiceProvider {
 // waiterFirst: `options` with the worker's start delay so long that a thread waiting for a
 // request always starts it itself, however loaded the machine (the worker still starts what is
 // left when the engine goes).
-inline cmddistributor::DistributorOptions waiterFirst(
-    cmddistributor::DistributorOptions options = {}) {
+inline cd::DistributorOptions waiterFirst(cd::DistributorOptions options = {}) {
     options.startDelay = std::chrono::hours(1);
     return options;
 }
@@ -62,20 +63,18 @@ inline matrix::UniqueArray textArray(const std::string& utf8) {
 }
 
 // serializedResult: an evaluation result holding `array` (may be null) in serialized form.
-inline std::unique_ptr<cmddistributor::FEvalResult> serializedResult(matrix::qxArray* array) {
-    return cmddistributor::FEvalResult::makeSerialized(
-        cmddistributor::detail::serializeQxArrays({array}));
+inline std::unique_ptr<cd::FEvalResult> serializedResult(matrix::qxArray* array) {
+    return cd::FEvalResult::makeSerialized(cd::detail::serializeQxArrays({array}));
 }
 
-inline std::unique_ptr<cmddistributor::FEvalResult> textResult(const std::string& text) {
+inline std::unique_ptr<cd::FEvalResult> textResult(const std::string& text) {
     return serializedResult(textArray(text).get());
 }
 
 // hostError: the engine's own error, with the identifier "Quorix:injected".
-inline boost::exception_ptr hostError(cmddistributor::inExecutionStatus status,
-                                      const std::string& text) {
+inline boost::exception_ptr hostError(cd::inExecutionStatus status, const std::string& text) {
     return boost::copy_exception(
-        cmddistributor::RuntimeException(status, text, "Quorix:injected", "", {}, {}, false, {}));
+        cd::RuntimeException(status, text, "Quorix:injected", "", {}, {}, false, {}));
 }
 
 // outcome: the text `action` returns, or the error it raises: "host <status> '<identifier>'
@@ -85,7 +84,7 @@ template <class Action>
 std::string outcome(Action&& action) {
     try {
         return action();
-    } catch (const cmddistributor::RuntimeException& error) {
+    } catch (const cd::RuntimeException& error) {
         std::ostringstream text;
         text << "host " << error.getExecutionStatus() << " '" << error.getIdentifier() << "' '"
              << error.getFunctionName() << "': " << error.what();
@@ -105,16 +104,13 @@ std::string outcome(Action&& action) {
     }
 }
 
-enum class Fault {
-    None,
-    ThrowOnTrack,   // trackRequest raises "distributor cannot track"
-    ThrowOnSubmit,  // submitRequest raises "distributor is stopping", after tracking
-    NeverComplete,  // kept, never run, until cancelRequest; then completed as interrupted
-                    // (cancelAll, as the engine's invalidation calls it, does not reach it)
-    DropDelegate,   // destroyed without completion
-};
+// The faults a request can meet: ThrowOnTrack: trackRequest raises "distributor cannot track";
+// ThrowOnSubmit: submitRequest raises "distributor is stopping", after tracking; NeverComplete:
+// kept, never run, until cancelRequest, which completes it as interrupted (cancelAll, as the
+// engine's invalidation calls it, does not reach it); DropDelegate: destroyed without completion.
+enum class Fault { None, ThrowOnTrack, ThrowOnSubmit, NeverComplete, DropDelegate };
 
-class FaultyDistributor final : public cmddistributor::CmdDistributor {
+class FaultyDistributor final : public cd::CmdDistributor {
   public:
     explicit FaultyDistributor(boost::shared_ptr<qvm::FunctionRegistry> functions)
         : CmdDistributor(std::move(functions)) {}
@@ -128,24 +124,23 @@ class FaultyDistributor final : public cmddistributor::CmdDistributor {
         changed_.wait(lock, [this] { return waitedOn_; });
     }
 
-    RequestTrackingPtr trackRequest(const boost::shared_ptr<cmddistributor::CmdRequest>& request,
-                                    std::unique_ptr<cmddistributor::PromiseDelegate> delegate,
-                                    const cmddistributor::RunOptions& options,
-                                    const cmddistributor::IDType& id, bool trackById,
-                                    std::function<void()> onFinished) override {
+    RequestTrackingPtr trackRequest(const boost::shared_ptr<cd::CmdRequest>& request,
+                                    std::unique_ptr<cd::PromiseDelegate> delegate,
+                                    const cd::RunOptions& options, const cd::IDType& id,
+                                    bool trackById, std::function<void()> onFinished) override {
         fault_ = armed_.exchange(Fault::None);
         if (fault_ == Fault::ThrowOnTrack) throw std::runtime_error("distributor cannot track");
         return CmdDistributor::trackRequest(request, std::move(delegate), options, id, trackById,
                                             std::move(onFinished));
     }
 
-    void submitRequest(const RequestTrackingPtr& handle, const cmddistributor::IDType& id,
-                       cmddistributor::RunOptions options, bool runOnCallingThread) override {
+    void submitRequest(const RequestTrackingPtr& handle, const cd::IDType& id,
+                       cd::RunOptions options, bool runOnCallingThread) override {
         if (fault_ == Fault::None)
             return CmdDistributor::submitRequest(handle, id, std::move(options),
                                                  runOnCallingThread);
         if (fault_ == Fault::ThrowOnSubmit) throw std::runtime_error("distributor is stopping");
-        std::unique_ptr<cmddistributor::PromiseDelegate> delegate = handle->releaseDelegate();
+        std::unique_ptr<cd::PromiseDelegate> delegate = handle->releaseDelegate();
         if (fault_ != Fault::NeverComplete) return;  // DropDelegate: destroyed here
         delegate->setWaitCallback([this] {
             std::lock_guard<std::mutex> lock(mutex_);
@@ -158,9 +153,9 @@ class FaultyDistributor final : public cmddistributor::CmdDistributor {
     }
 
     // cancelRequest: completes a kept request as interrupted; counts every call.
-    bool cancelRequest(const cmddistributor::IDType& id) override {
+    bool cancelRequest(const cd::IDType& id) override {
         ++cancelRequests;
-        std::unique_ptr<cmddistributor::PromiseDelegate> kept;
+        std::unique_ptr<cd::PromiseDelegate> kept;
         {
             std::lock_guard<std::mutex> lock(mutex_);
             if (!kept_ || id.getValue() != keptId_) return CmdDistributor::cancelRequest(id);
@@ -168,7 +163,7 @@ class FaultyDistributor final : public cmddistributor::CmdDistributor {
         }
         (void)kept->markReady();
         kept->completeWithError(
-            hostError(cmddistributor::inExecutionStatus::Interrupted, "evaluation cancelled"));
+            hostError(cd::inExecutionStatus::Interrupted, "evaluation cancelled"));
         return true;
     }
 
@@ -179,7 +174,7 @@ class FaultyDistributor final : public cmddistributor::CmdDistributor {
     Fault fault_ = Fault::None;  // of the request being tracked and submitted (one at a time)
     std::mutex mutex_;
     std::condition_variable changed_;
-    std::unique_ptr<cmddistributor::PromiseDelegate> kept_;
+    std::unique_ptr<cd::PromiseDelegate> kept_;
     std::uint64_t keptId_ = 0;
     bool waitedOn_ = false;  // the kept request's future has been waited on
 };

@@ -1,9 +1,8 @@
 // InformationStack: the plug-in's two services as the framework runs them, for the suites that
-// drive them through delivery: the JSON registration; a router that writes down the short names
-// of every batch sent onward through it and passes it to the framework's router (or answers with
-// `reply` once given); sessions; the information
-// service over an engine whose functions record each evaluation (name and argument) in order
-// and whose distributor can be made to fail the next request; the client-type service in front.
+// drive them through delivery: the JSON registration, the framework's router and sessions, the
+// information service over an engine whose functions record each evaluation (name and argument)
+// in order and whose distributor can be made to fail the next request, and the client-type
+// service in front.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -36,24 +35,6 @@ namespace testsupport {
 
 using Names = std::vector<std::string>;
 
-class RecordingRouter final : public connector::BatchRouter {
-  public:
-    using Answer = connector::Future<std::unique_ptr<connector::Message>>;
-    explicit RecordingRouter(std::shared_ptr<connector::MessageRouter> router) : next(router) {}
-    Answer routeBatch(std::unique_ptr<connector::container::v1::ContainerRequest>&& batch,
-                      connector::Address&& address,
-                      std::shared_ptr<connector::Context> context) override {
-        Names& names = onward.emplace_back();
-        for (const auto& entry : batch->messages) names.push_back(entry.first);
-        if (reply) return connector::makeReadyFuture(std::move(reply));
-        return next->routeBatch(std::move(batch), std::move(address), std::move(context));
-    }
-
-    std::shared_ptr<connector::MessageRouter> next;
-    std::vector<Names> onward;
-    std::unique_ptr<connector::Message> reply;
-};
-
 class InformationStack : public ::testing::Test {
   protected:
     using Service = connector::information::v1::InformationServiceProviderImpl;
@@ -65,7 +46,7 @@ class InformationStack : public ::testing::Test {
         answer("which", "vtr", fn::answerText("built-in (/opt/quorix/lib/vtr)"));
         answer("qls.internal.feature", "graphicsAndGuis", fn::answerText("on"));
         for (const char* type : {"GetCurrentClientProperties", "GetUserHomeDir"})
-            router->next->addProvider(std::string("connector/v1/") + type, service);
+            router->addProvider(std::string("connector/v1/") + type, service);
         service->setRunning(true);
         clientTypes->setRunning(true);
     }
@@ -115,8 +96,8 @@ class InformationStack : public ::testing::Test {
     std::shared_ptr<connector::json::JsonSerializer> serializer =
         std::make_shared<connector::json::JsonSerializer>();
     connector::information::v1::InformationJsonSerialization registration{serializer};
-    std::shared_ptr<RecordingRouter> router =
-        std::make_shared<RecordingRouter>(std::make_shared<connector::MessageRouter>(serializer));
+    std::shared_ptr<connector::MessageRouter> router =
+        std::make_shared<connector::MessageRouter>(serializer);
     std::shared_ptr<connector::http::HttpSessionManager> sessions =
         std::make_shared<connector::http::HttpSessionManager>(router);
     boost::shared_ptr<qvm::FunctionRegistry> registry = boost::make_shared<qvm::FunctionRegistry>();
