@@ -164,6 +164,8 @@ TEST(FrameworkContractTest, ContextStateAndSerializerRegistryStayConsistent) {
     serializer.unregisterType(typeid(Receipt));
     EXPECT_FALSE(serializer.isRegistered("connector/v1/Receipt"));
     EXPECT_THROW((void)serializer.serialize(receipt), std::invalid_argument);
+    EXPECT_THROW((void)serializer.deserialize("connector/v1/Receipt", nullptr),
+                 std::invalid_argument);
 
     // The client properties the plug-in stores count against a session's memory by their
     // entries, not as a fixed allowance: its table type is the one the state accounts.
