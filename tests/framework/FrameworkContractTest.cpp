@@ -1,177 +1,201 @@
-// What the plug-in relies on from the framework around it: context state read and written from
-// several threads, the JSON serializer's registry under concurrent use (encoding, decoding and
-// withdrawal are driven by the codec and registration suites), the router's delivery of a batch
-// and gathering of its answers, sessions, and the current context of a thread.
+// What the plug-in relies on from the framework around it: connector::Future / Promise (fixed
+// misuse texts, values and errors across threads, continuations, cancellation, and promises
+// abandoned by destruction or by being assigned over); context state read and written from
+// several threads, and the JSON serializer's registry; sessions, and the current context of a
+// thread. Delivery to a provider's handle is driven across the library boundary
+// (SharedLibraryBoundaryTest), the router's delivery of a batch onward through the client-type
+// service (InformationServicesTest).
 #include <Poco/JSON/Object.h>
 #include <gtest/gtest.h>
 
-#include "../support/ErrorText.hpp"
-
 #include <atomic>
-#include <string>
+#include <functional>
 #include <thread>
-#include <vector>
 
-#include "connector/framework/ContainerMessages.hpp"
+#include "../support/Outcomes.hpp"
 #include "connector/framework/Context.hpp"
 #include "connector/framework/CurrentContextState.hpp"
+#include "connector/framework/Future.hpp"
 #include "connector/framework/HttpSessionManager.hpp"
 #include "connector/framework/JsonSerializer.hpp"
-#include "connector/framework/MessageRouter.hpp"
 #include "connector/information/v1/InformationTypes.hpp"
 
 namespace {
 
-using connector::Address;
 using connector::Context;
 using connector::Future;
+using connector::makeErrorFuture;
+using connector::makeReadyFuture;
 using connector::Message;
+using connector::Promise;
 using connector::common::ContextScope;
-using connector::container::v1::ContainerRequest;
-using connector::container::v1::ContainerResponse;
+using testsupport::errorText;
 
-struct Note : Message {
-    explicit Note(std::string t = {}) : text(std::move(t)) {}
-    std::string text;
-};
-struct NoteReceipt : Message {};
+const auto passOn = [](Future<int> future) { return future.get(); };
 
-using testsupport::errorOf;
+TEST(FutureTest, MisuseIsReportedWithFixedTextsAndTheFirstResultStays) {
+    const char* const invalid = "Future state isn't valid!";
+    const char* const resolved = "Promise already resolved.";
+    Promise<int> promise, twice;
+    Future<int> future = promise.getFuture(), source = twice.getFuture();
+    promise.setValue(1);
+    Future<int> first = source.then(passOn), chained = makeReadyFuture(5).then(passOn);
+    Future<int> moved = std::move(chained);
+    const std::vector<std::pair<std::function<void()>, const char*>> misuses = {
+        {[&] { (void)promise.getFuture(); }, "Promise already returned a future."},
+        {[&] { promise.setValue(2); }, resolved},
+        {[&] { promise.setException(std::make_exception_ptr(std::exception())); }, resolved},
+        {[&] { EXPECT_EQ(future.get(), 1); }, "<no error>"},
+        {[&] { (void)future.get(); },
+         "Future already returned it's value or has an associated continuation."},
+        {[&] { EXPECT_TRUE(future.isValid()); }, "<no error>"},  // get leaves it valid
+        {[&] { (void)future.then(passOn); },
+         "Future already has returned it's value or has an associated continuation."},
+        {[&] { (void)chained.get(); }, invalid},
+        {[&] { (void)chained.then(passOn); }, invalid},
+        {[&] { (void)Future<int>().get(); }, invalid},
+        {[&] { (void)source.then(passOn); }, invalid},
+    };
+    for (const auto& [misuse, text] : misuses) EXPECT_EQ(errorText(misuse), text);
+    EXPECT_FALSE(future.isValid());  // then consumes the future even when the state refuses
+    EXPECT_EQ(moved.get(), 5);
+    twice.setValue(3);
+    EXPECT_EQ(first.get(), 3);
+}
 
-TEST(ContextStateTest, ReadersNeverSeeAHalfWrittenValueUnderConcurrentWrites) {
+// The value or the error, of the type stored, reaches a waiter on another thread, and a
+// continuation: at once when already resolved, else by the resolving thread. A continuation's
+// own exception fails the chained future.
+TEST(FutureTest, ValuesAndErrorsReachWaitersAndContinuationsUnchanged) {
+    for (bool fail : {false, true}) {
+        Promise<std::unique_ptr<int>> promise;
+        auto future = promise.getFuture();
+        std::thread producer([&] {
+            if (fail) promise.setException(std::make_exception_ptr(std::invalid_argument("bad")));
+            if (!fail) promise.setValue(std::make_unique<int>(7));
+        });
+        EXPECT_EQ(errorText([&] { EXPECT_EQ(*future.get(), 7); }), fail ? "bad" : "<no error>");
+        producer.join();
+    }
+    EXPECT_THROW((void)makeErrorFuture<int>(std::invalid_argument("x")).get(),
+                 std::invalid_argument);
+    EXPECT_EQ(makeReadyFuture(20).then(passOn).get(), 20);
+    Promise<int> promise;
+    auto pending = promise.getFuture().then(passOn);
+    EXPECT_FALSE(pending.isReady());
+    std::thread([&] { promise.setValue(8); }).join();
+    EXPECT_TRUE(pending.isReady());  // run by the resolving thread
+    EXPECT_EQ(pending.get(), 8);
+    EXPECT_THROW((void)makeErrorFuture<int>(std::logic_error("x")).then(passOn).get(),
+                 std::logic_error);
+    auto thrown = makeReadyFuture(1).then([](Future<int>) -> int { throw std::out_of_range("x"); });
+    EXPECT_THROW((void)thrown.get(), std::out_of_range);
+}
+
+// A cancelled state drops its continuation and a later value; a promise destroyed, or assigned
+// over, while its state is pending breaks it; the promise then owns the other state, which it
+// still resolves, or abandons in turn. A promise that settled its own state leaves it alone.
+TEST(FutureTest, CancelledAndAbandonedStatesNeverLeaveAWaiterBlocked) {
+    const std::string broken = "Promise destroyed before it was resolved.";
+    Promise<int> cancelled, direct, target, source;
+    bool ran = false;
+    auto chained = cancelled.getFuture().then([&](Future<int> f) { return ran = true, f.get(); });
+    Future<int> directFuture = direct.getFuture(), orphan, pending;
+    cancelled.cancel();
+    direct.cancel();
+    cancelled.setValue(1);  // dropped silently
+    EXPECT_FALSE(ran);
+    EXPECT_EQ(errorText([&] { (void)chained.get(); }), broken);
+    EXPECT_EQ(errorText([&] { (void)directFuture.get(); }), "Future has been cancelled.");
+    orphan = Promise<int>().getFuture();
+    EXPECT_EQ(errorText([&] { (void)orphan.get(); }), broken);
+
+    Future<int> overwritten = target.getFuture(), moved = source.getFuture();
+    target = std::move(source);
+    ASSERT_TRUE(overwritten.isReady());  // else get would wait for ever
+    EXPECT_EQ(errorText([&] { (void)overwritten.get(); }), broken);
+    target.setValue(4);
+    EXPECT_EQ(moved.get(), 4);
+    {
+        Promise<int> settled, fresh;
+        settled.setValue(1);
+        pending = fresh.getFuture();
+        settled = std::move(fresh);
+    }
+    ASSERT_TRUE(pending.isReady());
+    EXPECT_EQ(errorText([&] { (void)pending.get(); }), broken);
+}
+
+struct Receipt : Message {};
+
+// Two threads write a context entry while two read it, over and over: no reader sees a
+// half-written value. The serializer's registry gives a type withdrawn no longer.
+TEST(FrameworkContractTest, ContextStateAndSerializerRegistryStayConsistent) {
     Context state;
     state.set("home", std::string(64, 'a'), ContextScope::Session);
-    EXPECT_TRUE(state.scopeOf("home") == ContextScope::Session);
     EXPECT_FALSE(state.scopeOf("absent"));
     EXPECT_THROW(state.get("absent"), std::out_of_range);
-
-    std::atomic<bool> torn{false};
+    std::atomic<int> torn{0};
     std::vector<std::thread> threads;
-    for (int writer = 0; writer < 2; ++writer) {
-        threads.emplace_back([&, writer] {
-            for (int i = 0; i < 2000; ++i)
-                state.set("home", std::string(64 + i % 7, writer ? 'b' : 'c'),
-                          ContextScope::Request);
-        });
-    }
-    for (int reader = 0; reader < 2; ++reader) {
-        threads.emplace_back([&] {
+    for (int role = 0; role < 4; ++role) {
+        threads.emplace_back([&, role] {
             for (int i = 0; i < 2000; ++i) {
+                if (role < 2)
+                    state.set("home", std::string(64 + i % 7, role ? 'b' : 'c'),
+                              ContextScope::Request);
+                if (role < 2) continue;
                 auto text = boost::any_cast<std::string>(state.get("home"));
-                if (text.find_first_not_of(text[0]) != std::string::npos) torn = true;
+                torn += text.find_first_not_of(text[0]) != std::string::npos;
             }
         });
     }
     for (auto& thread : threads) thread.join();
-    EXPECT_FALSE(torn);
+    EXPECT_EQ(torn, 0);
     EXPECT_TRUE(state.scopeOf("home") == ContextScope::Request);
-}
 
-// The client properties the plug-in stores count against a session's memory by their entries, not
-// as a fixed allowance: its table type is the one the state accounts.
-TEST(ContextStateTest, TheClientPropertiesTableIsAccountedByItsEntries) {
-    Context empty;
-    empty.set("clientProperties", connector::information::v1::StringTable(), ContextScope::Session);
+    connector::json::JsonSerializer serializer;
+    std::unique_ptr<Message> receipt = std::make_unique<Receipt>();
+    serializer.unregisterType(typeid(Receipt));  // never registered: nothing happens
+    serializer.registerType(
+        "connector/v1/Receipt", typeid(Receipt),
+        [](const std::unique_ptr<Message>&) { return Poco::JSON::Object::Ptr(); },
+        [](Poco::JSON::Object::Ptr) { return std::unique_ptr<Message>(); });
+    EXPECT_EQ(serializer.serialize(receipt).typeName, "connector/v1/Receipt");
+    serializer.unregisterType(typeid(Receipt));
+    EXPECT_FALSE(serializer.isRegistered("connector/v1/Receipt"));
+    EXPECT_THROW((void)serializer.serialize(receipt), std::invalid_argument);
+    EXPECT_THROW((void)serializer.deserialize("connector/v1/Receipt", nullptr),
+                 std::invalid_argument);
+
+    // The client properties the plug-in stores count against a session's memory by their
+    // entries, not as a fixed allowance: its table type is the one the state accounts.
     connector::information::v1::StringTable properties;
+    state.set("clientProperties", properties, ContextScope::Session);
+    const std::size_t empty = state.approximateBytes();
     for (int i = 0; i < 100; ++i)
         properties["property" + std::to_string(i)] = std::string(200, 'v');
-    Context full;
-    full.set("clientProperties", properties, ContextScope::Session);
-    EXPECT_GE(full.approximateBytes(), empty.approximateBytes() + 100 * 200);
-}
-
-TEST(JsonSerializerTest, RegistryStaysConsistentUnderConcurrentUse) {
-    connector::json::JsonSerializer serializer;
-    auto codec = [](const std::unique_ptr<Message>&) {
-        return Poco::JSON::Object::Ptr(new Poco::JSON::Object(0));
-    };
-    auto decoder = [](Poco::JSON::Object::Ptr) -> std::unique_ptr<Message> {
-        return std::make_unique<Note>();
-    };
-    serializer.registerType("connector/v1/Note", typeid(Note), codec, decoder);
-    std::atomic<int> failures{0};
-    std::vector<std::thread> threads;
-    threads.emplace_back([&] {
-        for (int i = 0; i < 2000; ++i) {
-            serializer.unregisterType(typeid(NoteReceipt));
-            serializer.registerType("connector/v1/NoteReceipt", typeid(NoteReceipt), codec,
-                                    decoder);
-        }
-    });
-    for (int t = 0; t < 2; ++t) {
-        threads.emplace_back([&] {
-            std::unique_ptr<Message> note = std::make_unique<Note>();
-            for (int i = 0; i < 2000; ++i) {
-                if (serializer.serialize(note).typeName != "connector/v1/Note") ++failures;
-                if (!serializer.deserialize("connector/v1/Note", nullptr)) ++failures;
-            }
-        });
-    }
-    for (auto& thread : threads) thread.join();
-    EXPECT_EQ(failures, 0);
-    EXPECT_TRUE(serializer.isRegistered("connector/v1/NoteReceipt"));
-}
-
-TEST(MessageRouterTest, BatchIsDeliveredOnwardAndAnswersGatheredByShortName) {
-    auto names = std::make_shared<connector::json::JsonSerializer>();
-    auto none = [](const std::unique_ptr<Message>&) { return Poco::JSON::Object::Ptr(); };
-    auto noDecode = [](Poco::JSON::Object::Ptr) { return std::unique_ptr<Message>(); };
-    names->registerType("connector/v1/NoteReceipt", typeid(NoteReceipt), none, noDecode);
-    auto router = std::make_shared<connector::MessageRouter>(names);
-    std::vector<std::string> seen;
-    router->addRoute("connector/v1/Note", [&](std::unique_ptr<Message>&& m, Address&&,
-                                              std::shared_ptr<Context>&& context) {
-        seen.push_back(static_cast<Note&>(*m).text);
-        EXPECT_NE(context, nullptr);
-        return connector::makeReadyFuture(std::unique_ptr<Message>(new NoteReceipt()));
-    });
-
-    connector::http::HttpSessionManager sessions(router);
-    auto context = sessions.useSession("s1");
-    auto batch = std::make_unique<ContainerRequest>();
-    batch->messages["Note"].push_back(std::make_unique<Note>("one"));
-    batch->messages["Note"].push_back(std::make_unique<Note>("two"));
-    auto answer = context->handle<Message, ContainerRequest>(std::move(batch), Address()).get();
-    auto* response = dynamic_cast<ContainerResponse*>(answer.get());
-    ASSERT_NE(response, nullptr);
-    EXPECT_EQ(seen, (std::vector<std::string>{"one", "two"}));
-    ASSERT_EQ(response->messages.size(), 1u);
-    EXPECT_EQ(response->messages.at("NoteReceipt").size(), 2u);
-
-    auto unknown = std::make_unique<ContainerRequest>();
-    unknown->messages["Nothing"].push_back(std::make_unique<Note>());
-    EXPECT_EQ(errorOf(context->handle<Message, ContainerRequest>(std::move(unknown), Address())),
-              "No service provider for message type connector/v1/Nothing");
-
-    auto orphanContext = std::make_shared<Context>();
-    EXPECT_EQ(errorOf(orphanContext->handle<Message, ContainerRequest>(
-                  std::make_unique<ContainerRequest>(), Address())),
-              "No router to send the batch onward.");
+    state.set("clientProperties", properties, ContextScope::Session);
+    EXPECT_GE(state.approximateBytes(), empty + 100 * 200);
 }
 
 TEST(FrameworkContractTest, SessionsAndTheCurrentContextOfAThread) {
+    using namespace connector::qvm_common;
     connector::http::HttpSessionManager sessions;
     EXPECT_EQ(sessions.lastUsedSessionState(), nullptr);
-    auto first = sessions.useSession("a");
-    auto second = sessions.useSession("b");
+    auto first = sessions.useSession("a"), second = sessions.useSession("b");
     EXPECT_EQ(sessions.lastUsedSessionState(), second);
     EXPECT_EQ(sessions.useSession("a"), first);
     EXPECT_EQ(sessions.lastUsedSessionState(), first);
     EXPECT_EQ(sessions.sessionCount(), 2u);
-
-    EXPECT_EQ(connector::qvm_common::getCurrentContextState(), nullptr);
-    {
-        connector::qvm_common::CurrentContextStateScope outer(first);
-        {
-            connector::qvm_common::CurrentContextStateScope inner(second);
-            EXPECT_EQ(connector::qvm_common::getCurrentContextState(), second);
-            std::thread([] {
-                EXPECT_EQ(connector::qvm_common::getCurrentContextState(), nullptr);
-            }).join();
-        }
-        EXPECT_EQ(connector::qvm_common::getCurrentContextState(), first);
-    }
-    EXPECT_EQ(connector::qvm_common::getCurrentContextState(), nullptr);
+    // Scopes nest, and each thread has its own current context.
+    auto outer = std::make_unique<CurrentContextStateScope>(first);
+    auto inner = std::make_unique<CurrentContextStateScope>(second);
+    EXPECT_EQ(getCurrentContextState(), second);
+    std::thread([] { EXPECT_EQ(getCurrentContextState(), nullptr); }).join();
+    inner.reset();
+    EXPECT_EQ(getCurrentContextState(), first);
+    outer.reset();
+    EXPECT_EQ(getCurrentContextState(), nullptr);
 }
 
 }  // namespace

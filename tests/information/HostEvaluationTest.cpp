@@ -1,211 +1,171 @@
 // Host evaluation through the engine's distributor: the service evaluations in every engine
 // mode, refusal of an invalid state, errors passed on unchanged, the delegate's holding back of
 // early completions, refused requests, and cancellation once the engine or service goes away,
-// wherever the task runs, within a few wait slices.
+// wherever the task runs, within a few wait slices. Conversion of the engine's answers into the
+// plug-in's result types (text, UTF-16 text, product lists) from arrays, serialized arrays and
+// typed values, every refusal with its error, and the input arrays made of text arguments.
 #include <gtest/gtest.h>
 
-#include "../support/ErrorText.hpp"
-#include "../support/FaultyDistributor.hpp"
-#include "../support/HostEngine.hpp"
-
 #include <atomic>
-#include <chrono>
-#include <future>
-#include <string>
-#include <thread>
-#include <vector>
-
 #include <boost/optional/optional_io.hpp>
+#include <future>
+#include <thread>
 
+#include "../support/HostEngine.hpp"
+#include "../support/Outcomes.hpp"
 #include "connector/information/src/HostEvaluation.hpp"
 #include "host/qvm/NullCmdDistributorTaskReference.hpp"
-#include "host/qxutil/except/QXException.hpp"
 
 namespace {
 
 using namespace std::chrono_literals;
 using namespace connector::information::v1;
-using cmddistributor::CmdDistributor;
+using cmddistributor::FEvalResult;
 using cmddistributor::inExecutionStatus;
-using cmddistributor::RuntimeException;
+using matrix::UniqueArray;
+using qxutil::cmddistributor::detail::VariadicFEvalType;
+using testsupport::errorText;
+using testsupport::outcome;
+using testsupport::textArray;
+using testsupport::textResult;
+using Arrays = std::vector<matrix::qxArray*>;
 using Products = std::vector<QuorixProduct>;
+using Provider = testsupport::RunningProvider;
 namespace fn = qvm::functions;
 
-using Provider = testsupport::RunningProvider;
-using testsupport::errorText;
-using testsupport::hostError;
-using testsupport::registerServiceFunctions;
-using testsupport::textResult;
-
-TEST(HostEvaluationTest, TheFourServiceEvaluationsRunEndToEndInEveryEngineMode) {
-    Provider provider;
-    for (auto order : {cmddistributor::CompletionOrder::ReadyThenComplete,
-                       cmddistributor::CompletionOrder::CompleteThenReady})
-        for (auto result :
-             {cmddistributor::ResultForm::SerializedArrays, cmddistributor::ResultForm::TypedValue})
-            for (auto inputs :
-                 {cmddistributor::InputForm::SerializedArrays, cmddistributor::InputForm::Arrays}) {
-                SCOPED_TRACE(testing::Message() << int(order) << int(result) << int(inputs));
-                auto engine = qvm::QVM::create({order, result, inputs});
-                registerServiceFunctions(*engine);
-                EXPECT_EQ(fevalSync<std::string>(provider, engine, "qls.internal.feature",
-                                                 "graphicsAndGuis"),
-                          "on");
-                EXPECT_EQ(fevalSync<std::u16string>(provider, engine, "version"),
-                          u"4.2.0 build 1187");
-                EXPECT_EQ(fevalSync<Products>(provider, engine, "ver", "vantrell"),
-                          Products{{"Vantrell"}});
-                EXPECT_EQ(fevalSync<std::u16string>(provider, engine, "which", "vtr"),
-                          u"built-in (/opt/quorix/lib/vtr)");
-                EXPECT_EQ(engine->getCmdDistributor()->getSubmittedCount(), 4u);
-            }
+// shown: a result as one comparable text (product names each followed by "|").
+std::string shown(const std::u16string& text) {
+    return std::string(text.begin(), text.end());
+}
+std::string shown(const Products& products) {
+    std::string names;
+    for (const QuorixProduct& product : products) names += product.name + "|";
+    return names;
 }
 
-TEST(HostEvaluationTest, InvalidStateIsRefusedWithNothingSubmitted) {
-    auto engine = qvm::QVM::create();
-    std::atomic<int> calls{0};
-    engine->registerFunction("version", [&](qvm::HostCall&) {
-        ++calls;
-        return std::vector<matrix::UniqueArray>{};
-    });
+// In every engine mode the four service evaluations give their values, and the engine's errors,
+// and those of the conversion, reach the caller unchanged.
+TEST(HostEvaluationTest, EvaluationsGiveTheirValueOrErrorUnchangedInEveryEngineMode) {
+    Provider provider;
+    using cmddistributor::CompletionOrder, cmddistributor::ResultForm, cmddistributor::InputForm;
+    const std::pair<const char*, std::string> failures[] = {
+        {"fails", "host Error 'Quorix:ver:unknown' 'fails': Unrecognized product 'vantrell'."},
+        {"nosuch", "host Error 'Quorix:undefinedFunction' 'nosuch': Undefined function 'nosuch'."},
+        {"number", "array Quorix:typeMismatch"},
+        {"null", "runtime_error: feval returned null."}};
+    for (int mode = 0; mode < 8; ++mode) {
+        auto engine = qvm::QVM::create(
+            {mode & 1 ? CompletionOrder::CompleteThenReady : CompletionOrder::ReadyThenComplete,
+             mode & 2 ? ResultForm::TypedValue : ResultForm::SerializedArrays,
+             mode & 4 ? InputForm::Arrays : InputForm::SerializedArrays});
+        SCOPED_TRACE(mode);
+        testsupport::registerServiceFunctions(*engine);
+        engine->registerFunction(
+            "fails", fn::failWith("Unrecognized product 'vantrell'.", "Quorix:ver:unknown"));
+        engine->registerFunction("number", fn::answerArray(matrix::createDoubleScalar(1)));
+        engine->registerFunction("null", fn::answerArray(nullptr));
+        engine->registerFunction("nothing", [](qvm::HostCall& call) {
+            call.getErrors().write("nothing to say");
+            return std::vector<UniqueArray>{};
+        });
+        EXPECT_EQ(
+            fevalSync<std::string>(provider, engine, "qls.internal.feature", "graphicsAndGuis"),
+            "on");
+        EXPECT_EQ(fevalSync<std::u16string>(provider, engine, "version"), u"4.2.0 build 1187");
+        EXPECT_EQ(fevalSync<Products>(provider, engine, "ver", "vantrell"), Products{{"Vantrell"}});
+        EXPECT_EQ(fevalSync<std::u16string>(provider, engine, "which", "vtr"),
+                  u"built-in (/opt/quorix/lib/vtr)");
+        for (const auto& [function, expected] : failures)
+            EXPECT_EQ(
+                outcome([&, f = function] { return fevalSync<std::string>(provider, engine, f); }),
+                expected);
+        EXPECT_EQ(errorText([&] { (void)fevalSync<Products>(provider, engine, "nothing"); }),
+                  "The function gave 0 output(s) where at least 1 are required.");
+        EXPECT_EQ(engine->getErrorText(), "nothing to say");
+        EXPECT_EQ(engine->getCmdDistributor()->getSubmittedCount(), 9u);
+    }
+}
+
+// Refused before anything is submitted: a stopped service, no engine, an invalid engine. An
+// engine without a distributor gives its error in the future, with a task nothing can cancel.
+TEST(HostEvaluationTest, AnEvaluationIsRefusedWhereNothingCanRunIt) {
     Provider running, stopped;
     stopped.setRunning(false);
-    auto invalid = qvm::QVM::create();
+    auto engine = qvm::QVM::create(), invalid = qvm::QVM::create(),
+         none = qvm::QVM::createWithoutDistributor();
     invalid->setValid(false);
-    auto refusal = [](const connector::ServiceProvider& provider, std::shared_ptr<qvm::QVM> vm) {
-        return errorText([&] { (void)fevalSync<std::u16string>(provider, vm, "version"); });
-    };
-    EXPECT_EQ(refusal(stopped, engine), "Invalid QVM state");
-    EXPECT_EQ(refusal(running, nullptr), "Invalid QVM state");
-    EXPECT_EQ(refusal(running, invalid), "Invalid QVM state");
-    EXPECT_EQ(engine->getCmdDistributor()->getSubmittedCount(), 0u);
-    EXPECT_EQ(invalid->getCmdDistributor()->getSubmittedCount(), 0u);
-    EXPECT_EQ(calls.load(), 0);
-
-    auto noDistributor = qvm::QVM::createWithoutDistributor();
-    try {
-        (void)fevalSync<std::string>(running, noDistributor, "qls.internal.feature",
-                                     "graphicsAndGuis");
-        ADD_FAILURE() << "no error";
-    } catch (const RuntimeException& error) {
-        EXPECT_STREQ(error.what(), "No CmdDistributor available");
-        EXPECT_EQ(static_cast<int>(error.getExecutionStatus()), 2);
-        EXPECT_EQ(error.getIdentifier(), "");
-        EXPECT_EQ(error.getFunctionName(), "");
-    }
-    auto future = fevalAsync<std::string>(noDistributor, "version");
+    const std::string refused = "runtime_error: Invalid QVM state";
+    const std::tuple<const Provider*, std::shared_ptr<qvm::QVM>, std::string> cases[] = {
+        {&stopped, engine, refused},
+        {&running, nullptr, refused},
+        {&running, invalid, refused},
+        {&running, none, "host Unavailable '' '': No CmdDistributor available"}};
+    for (const auto& [provider, vm, expected] : cases)
+        EXPECT_EQ(
+            outcome([&, p = provider, v = vm] { return fevalSync<std::string>(*p, v, "version"); }),
+            expected);
+    EXPECT_EQ(engine->getCmdDistributor()->getSubmittedCount() +
+                  invalid->getCmdDistributor()->getSubmittedCount(),
+              0u);
+    auto future = fevalAsync<std::string>(none, "version");
     EXPECT_TRUE(future.is_ready());
     EXPECT_TRUE(dynamic_cast<qvm::detail::NullCmdDistributorTaskReference*>(
         future.getTaskReference().get()));
 }
 
-TEST(HostEvaluationTest, HostAndConversionErrorsReachTheCallerUnchanged) {
-    Provider provider;
-    for (auto form :
-         {cmddistributor::ResultForm::SerializedArrays, cmddistributor::ResultForm::TypedValue}) {
-        SCOPED_TRACE(int(form));
-        auto engine = qvm::QVM::create({cmddistributor::CompletionOrder::ReadyThenComplete, form,
-                                        cmddistributor::InputForm::SerializedArrays});
-        engine->registerFunction(
-            "ver", fn::failWith("Unrecognized product 'vantrell'.", "Quorix:ver:unknown"));
-        engine->registerFunction("nothing", [](qvm::HostCall& call) {
-            call.getErrors().write("nothing to say");
-            return std::vector<matrix::UniqueArray>{};
-        });
-        engine->registerFunction("number", fn::answerArray(matrix::createDoubleScalar(1)));
-        engine->registerFunction("null", fn::answerArray(nullptr));
-        try {
-            (void)fevalSync<Products>(provider, engine, "ver", "vantrell");
-            ADD_FAILURE() << "no error";
-        } catch (const RuntimeException& error) {
-            EXPECT_STREQ(error.what(), "Unrecognized product 'vantrell'.");
-            EXPECT_EQ(error.getIdentifier(), "Quorix:ver:unknown");
-            EXPECT_EQ(error.getFunctionName(), "ver");
-            EXPECT_EQ(error.getExecutionStatus(), inExecutionStatus::Error);
-        }
-        EXPECT_EQ(errorText([&] { (void)fevalSync<std::string>(provider, engine, "nosuch"); }),
-                  "Undefined function 'nosuch'.");
-        EXPECT_EQ(errorText([&] { (void)fevalSync<std::string>(provider, engine, "nothing"); }),
-                  "The function gave 0 output(s) where at least 1 are required.");
-        EXPECT_EQ(engine->getErrorText(), "nothing to say");
-        EXPECT_THROW((void)fevalSync<std::u16string>(provider, engine, "number"),
-                     qxutil::except::QXException);
-        EXPECT_EQ(errorText([&] { (void)fevalSync<std::string>(provider, engine, "null"); }),
-                  "feval returned null.");
-    }
-}
-
-TEST(HostEvaluationTest, DelegateHoldsCompletionsBackUntilReady) {
+// Completions that come before markReady are held back (the latest wins) and delivered by it,
+// which reports a result's or a host error's status and raises any other error; once ready, a
+// completion fulfils at once. A detached delegate leaves its promise pending for as long as its
+// state is held (destroyed undetached, it breaks it: see the distributor faults).
+TEST(HostEvaluationTest, TheDelegateHoldsCompletionsBackUntilReady) {
     using Delegate = cmddistributor::PromiseDelegateT<std::string>;
-    {  // result first: markReady delivers it and reports its status
-        Delegate delegate(&convertResult<std::string>);
-        auto future = delegate.getFuture();
-        int waits = 0;
-        delegate.setWaitCallback([&] { ++waits; });
-        EXPECT_FALSE(delegate.completeWithResult(textResult("early")));
-        EXPECT_EQ(future.wait_for(boost::chrono::milliseconds(0)), boost::future_status::timeout);
-        EXPECT_EQ(waits, 1);
-        EXPECT_FALSE(delegate.isPromiseDone());
-        EXPECT_EQ(delegate.markReady(),
-                  boost::optional<inExecutionStatus>(inExecutionStatus::Completed));
-        EXPECT_EQ(delegate.markReady(), boost::none);
-        EXPECT_TRUE(delegate.isPromiseDone());
-        delegate.waitTillReady();
-        EXPECT_EQ(future.get(), "early");
-        EXPECT_THROW((void)future.get(), boost::future_uninitialized);
-        EXPECT_THROW(delegate.completeWithResult(textResult("again")),
-                     boost::promise_already_satisfied);
-    }
-    {  // ready first: a completion fulfils at once
-        Delegate delegate(&convertResult<std::string>);
-        auto future = delegate.getFuture();
-        EXPECT_EQ(delegate.markReady(), boost::none);
-        EXPECT_TRUE(delegate.completeWithResult(textResult("late")));
-        EXPECT_EQ(future.get(), "late");
-    }
-    {  // the latest held-back completion wins; a host error's status is reported
-        Delegate delegate(&convertResult<std::string>);
-        auto future = delegate.getFuture();
-        EXPECT_FALSE(delegate.completeWithResult(textResult("dropped")));
-        EXPECT_FALSE(
-            delegate.completeWithError(hostError(inExecutionStatus::Interrupted, "stopped")));
-        EXPECT_EQ(delegate.markReady(),
-                  boost::optional<inExecutionStatus>(inExecutionStatus::Interrupted));
-        EXPECT_EQ(errorText([&] { (void)future.get(); }), "stopped");
-    }
-    {  // another error is delivered, then raised out of markReady
-        Delegate delegate(&convertResult<std::string>);
-        auto future = delegate.getFuture();
-        delegate.completeWithError(boost::copy_exception(std::invalid_argument("odd")));
-        EXPECT_THROW((void)delegate.markReady(), std::invalid_argument);
-        EXPECT_THROW((void)future.get(), std::invalid_argument);
-    }
-}
+    Delegate early(&convertResult<std::string>), late(&convertResult<std::string>),
+        twice(&convertResult<std::string>), odd(&convertResult<std::string>);
+    auto earlyFuture = early.getFuture(), lateFuture = late.getFuture(),
+         twiceFuture = twice.getFuture(), oddFuture = odd.getFuture();
+    EXPECT_FALSE(early.completeWithResult(textResult("early")));
+    EXPECT_EQ(earlyFuture.wait_for(boost::chrono::milliseconds(0)), boost::future_status::timeout);
+    EXPECT_FALSE(early.isPromiseDone());
+    EXPECT_EQ(early.markReady(), boost::make_optional(inExecutionStatus::Completed));
+    EXPECT_EQ(early.markReady(), boost::none);
+    EXPECT_TRUE(early.isPromiseDone());
+    early.waitTillReady();
+    EXPECT_EQ(earlyFuture.get(), "early");
+    EXPECT_THROW(early.completeWithResult(textResult("again")), boost::promise_already_satisfied);
 
-// Destroyed without completion: broken promise. Detached: the future stays pending for as long
-// as its side keeps the holder, and breaks when that goes too.
-TEST(HostEvaluationTest, ADelegateGoneUncompletedBreaksItsPromiseOnceNobodyHoldsIt) {
-    using Delegate = cmddistributor::PromiseDelegateT<std::string>;
-    boost::future<std::string> broken, detached;
+    EXPECT_EQ(late.markReady(), boost::none);
+    EXPECT_TRUE(late.completeWithResult(textResult("late")));
+    EXPECT_EQ(lateFuture.get(), "late");
+
+    EXPECT_FALSE(twice.completeWithResult(textResult("dropped")));
+    EXPECT_FALSE(
+        twice.completeWithError(testsupport::hostError(inExecutionStatus::Interrupted, "stopped")));
+    EXPECT_EQ(twice.markReady(), boost::make_optional(inExecutionStatus::Interrupted));
+    EXPECT_EQ(errorText([&] { (void)twiceFuture.get(); }), "stopped");
+
+    odd.completeWithError(boost::copy_exception(std::invalid_argument("odd")));
+    EXPECT_THROW((void)odd.markReady(), std::invalid_argument);
+    EXPECT_THROW((void)oddFuture.get(), std::invalid_argument);
+
+    boost::future<std::string> detached;
     boost::shared_ptr<const void> holder;
     {
-        Delegate first(&convertResult<std::string>), second(&convertResult<std::string>);
-        broken = first.getFuture();
-        detached = second.getFuture();
-        holder = second.state();
-        second.detach();
-        EXPECT_TRUE(second.isPromiseDone());
+        Delegate delegate(&convertResult<std::string>);
+        detached = delegate.getFuture();
+        holder = delegate.state();
+        delegate.detach();
+        EXPECT_TRUE(delegate.isPromiseDone());
     }
-    EXPECT_THROW((void)broken.get(), boost::broken_promise);
     EXPECT_EQ(detached.wait_for(boost::chrono::milliseconds(0)), boost::future_status::timeout);
     holder.reset();
     EXPECT_THROW((void)detached.get(), boost::broken_promise);
 }
 
-// Errors of the distributor itself are driven through the service in FaultInjectionTest; here,
-// what fevalRequest refuses and how cancelTask asks a task to stop.
+// What fevalRequest refuses, and how cancelTask asks a task to stop: the first cancellation
+// signals the token (whose callback asks the distributor), a second asks the distributor again
+// through cancel_callback.
 TEST(HostEvaluationTest, MalformedRequestsAreRefusedAndCancellingAsksTheDistributorEachTime) {
-    auto distributor = boost::make_shared<CmdDistributor>(nullptr);
+    auto distributor = boost::make_shared<cmddistributor::CmdDistributor>(nullptr);
     auto bare = boost::make_shared<cmddistributor::CmdRequest>(0, nullptr, nullptr);
     EXPECT_EQ(errorText([&] { (void)fevalRequest<std::string>(distributor, nullptr, {}, {}); }),
               "request cannot be null.");
@@ -213,13 +173,10 @@ TEST(HostEvaluationTest, MalformedRequestsAreRefusedAndCancellingAsksTheDistribu
               "request must contain an IIP.");
     EXPECT_EQ(distributor->getSubmittedCount(), 0u);
 
-    // The first cancellation signals the token (whose callback asks the distributor), a second
-    // one asks the distributor again through cancel_callback.
     auto faulty = boost::make_shared<testsupport::FaultyDistributor>(nullptr);
     auto engine = std::make_shared<qvm::QVM>(nullptr, faulty);
     faulty->arm(testsupport::Fault::NeverComplete);
     auto future = fevalAsync<std::string>(engine, "version");
-    faulty->waitUntilKept();
     qvm::TaskReference& task = *future.getTaskReference();
     cancelTask(task);
     EXPECT_TRUE(task.isCancelRequested());
@@ -230,90 +187,189 @@ TEST(HostEvaluationTest, MalformedRequestsAreRefusedAndCancellingAsksTheDistribu
     EXPECT_EQ(errorText([&] { (void)future.get(); }), "evaluation cancelled");
 }
 
-// How long a caller may take to return once the engine or the service has gone away: fifty
-// wait slices of 10 ms, generous for a loaded machine and the sanitizers, and still half of
-// what a wait loop with slices of a second would take.
-constexpr auto FEW_SLICES = std::chrono::milliseconds(500);
-
-using Clock = std::chrono::steady_clock;
-
-// ms: a duration in milliseconds, as test messages show it.
-long long ms(Clock::duration duration) {
-    return std::chrono::duration_cast<std::chrono::milliseconds>(duration).count();
+// goneAway: what evaluating `function` gives while another thread, once `ready` has returned,
+// stops the service or turns the engine invalid; the caller must have it within a few slices.
+std::string goneAway(const std::shared_ptr<qvm::QVM>& engine, bool stopService,
+                     const std::function<void()>& ready, const char* function) {
+    using Clock = std::chrono::steady_clock;
+    Provider provider;
+    Clock::time_point goneAt;
+    std::thread goAway([&] {
+        ready();
+        goneAt = Clock::now();
+        if (stopService) provider.setRunning(false);
+        if (!stopService) engine->setValid(false);
+    });
+    const std::string result =
+        outcome([&] { return fevalSync<std::string>(provider, engine, function); });
+    const Clock::time_point returnedAt = Clock::now();
+    goAway.join();
+    // Fifty wait slices of 10 ms: generous for a loaded machine and the sanitizers, and still half
+    // of what a wait loop with slices of a second would take.
+    EXPECT_LT(returnedAt - goneAt, std::chrono::milliseconds(500));
+    return result;
 }
 
 // A task waiting for the engine or the service to go away, in both engine modes (run by the
 // waiting thread itself, or by the worker): the going away reaches it wherever it runs, and the
-// caller gets what it then delivers, within a few slices: the Interrupted error, or its value if
-// it finishes regardless. The task would go on for ten seconds without it.
+// caller gets what it then delivers: the Interrupted error, or its value if it finishes
+// regardless. The task would go on for ten seconds without it.
 TEST(HostEvaluationTest, TheTaskIsCancelledWhenTheEngineOrServiceGoesAway) {
     cmddistributor::DistributorOptions onlyWaits;
     onlyWaits.waiting = cmddistributor::WaitingThread::OnlyWaits;
-    for (bool onWaiter : {true, false})
-        for (bool stopService : {false, true})
-            for (bool finishAnyway : {false, true}) {
-                SCOPED_TRACE(testing::Message()
-                             << (onWaiter ? "run by the waiting thread" : "run by the worker")
-                             << (stopService ? ", service stops" : ", engine invalid")
-                             << (finishAnyway ? ", finishes anyway" : ""));
-                auto engine = qvm::QVM::create(onWaiter ? testsupport::waiterFirst() : onlyWaits);
-                std::promise<void> started;
-                std::atomic<bool> sawCancel{false};
-                std::thread::id ranOn;
-                engine->registerFunction("slow", [&](qvm::HostCall& call) {
-                    ranOn = std::this_thread::get_id();
-                    started.set_value();
-                    sawCancel = call.waitForCancellation(10s);
-                    if (!finishAnyway) call.throwIfCancelled();
-                    return fn::answerText("finished anyway")(call);
-                });
-                Provider provider;
-                Clock::time_point goneAt;
-                std::thread goAway([&] {
-                    started.get_future().wait();
-                    goneAt = Clock::now();
-                    if (stopService)
-                        provider.setRunning(false);
-                    else
-                        engine->setValid(false);
-                });
-                std::string outcome;
-                try {
-                    outcome = fevalSync<std::string>(provider, engine, "slow");
-                } catch (const RuntimeException& error) {
-                    EXPECT_EQ(error.getExecutionStatus(), inExecutionStatus::Interrupted);
-                    outcome = error.what();
-                }
-                const Clock::time_point returnedAt = Clock::now();
-                goAway.join();
-                EXPECT_EQ(outcome,
-                          finishAnyway ? "finished anyway" : "Evaluation of 'slow' was cancelled.");
-                EXPECT_EQ(ranOn == std::this_thread::get_id(), onWaiter);
-                EXPECT_TRUE(sawCancel);
-                EXPECT_LT(ms(returnedAt - goneAt), ms(FEW_SLICES));
-            }
+    for (int mode = 0; mode < 8; ++mode) {
+        const bool onWaiter = mode & 1, stopService = mode & 2, finishAnyway = mode & 4;
+        SCOPED_TRACE(
+            mode);  // 1: run by the waiting thread, 2: the service stops, 4: finishes anyway
+        auto engine = qvm::QVM::create(onWaiter ? testsupport::waiterFirst() : onlyWaits);
+        std::promise<void> started;
+        std::atomic<bool> sawCancel{false};
+        std::thread::id ranOn;
+        engine->registerFunction("slow", [&](qvm::HostCall& call) {
+            ranOn = std::this_thread::get_id();
+            started.set_value();
+            sawCancel = call.waitForCancellation(10s);
+            if (!finishAnyway) call.throwIfCancelled();
+            return fn::answerText("finished anyway")(call);
+        });
+        EXPECT_EQ(goneAway(
+                      engine, stopService, [&] { started.get_future().wait(); }, "slow"),
+                  finishAnyway ? "finished anyway"
+                               : "host Interrupted 'Quorix:cancelled' 'slow': Evaluation of 'slow' "
+                                 "was cancelled.");
+        EXPECT_EQ(ranOn == std::this_thread::get_id(), onWaiter);
+        EXPECT_TRUE(sawCancel);
+    }
 }
 
-// Where only the wait loop can notice: the engine turns invalid, but its distributor keeps the
-// request where the engine's cancellation does not reach it. The caller, in a slice of its wait
-// when it happens, returns within a few slices, having cancelled the task itself.
-TEST(HostEvaluationTest, TheWaitLoopNoticesAnEngineGoneQuietlyWithinAFewSlices) {
-    auto faulty = boost::make_shared<testsupport::FaultyDistributor>(nullptr);
-    auto engine = std::make_shared<qvm::QVM>(nullptr, faulty);
-    faulty->arm(testsupport::Fault::NeverComplete);
-    Provider provider;
-    Clock::time_point invalidAt;
-    std::thread invalidate([&] {
-        faulty->waitUntilWaitedOn();
-        invalidAt = Clock::now();
-        engine->setValid(false);
-    });
-    EXPECT_EQ(errorText([&] { (void)fevalSync<std::string>(provider, engine, "version"); }),
-              "evaluation cancelled");
-    const Clock::time_point returnedAt = Clock::now();
-    invalidate.join();
-    EXPECT_LT(ms(returnedAt - invalidAt), ms(FEW_SLICES));
-    EXPECT_EQ(faulty->cancelRequests.load(), 1);
+// A request the distributor keeps where the engine's own cancellation does not reach it: a stop
+// of the service is told to the task, an engine turned invalid is noticed by the wait loop,
+// which cancels the task itself; either way once, and the caller gets the interruption.
+TEST(HostEvaluationTest, AnEvaluationThatNeverCompletesEndsOnceWhenTheServiceOrEngineGoes) {
+    for (bool stopService : {true, false}) {
+        SCOPED_TRACE(stopService ? "service stops" : "engine invalid");
+        auto faulty = boost::make_shared<testsupport::FaultyDistributor>(nullptr);
+        auto engine = std::make_shared<qvm::QVM>(nullptr, faulty);
+        faulty->arm(testsupport::Fault::NeverComplete);
+        EXPECT_EQ(goneAway(
+                      engine, stopService, [&] { faulty->waitUntilWaitedOn(); }, "version"),
+                  "host Interrupted 'Quorix:injected' '': evaluation cancelled");
+        EXPECT_EQ(faulty->cancelRequests.load(), 1);
+    }
+}
+
+UniqueArray inCell(UniqueArray value) {
+    UniqueArray cell = matrix::createCellArray(1, 1);
+    matrix::setCell(cell.get(), 0, std::move(value));
+    return cell;
+}
+
+// A product list: a struct array of two elements with these "Name" fields.
+UniqueArray products(UniqueArray first, UniqueArray second) {
+    UniqueArray array = matrix::createStructArray(1, 2, {"Name", "Version"});
+    matrix::setField(array.get(), 0, "Name", std::move(first));
+    matrix::setField(array.get(), 1, "Name", std::move(second));
+    return array;
+}
+
+// What the conversions make of `arrays`: "<text> / <products>" (the UTF-16 text is the text).
+std::string converted(const Arrays& arrays) {
+    const std::string text = outcome([&] { return fromQxArrays<std::string>(arrays); });
+    EXPECT_EQ(outcome([&] { return shown(fromQxArrays<std::u16string>(arrays)); }), text);
+    return text + " / " + outcome([&] { return shown(fromQxArrays<Products>(arrays)); });
+}
+
+// Text comes from the first array (the rest is ignored), a char array or a one-cell array holding
+// one; products from the "Name" fields of a struct or object array, and an empty array of any
+// class is an empty list; never a partial list.
+TEST(HostResultConversionTest, TextAndProductListsComeFromTheFirstArray) {
+    UniqueArray on = textArray("on"), cellOn = inCell(textArray("on")), empty = textArray("");
+    UniqueArray label = matrix::createCharObject("Label", u"on"),
+                twoCells = matrix::createCellArray(1, 2);
+    UniqueArray number = matrix::createDoubleScalar(1),
+                cellNumber = inCell(matrix::createDoubleScalar(1));
+    UniqueArray list = products(textArray("Vantrell"), inCell(textArray("Quorix Base")));
+    UniqueArray object = matrix::createObjectArray("Product", 1, 1, {"Name"});
+    matrix::setField(object.get(), 0, "Name", textArray("Vantrell"));
+    UniqueArray noStructs = matrix::createStructArray(0, 0, {"Name"}),
+                noNumbers = matrix::createDoubleMatrix(1, 0);
+    UniqueArray secondNumeric = products(textArray("Vantrell"), matrix::createDoubleScalar(3));
+    UniqueArray titled = matrix::createStructArray(1, 1, {"Title"});
+    const std::string mismatch = "array Quorix:typeMismatch / ",
+                      tooFew = "array Quorix:tooFewOutputs",
+                      notStruct = "runtime_error: qxArray is not a struct",
+                      null = "runtime_error: feval returned null.",
+                      nameless = "runtime_error: qxArray does not have a field named Name";
+    // clang-format off
+    const std::pair<Arrays, std::string> cases[] = {
+        {{on.get(), number.get()}, "on / " + notStruct}, {{cellOn.get()}, "on / " + notStruct},
+        {{label.get()}, "on / " + nameless},             {{empty.get()}, " / "},
+        {{}, tooFew + " / " + tooFew},                   {{nullptr}, null + " / " + null},
+        {{number.get()}, mismatch + notStruct},          {{twoCells.get()}, mismatch + notStruct},
+        {{cellNumber.get()}, mismatch + notStruct},
+        {{list.get()}, mismatch + "Vantrell|Quorix Base|"},
+        {{object.get()}, mismatch + "Vantrell|"},        {{noStructs.get()}, mismatch},
+        {{noNumbers.get()}, mismatch},                   {{titled.get()}, mismatch + nameless},
+        {{secondNumeric.get()}, mismatch + "array Quorix:typeMismatch"}};  // no partial list
+    // clang-format on
+    for (const auto& [arrays, expected] : cases) EXPECT_EQ(converted(arrays), expected);
+    const std::string far = "Gr\u00fc\u00dfe \U0001D11E";  // a pair of UTF-16 units
+    UniqueArray wide = textArray(far);
+    EXPECT_EQ(fromQxArrays<std::u16string>({wide.get()}), u"Gr\u00fc\u00dfe \U0001D11E");
+    EXPECT_EQ(fromQxArrays<std::string>({wide.get()}), far);
+}
+
+// A result converts once; a failure leaves it as it was, so that the same failure comes again.
+TEST(HostResultConversionTest, ResultsConvertOnceByTheirForm) {
+    const std::string moved = "logic_error: Cannot use FEvalResult results after move.";
+    UniqueArray on = textArray("on");
+    std::unique_ptr<FEvalResult> serialized = testsupport::serializedResult(on.get()),
+                                 typed = FEvalResult::makeTyped(
+                                     VariadicFEvalType<Products>{{{"Vantrell"}}});
+    EXPECT_EQ(convertResult<std::string>(*serialized), "on");
+    EXPECT_EQ(serialized->getResults().index(), FEvalResult::MOVED_FROM);
+    EXPECT_EQ(outcome([&] { return convertResult<std::string>(*serialized); }), moved);
+    EXPECT_EQ(convertResult<Products>(*typed), Products{{"Vantrell"}});
+    EXPECT_EQ(outcome([&] { return shown(convertResult<Products>(*typed)); }), moved);
+
+    using R = FEvalResult;
+    std::tuple<std::unique_ptr<R>, std::size_t, std::string> failures[] = {
+        {R::makeTyped(VariadicFEvalType<std::string>{"on"}), R::TYPED_VALUE, "bad_any_cast"},
+        {R::makeTyped(boost::any()), R::TYPED_VALUE, "bad_any_cast"},
+        {R::makeDataArrays({}), R::DATA_ARRAYS, "runtime_error: Not implemented"},
+        {R::makeSerialized({{'Q', 'X'}}), R::SERIALIZED_ARRAYS, "array Quorix:badSerializedArray"}};
+    for (auto& [result, index, expected] : failures) {
+        SCOPED_TRACE(expected);
+        for (int attempt = 0; attempt < 2; ++attempt) {
+            EXPECT_EQ(outcome([&, &result = result] {
+                          return shown(convertResult<std::u16string>(*result));
+                      }),
+                      expected);
+            EXPECT_EQ(result->getResults().index(), index);
+        }
+    }
+    class OtherResult : public cmddistributor::IIPResult {
+        inExecutionStatus getExecutionStatus() const noexcept override {
+            return inExecutionStatus::Completed;
+        }
+    } other;
+    EXPECT_EQ(outcome([&] { return convertResult<std::string>(other); }), "bad_cast");
+}
+
+TEST(HostResultConversionTest, TextArgumentsBecomeCharArraysAndDataArraysAreRefused) {
+    EXPECT_EQ(matrix::get_ustring(makeInputArray("Grüße").get()), u"Grüße");
+    UniqueArray none = makeInputArray(nullptr);
+    EXPECT_EQ(matrix::getClassID(none.get()), matrix::ClassID::Char);
+    EXPECT_EQ(matrix::getNumberOfElements(none.get()), 0u);
+
+    cmddistributor::FEvalOpaqueData<void, std::string> noInput(
+        cmddistributor::detail::FEvalOpaqueInputData<void>{});
+    EXPECT_TRUE(std::get<0>(noInput.serializeInputs()).empty());
+    EXPECT_FALSE(noInput.prefersDataArrays());
+    std::vector<foundation::quorixdata::Array> data;
+    EXPECT_EQ(outcome([&] { return noInput.completedEventFromDataArrays(data).type().name(); }),
+              std::string("runtime_error: Cannot create completed event from :") +
+                  typeid(std::vector<foundation::quorixdata::Array>).name());
 }
 
 }  // namespace

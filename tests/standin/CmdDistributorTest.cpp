@@ -1,236 +1,120 @@
 // The engine stand-in's command distributor, where the plug-in relies on it beyond what the
-// evaluation suite drives: one completion and one markReady per run, in the order the
-// distributor was built with, before the delegate goes and the finished callback runs; and an
+// evaluation suite drives: a request run on the calling thread is done on return; an
 // engine destroyed while a request runs cancels it and runs its continuations, so that no
-// caller is left waiting; a thread that waits for a request nobody has started runs it itself,
-// one that waits for a request the worker runs just waits, and both can be cancelled; however
-// waiting threads and the worker race for requests, each runs once.
+// caller is left waiting, on the worker or on a thread that waits for it; however waiting threads
+// and the worker race for requests, each runs once.
 #include <gtest/gtest.h>
-
-#include "../support/ErrorText.hpp"
 
 #include <atomic>
 #include <future>
-#include <string>
 #include <thread>
-#include <vector>
 
 #include "../support/HostEngine.hpp"
+#include "../support/Outcomes.hpp"
 #include "connector/information/src/HostEvaluation.hpp"
-#include "host/cmddistributor/FEvalResult.hpp"
-#include "host/qvm/HostFunctions.hpp"
-#include "host/qvm/QVM.hpp"
 
 namespace {
 
 using namespace std::chrono_literals;
+using namespace connector::information::v1;
+using cmddistributor::CompletionOrder;
 using cmddistributor::RuntimeException;
 using matrix::UniqueArray;
 using testsupport::errorText;
+using testsupport::outcome;
 
-// Writes down what the distributor does to it, in order.
-class RecordingDelegate final : public cmddistributor::PromiseDelegate {
-  public:
-    explicit RecordingDelegate(std::vector<std::string>& log) : log_(log) {}
-    ~RecordingDelegate() override { log_.push_back("destroyed"); }
+// Asked to, the distributor runs a request on the calling thread: it is done when submitRequest
+// returns, its held-back completion delivered.
+TEST(CmdDistributorTest, ARequestRunOnTheCallingThreadIsDoneOnReturn) {
+    auto functions = boost::make_shared<qvm::FunctionRegistry>();
+    functions->add("version", qvm::functions::answerText("4.2.0"));
+    cmddistributor::CmdDistributor distributor(functions, {CompletionOrder::CompleteThenReady});
+    const cmddistributor::IDType id;
+    auto delegate = std::make_unique<cmddistributor::PromiseDelegateT<std::string>>(
+        &convertResult<std::string>);
+    auto future = delegate->getFuture();
+    auto handle =
+        distributor.trackRequest(makeFEvalRequest<std::string>("version", nullptr, nullptr),
+                                 std::move(delegate), {}, id, true, {});
+    distributor.submitRequest(handle, id, {}, true);
+    EXPECT_EQ(future.wait_for(boost::chrono::milliseconds(0)), boost::future_status::ready);
+    EXPECT_EQ(future.get(), "4.2.0");
+}
 
-    bool completeWithResult(std::unique_ptr<cmddistributor::IIPResult> result) override {
-        auto& evaluation = dynamic_cast<cmddistributor::FEvalResult&>(*result);
-        log_.push_back((ready_ ? "result " : "early result ") +
-                       std::to_string(evaluation.getResults().index()));
-        return ready_;
-    }
-    bool completeWithError(boost::exception_ptr error) override {
-        log_.push_back((ready_ ? "error " : "early error ") +
-                       errorText([&] { boost::rethrow_exception(error); }));
-        return ready_;
-    }
-    void setWaitCallback(std::function<void()>) override {}
-    boost::optional<cmddistributor::inExecutionStatus> markReady() override {
-        ready_ = true;
-        log_.push_back("ready");
-        return boost::none;
-    }
-    void detach() override {}
-
-  private:
-    std::vector<std::string>& log_;
-    bool ready_ = false;
-};
-
-TEST(CmdDistributorTest, CompletesOnceAndMarksReadyInTheChosenOrder) {
-    using Order = cmddistributor::CompletionOrder;
-    using Form = cmddistributor::ResultForm;
-    using Log = std::vector<std::string>;
-    // What one run of `function` does to its delegate, on this thread.
-    auto run = [](Order order, Form form, const char* function) {
-        auto functions = boost::make_shared<qvm::FunctionRegistry>();
-        functions->add("version", qvm::functions::answerText("4.2.0"));
-        cmddistributor::CmdDistributor distributor(
-            functions, {order, form, cmddistributor::InputForm::Arrays});
-        Log log;
-        const cmddistributor::IDType id;
-        auto request =
-            connector::information::v1::makeFEvalRequest<std::string>(function, nullptr, nullptr);
-        auto handle = distributor.trackRequest(request, std::make_unique<RecordingDelegate>(log),
-                                               {}, id, true, [&] { log.push_back("finished"); });
-        distributor.submitRequest(handle, id, {}, true);
-        return log;
+// A host function that holds its task until it is cancelled, telling `started` once it runs.
+qvm::HostFunction holdUntilCancelled(std::promise<std::thread::id>& started) {
+    return [&started](qvm::HostCall& call) {
+        started.set_value(std::this_thread::get_id());
+        (void)call.waitForCancellation(1h);
+        call.throwIfCancelled();
+        return std::vector<UniqueArray>{};
     };
-    EXPECT_EQ(run(Order::ReadyThenComplete, Form::SerializedArrays, "version"),
-              (Log{"ready", "result 1", "destroyed", "finished"}));
-    EXPECT_EQ(run(Order::CompleteThenReady, Form::TypedValue, "version"),
-              (Log{"early result 0", "ready", "destroyed", "finished"}));
-    EXPECT_EQ(run(Order::CompleteThenReady, Form::SerializedArrays, "nosuch"),
-              (Log{"early error Undefined function 'nosuch'.", "ready", "destroyed", "finished"}));
 }
 
-TEST(CmdDistributorTest, RunsOnTheWorkerAndLeavesNothingPendingWhenDestroyed) {
-    using connector::information::v1::fevalAsync;
-    auto engine = qvm::QVM::create();
-    std::promise<std::thread::id> ranOn;
-    engine->registerFunction("where", [&](qvm::HostCall& call) {
-        ranOn.set_value(std::this_thread::get_id());
-        if (call.waitForCancellation(1h)) call.throwIfCancelled();
-        return std::vector<UniqueArray>{};
-    });
-    qvm::Future<std::string> pending = fevalAsync<std::string>(engine, "where");
-    std::promise<void> continued;
-    pending.getTaskReference()->addContinuation([&] { continued.set_value(); });
-    EXPECT_NE(ranOn.get_future().get(), std::this_thread::get_id());
-
-    engine.reset();  // the distributor cancels the running request and waits for it
-    try {
-        (void)pending.get();
-        ADD_FAILURE() << "no error";
-    } catch (const RuntimeException& error) {
-        EXPECT_EQ(error.getExecutionStatus(), cmddistributor::inExecutionStatus::Interrupted);
+// An engine destroyed while a request runs, on the worker or on a thread that waits for it,
+// cancels the request and waits until the run has ended and its continuations have run; a
+// continuation added once the task is gone runs at once, on the caller's thread.
+TEST(CmdDistributorTest, AnEngineDestroyedWhileARequestRunsLeavesNothingPending) {
+    for (bool onWaiter : {false, true}) {
+        SCOPED_TRACE(onWaiter ? "run by the waiting thread" : "run by the worker");
+        auto engine = qvm::QVM::create(onWaiter ? testsupport::waiterFirst()
+                                                : cmddistributor::DistributorOptions());
+        std::promise<std::thread::id> started;
+        engine->registerFunction("hold", holdUntilCancelled(started));
+        qvm::Future<std::string> pending = fevalAsync<std::string>(engine, "hold");
+        int continued = 0;
+        pending.getTaskReference()->addContinuation([&] { ++continued; });
+        std::string result;
+        std::thread waiter([&] { result = outcome([&] { return pending.get(); }); });
+        EXPECT_NE(started.get_future().get(), std::this_thread::get_id());
+        engine.reset();
+        EXPECT_EQ(continued, 1);
+        waiter.join();
+        EXPECT_EQ(
+            result,
+            "host Interrupted 'Quorix:cancelled' 'hold': Evaluation of 'hold' was cancelled.");
+        pending.getTaskReference()->addContinuation([&] { ++continued; });
+        EXPECT_EQ(continued, 2);
     }
-    continued.get_future().wait();
-
-    // Once the task is gone, a continuation runs at once, on the caller's thread.
-    int ranNow = 0;
-    pending.getTaskReference()->addContinuation([&] { ++ranNow; });
-    EXPECT_EQ(ranNow, 1);
-}
-
-TEST(CmdDistributorTest, AWaitingThreadRunsWhatNobodyStarted) {
-    using namespace connector::information::v1;
-    testsupport::RunningProvider provider;
-    const std::thread::id self = std::this_thread::get_id();
-    // Claimed by the waiting thread, in both completion orders; a host function that waits for
-    // a nested evaluation gets it from its own thread, which holds the engine already.
-    for (auto order : {cmddistributor::CompletionOrder::ReadyThenComplete,
-                       cmddistributor::CompletionOrder::CompleteThenReady}) {
-        auto engine = qvm::QVM::create(testsupport::waiterFirst({order}));
-        const std::shared_ptr<qvm::QVM>& inner = engine;
-        std::vector<std::thread::id> ranOn;
-        engine->registerFunction("version", [&](qvm::HostCall& call) {
-            ranOn.push_back(std::this_thread::get_id());
-            return qvm::functions::answerText("4.2.0")(call);
-        });
-        engine->registerFunction("nested", [&](qvm::HostCall& call) {
-            std::string version = fevalSync<std::string>(provider, inner, "version");
-            return qvm::functions::answerText("nested " + version)(call);
-        });
-        EXPECT_EQ(fevalSync<std::string>(provider, engine, "version"), "4.2.0");
-        EXPECT_EQ(fevalSync<std::string>(provider, engine, "nested"), "nested 4.2.0");
-        EXPECT_EQ(ranOn, (std::vector<std::thread::id>{self, self}));
-    }
-}
-
-TEST(CmdDistributorTest, AWaitingThreadWaitsForWhatTheWorkerRunsAndBothCanBeCancelled) {
-    using connector::information::v1::cancelTask;
-    using connector::information::v1::fevalAsync;
-    const std::thread::id self = std::this_thread::get_id();
-    // Started by the worker before anybody waits: the waiter leaves it there, and cancelling
-    // reaches it. A second evaluation waited for meanwhile finds the engine busy, waits too,
-    // and is run once the first has ended.
-    auto engine = qvm::QVM::create();
-    std::promise<std::thread::id> heldOn;
-    engine->registerFunction("hold", [&](qvm::HostCall& call) {
-        heldOn.set_value(std::this_thread::get_id());
-        (void)call.waitForCancellation(1h);
-        call.throwIfCancelled();
-        return std::vector<UniqueArray>{};
-    });
-    engine->registerFunction("version", qvm::functions::answerText("4.2.0"));
-    qvm::Future<std::string> held = fevalAsync<std::string>(engine, "hold");
-    EXPECT_NE(heldOn.get_future().get(), self);
-    EXPECT_EQ(held.wait_for(boost::chrono::milliseconds(20)), boost::future_status::timeout);
-    qvm::Future<std::string> queued = fevalAsync<std::string>(engine, "version");
-    EXPECT_EQ(queued.wait_for(boost::chrono::milliseconds(20)), boost::future_status::timeout);
-    cancelTask(*held.getTaskReference());
-    EXPECT_EQ(errorText([&] { (void)held.get(); }), "Evaluation of 'hold' was cancelled.");
-    EXPECT_EQ(queued.get(), "4.2.0");
-
-    // Destroying the engine while a waiting thread runs a request cancels the request and waits
-    // until that thread has finished with the distributor.
-    std::promise<void> waiterRuns;
-    engine->registerFunction("waiter", [&](qvm::HostCall& call) {
-        waiterRuns.set_value();
-        (void)call.waitForCancellation(1h);
-        call.throwIfCancelled();
-        return std::vector<UniqueArray>{};
-    });
-    std::string outcome;
-    std::thread waiter([&, own = engine]() mutable {
-        qvm::Future<std::string> waited = fevalAsync<std::string>(own, "waiter");
-        own.reset();  // the test's reference is the last one
-        outcome = errorText([&] { (void)waited.get(); });
-    });
-    waiterRuns.get_future().wait();
-    engine.reset();
-    waiter.join();
-    EXPECT_EQ(outcome, "Evaluation of 'waiter' was cancelled.");
 }
 
 // Waiting threads race the worker for the same requests (the worker's sweep starts what it finds
 // at once, and a waiter that finds the engine busy hands its request to the worker): whoever
 // starts a request, its host function runs exactly once and its caller gets its own answer.
 TEST(CmdDistributorTest, EachRequestRunsOnceWhetherAWaiterOrTheWorkerStartsIt) {
-    using connector::information::v1::fevalAsync;
-    constexpr std::size_t WAITERS = 3, EACH = 400;
+    constexpr int WAITERS = 3, EACH = 400;
     cmddistributor::DistributorOptions options;
     options.startDelay = 0us;
     auto engine = qvm::QVM::create(options);
     std::vector<std::string> arguments;  // the evaluations keep pointers to them
-    for (std::size_t i = 0; i < WAITERS * EACH; ++i) arguments.push_back(std::to_string(i));
+    for (int i = 0; i < WAITERS * EACH; ++i) arguments.push_back(std::to_string(i));
     std::vector<std::atomic<int>> runs(arguments.size());
-    auto spin = [](std::size_t rounds) {
-        for (volatile std::size_t left = rounds; left > 0; left = left - 1) {
-        }
+    auto spin = [](int rounds) {
+        for (volatile int left = rounds; left > 0; left = left - 1) continue;
     };
     static thread_local bool waiter = false;
-    std::atomic<int> runByWaiters{0}, runByWorker{0};
+    std::atomic<int> byWaiters{0}, byWorker{0};
     engine->registerFunction("count", [&](qvm::HostCall& call) {
-        const std::string argument = matrix::get_string(call.getInputs().at(0));
-        const std::size_t request = std::stoul(argument);
-        ++runs.at(request);
-        spin((request * 104729) % 100000);  // the engine stays busy a while: others queue
-        ++(waiter ? runByWaiters : runByWorker);
-        return qvm::functions::answerText(argument)(call);
+        const int request = std::stoi(matrix::get_string(call.getInputs().at(0)));
+        ++runs.at(request), ++(waiter ? byWaiters : byWorker);
+        spin(request * 104729 % 100000);  // the engine stays busy a while: others queue
+        return qvm::functions::answerText(arguments[request])(call);
     });
     std::vector<std::thread> waiters;
-    for (std::size_t w = 0; w < WAITERS; ++w)
+    for (int w = 0; w < WAITERS; ++w)
         waiters.emplace_back([&, w] {
             waiter = true;
-            for (std::size_t i = w * EACH; i < (w + 1) * EACH; ++i) {
+            for (int i = w * EACH; i < (w + 1) * EACH; ++i) {
                 auto future = fevalAsync<std::string>(engine, "count", arguments[i].c_str());
-                // Waits start anywhere from at once to a few hundred microseconds later.
-                spin((i * 7919) % 200000);
+                spin(i * 7919 % 200000);  // waits start at once or up to a few hundred µs later
                 ASSERT_EQ(future.wait_for(boost::chrono::seconds(10)), boost::future_status::ready)
-                    << "request " << i << " never ran";
-                std::string answer;
-                EXPECT_NO_THROW(answer = future.get()) << "request " << i;
-                EXPECT_EQ(answer, arguments[i]);
+                    << i;
+                EXPECT_EQ(outcome([&] { return future.get(); }), arguments[i]);
             }
         });
     for (std::thread& thread : waiters) thread.join();
-    for (std::size_t i = 0; i < runs.size(); ++i) EXPECT_EQ(runs[i].load(), 1) << "request " << i;
-    // Both sides took part, or nothing raced.
-    EXPECT_GT(runByWaiters.load(), 0);
-    EXPECT_GT(runByWorker.load(), 0);
+    for (int i = 0; i < WAITERS * EACH; ++i) EXPECT_EQ(runs[i].load(), 1) << "request " << i;
+    EXPECT_GT(byWaiters.load() * byWorker.load(), 0);  // both sides took part, or nothing raced
 }
 
 }  // namespace

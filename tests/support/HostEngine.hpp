@@ -1,22 +1,34 @@
-// Engine pieces shared by the evaluation and information suites: a running provider for
-// fevalSync, the host functions the information service evaluates, and host results and errors
-// made by hand, as the engine's distributor would deliver them.
+// Engine pieces shared by the evaluation, information and stand-in suites: a running provider for
+// fevalSync, the host functions the information service evaluates, host results and errors
+// made by hand, as the engine's distributor would deliver them, the outcome of an evaluation or
+// conversion in one comparable line, and FaultyDistributor: the engine's command distributor,
+// except for the next request after arm(fault), which meets that fault.
 #pragma once
 
+#include <boost/any.hpp>
 #include <boost/exception_ptr.hpp>
+#include <boost/thread/future.hpp>
 #include <chrono>
+#include <condition_variable>
 #include <memory>
+#include <mutex>
+#include <sstream>
 #include <string>
 
 #include "connector/framework/ServiceProvider.hpp"
 #include "host/cmddistributor/ArrayTransport.hpp"
+#include "host/cmddistributor/CmdDistributor.hpp"
 #include "host/cmddistributor/FEvalResult.hpp"
+#include "host/cmddistributor/PromiseDelegate.hpp"
 #include "host/cmddistributor/RuntimeException.hpp"
 #include "host/matrix/Array.hpp"
 #include "host/qvm/HostFunctions.hpp"
 #include "host/qvm/QVM.hpp"
+#include "host/qxutil/except/QXException.hpp"
 
 namespace testsupport {
+
+namespace cd = cmddistributor;
 
 class RunningProvider final : public connector::ServiceProvider {
   public:
@@ -28,8 +40,7 @@ class RunningProvider final : public connector::ServiceProvider {
 // waiterFirst: `options` with the worker's start delay so long that a thread waiting for a
 // request always starts it itself, however loaded the machine (the worker still starts what is
 // left when the engine goes).
-inline cmddistributor::DistributorOptions waiterFirst(
-    cmddistributor::DistributorOptions options = {}) {
+inline cd::DistributorOptions waiterFirst(cd::DistributorOptions options = {}) {
     options.startDelay = std::chrono::hours(1);
     return options;
 }
@@ -52,20 +63,120 @@ inline matrix::UniqueArray textArray(const std::string& utf8) {
 }
 
 // serializedResult: an evaluation result holding `array` (may be null) in serialized form.
-inline std::unique_ptr<cmddistributor::FEvalResult> serializedResult(matrix::qxArray* array) {
-    return cmddistributor::FEvalResult::makeSerialized(
-        cmddistributor::detail::serializeQxArrays({array}));
+inline std::unique_ptr<cd::FEvalResult> serializedResult(matrix::qxArray* array) {
+    return cd::FEvalResult::makeSerialized(cd::detail::serializeQxArrays({array}));
 }
 
-inline std::unique_ptr<cmddistributor::FEvalResult> textResult(const std::string& text) {
+inline std::unique_ptr<cd::FEvalResult> textResult(const std::string& text) {
     return serializedResult(textArray(text).get());
 }
 
 // hostError: the engine's own error, with the identifier "Quorix:injected".
-inline boost::exception_ptr hostError(cmddistributor::inExecutionStatus status,
-                                      const std::string& text) {
+inline boost::exception_ptr hostError(cd::inExecutionStatus status, const std::string& text) {
     return boost::copy_exception(
-        cmddistributor::RuntimeException(status, text, "Quorix:injected", "", {}, {}, false, {}));
+        cd::RuntimeException(status, text, "Quorix:injected", "", {}, {}, false, {}));
 }
+
+// outcome: the text `action` returns, or the error it raises: "host <status> '<identifier>'
+// '<function>': <text>" for the engine's errors, "array <identifier>" for the array library's,
+// else the standard class it is caught as, with its text where the text is ours.
+template <class Action>
+std::string outcome(Action&& action) {
+    try {
+        return action();
+    } catch (const cd::RuntimeException& error) {
+        std::ostringstream text;
+        text << "host " << error.getExecutionStatus() << " '" << error.getIdentifier() << "' '"
+             << error.getFunctionName() << "': " << error.what();
+        return text.str();
+    } catch (const qxutil::except::QXException& error) {
+        return "array " + error.getIdentifier();
+    } catch (const boost::broken_promise&) {
+        return "broken promise";
+    } catch (const boost::bad_any_cast&) {
+        return "bad_any_cast";
+    } catch (const std::bad_cast&) {
+        return "bad_cast";
+    } catch (const std::logic_error& error) {
+        return std::string("logic_error: ") + error.what();
+    } catch (const std::runtime_error& error) {
+        return std::string("runtime_error: ") + error.what();
+    }
+}
+
+// The faults a request can meet: ThrowOnTrack: trackRequest raises "distributor cannot track";
+// ThrowOnSubmit: submitRequest raises "distributor is stopping", after tracking; NeverComplete:
+// kept, never run, until cancelRequest, which completes it as interrupted (cancelAll, as the
+// engine's invalidation calls it, does not reach it); DropDelegate: destroyed without completion.
+enum class Fault { None, ThrowOnTrack, ThrowOnSubmit, NeverComplete, DropDelegate };
+
+class FaultyDistributor final : public cd::CmdDistributor {
+  public:
+    explicit FaultyDistributor(boost::shared_ptr<qvm::FunctionRegistry> functions)
+        : CmdDistributor(std::move(functions)) {}
+
+    void arm(Fault fault) { armed_ = fault; }
+
+    // waitUntilWaitedOn: until a thread has begun to wait on the future of a NeverComplete
+    // request (every wait, each slice of a timed wait too, first runs the wait callback).
+    void waitUntilWaitedOn() {
+        std::unique_lock<std::mutex> lock(mutex_);
+        changed_.wait(lock, [this] { return waitedOn_; });
+    }
+
+    RequestTrackingPtr trackRequest(const boost::shared_ptr<cd::CmdRequest>& request,
+                                    std::unique_ptr<cd::PromiseDelegate> delegate,
+                                    const cd::RunOptions& options, const cd::IDType& id,
+                                    bool trackById, std::function<void()> onFinished) override {
+        fault_ = armed_.exchange(Fault::None);
+        if (fault_ == Fault::ThrowOnTrack) throw std::runtime_error("distributor cannot track");
+        return CmdDistributor::trackRequest(request, std::move(delegate), options, id, trackById,
+                                            std::move(onFinished));
+    }
+
+    void submitRequest(const RequestTrackingPtr& handle, const cd::IDType& id,
+                       cd::RunOptions options, bool runOnCallingThread) override {
+        if (fault_ == Fault::None)
+            return CmdDistributor::submitRequest(handle, id, std::move(options),
+                                                 runOnCallingThread);
+        if (fault_ == Fault::ThrowOnSubmit) throw std::runtime_error("distributor is stopping");
+        std::unique_ptr<cd::PromiseDelegate> delegate = handle->releaseDelegate();
+        if (fault_ != Fault::NeverComplete) return;  // DropDelegate: destroyed here
+        delegate->setWaitCallback([this] {
+            std::lock_guard<std::mutex> lock(mutex_);
+            waitedOn_ = true;
+            changed_.notify_all();
+        });
+        std::lock_guard<std::mutex> lock(mutex_);
+        kept_ = std::move(delegate);
+        keptId_ = id.getValue();
+    }
+
+    // cancelRequest: completes a kept request as interrupted; counts every call.
+    bool cancelRequest(const cd::IDType& id) override {
+        ++cancelRequests;
+        std::unique_ptr<cd::PromiseDelegate> kept;
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            if (!kept_ || id.getValue() != keptId_) return CmdDistributor::cancelRequest(id);
+            kept = std::move(kept_);
+        }
+        (void)kept->markReady();
+        kept->completeWithError(
+            hostError(cd::inExecutionStatus::Interrupted, "evaluation cancelled"));
+        return true;
+    }
+
+    std::atomic<int> cancelRequests{0};
+
+  private:
+    std::atomic<Fault> armed_{Fault::None};
+    Fault fault_ = Fault::None;  // of the request being tracked and submitted (one at a time)
+    std::mutex mutex_;
+    std::condition_variable changed_;
+    std::unique_ptr<cd::PromiseDelegate> kept_;
+    std::uint64_t keptId_ = 0;
+    bool waitedOn_ = false;  // the kept request's future has been waited on
+};
 
 }  // namespace testsupport

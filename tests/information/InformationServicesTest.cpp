@@ -1,0 +1,449 @@
+// The plug-in's two services as the framework runs them. The client-type service: how it works
+// out a client's full type, what it records in the client's context, what it takes out of a
+// batch before sending the rest onward through the framework's router, and what it answers for
+// every kind of onward answer or error. The information service: which feature flags it gives
+// for which names, from the request context or from the engine's answers, which evaluations it
+// asks in which order, the cached version, failures of the engine and faults of its distributor
+// failing the request (and nothing else); the home directory, the service registry, and client
+// properties from the current context or else the last used session.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <map>
+#include <thread>
+
+#include "../support/InformationStack.hpp"
+#include "../support/LogCapture.hpp"
+
+namespace {
+
+using namespace connector::information::v1;
+using connector::Address;
+using connector::Context;
+using connector::common::ContextScope;
+using connector::container::v1::ContainerRequest;
+using connector::container::v1::ContainerResponse;
+using testsupport::errorText;
+using testsupport::Fault;
+using testsupport::Names;
+using Provider = ClientTypeServiceProvider;
+using Sessions = connector::http::HttpSessionManager;
+namespace fn = qvm::functions;
+
+void setHosting(const char* value) {
+    if (value)
+        setenv("QUORIX_CONNECTOR_HOSTING_ENVIRONMENT", value, 1);
+    else
+        unsetenv("QUORIX_CONNECTOR_HOSTING_ENVIRONMENT");
+}
+
+std::string full(const std::string& type, const std::string& endpoint) {
+    return Provider::getClientTypeWithSuffixes(type, endpoint);
+}
+
+TEST(ClientTypeResolutionTest, BaseTypeLocalityAndHostingMakeTheFullType) {
+    setHosting(nullptr);
+    for (const char* origin :
+         {"http://localhost", "http://127.0.0.1", "http://::1", "http://0:0:0:0:0:ffff:7f00:1",
+          "https://localhost", "https://127.0.0.1", "https://::1",
+          "https://0:0:0:0:0:ffff:7f00:1"}) {
+        EXPECT_EQ(full("jsd", origin + std::string(":1/x")), "jsd_lcl_nkv") << origin;
+        EXPECT_EQ(full("jsd", "ws+" + std::string(origin)), "jsd_lcl_nkv") << origin;  // anywhere
+    }
+    for (const char* remote : {"", "http://LOCALHOST:31515", "http://[::1]:31515",
+                               "http://192.168.1.4", "localhost", "http//127.0.0.1"})
+        EXPECT_EQ(full("jsd", remote), "jsd_rmt_nkv") << remote;
+    EXPECT_EQ(full("jsd_lcl_nkv", ""), "jsd_lcl_nkv");
+    EXPECT_EQ(full("my_type", "http://localhost"), "my_type");
+    EXPECT_EQ(full("", "http://localhost"), "");
+
+    // The hosting variable is read on every call.
+    const std::vector<std::pair<const char*, const char*>> hosting = {
+        {"tkv", "_tkv"}, {"TKV", "_tkv"}, {"tKv", "_tkv"}, {"tkv ", "_nkv"},
+        {"", "_nkv"},    {"nkv", "_nkv"}, {"tk", "_nkv"},  {nullptr, "_nkv"}};
+    for (const auto& [value, suffix] : hosting) {
+        setHosting(value);
+        EXPECT_EQ(Provider::getClientHostingEnvironmentSuffix(), suffix)
+            << (value ? value : "<unset>");
+        EXPECT_EQ(full("jsd", "http://localhost:1"), std::string("jsd_lcl") + suffix);
+    }
+
+    auto typeOf = [](StringTable properties) {
+        return Provider::getClientType(ClientType("u", properties));
+    };
+    EXPECT_EQ(typeOf({{"TYPE", ""}, {"type", "jsd"}}), "");
+    EXPECT_EQ(typeOf({{"TYPE", "ml"}, {"type", "jsd"}}), "ml");
+    EXPECT_EQ(typeOf({{"type", "jsd"}}), "jsd");
+    EXPECT_EQ(typeOf({{"Type", "jsd"}}), "");
+    for (const char* yes : {"jsd", "jsd_lcl_nkv", "jsd_"})
+        EXPECT_TRUE(Provider::isJsdClientType(yes)) << yes;
+    for (const char* no : {"jsdx", "JSD", "xjsd", "my_jsd", "js", ""})
+        EXPECT_FALSE(Provider::isJsdClientType(no)) << no;
+}
+
+class ClientTypeServiceTest : public testsupport::InformationStack {
+  protected:
+    void SetUp() override { setHosting(nullptr), InformationStack::SetUp(); }
+    // batch: a ClientType announcing `announced` (none when empty), then `homeDirs` requests.
+    static std::unique_ptr<ContainerRequest> batch(StringTable announced, int homeDirs = 0) {
+        auto batch = std::make_unique<ContainerRequest>();
+        if (!announced.empty())
+            batch->messages["ClientType"].push_back(
+                std::make_unique<ClientType>("ct-1", announced));
+        for (int i = 0; i < homeDirs; ++i)
+            batch->messages["GetUserHomeDir"].push_back(std::make_unique<GetUserHomeDir>());
+        return batch;
+    }
+    std::unique_ptr<ContainerResponse> sendAndOpen(std::unique_ptr<ContainerRequest> batch) {
+        return testsupport::answerAs<ContainerResponse>(send(std::move(batch)));
+    }
+    static ClientTypeResponse& answered(ContainerResponse& response) {
+        EXPECT_EQ(response.messages.at("ClientTypeResponse").size(), 1u);
+        return dynamic_cast<ClientTypeResponse&>(*response.messages.at("ClientTypeResponse")[0]);
+    }
+    std::string text(const char* key) { return boost::any_cast<std::string>(context->get(key)); }
+    StringTable recorded() {
+        return boost::any_cast<StringTable>(context->get("clientProperties"));
+    }
+};
+
+// The client's full type, its base type and its properties are recorded in its session; the
+// ClientType is answered with them, and nothing else goes onward (no router is needed).
+TEST_F(ClientTypeServiceTest, ABatchWithOnlyAClientTypeRecordsTheClientAndAnswersIt) {
+    testsupport::LogCapture capture;
+    const StringTable sent{{"TYPE", "jsd"}, {"SERVICE_ENDPOINT", "http://127.0.0.1:31515/x"}};
+    auto response = sendAndOpen(batch(sent));
+    StringTable expected = sent;
+    expected["ORIG_CLIENT_TYPE"] = "jsd";
+    expected["TYPE"] = "jsd_lcl_nkv";
+    EXPECT_EQ(text("clientType"), "jsd_lcl_nkv");
+    EXPECT_EQ(text("origClientType"), "jsd");
+    EXPECT_EQ(recorded(), expected);
+    EXPECT_EQ(context->keys().size(), 3u);
+    for (const char* key : {"clientType", "origClientType", "clientProperties"})
+        EXPECT_TRUE(context->scopeOf(key) == ContextScope::Session) << key;
+    ASSERT_EQ(response->messages.size(), 1u);
+    EXPECT_EQ(answered(*response).uuid, "ct-1");
+    EXPECT_EQ(answered(*response).properties, expected);
+    EXPECT_TRUE(answered(*response).faults.empty());
+    EXPECT_EQ(capture.lines(),
+              (Names{"8 connector::information: Client type request received, checking type",
+                     "8 connector::information: Client type found: jsd_lcl_nkv"}));
+    auto alone = clientTypes->deliver(batch(sent), Address(), nullptr).get();
+    EXPECT_EQ(answered(*testsupport::answerAs<ContainerResponse>(std::move(alone))).uuid, "ct-1");
+}
+
+// The rest of the batch goes onward (a ClientType left in it would find no route) and sees the
+// new client type; only the first ClientType is answered and recorded.
+TEST_F(ClientTypeServiceTest, OtherMessagesGoOnwardAndOnlyTheFirstClientTypeCounts) {
+    auto sent = batch({{"type", "jsd"}, {"SERVICE_ENDPOINT", "https://example.org"}}, 2);
+    sent->messages["ClientType"].push_back(
+        std::make_unique<ClientType>("ct-2", StringTable{{"TYPE", "ml"}}));
+    sent->messages["GetCurrentClientProperties"].push_back(
+        std::make_unique<GetCurrentClientProperties>());
+    auto response = sendAndOpen(std::move(sent));
+    ASSERT_EQ(response->messages.size(), 3u);
+    auto& properties = dynamic_cast<GetCurrentClientPropertiesResponse&>(
+        *response->messages.at("GetCurrentClientPropertiesResponse")[0]);
+    EXPECT_EQ(properties.properties.at("TYPE"), "jsd_rmt_nkv");
+    EXPECT_EQ(properties.properties.at("type"), "jsd");  // the client's own entry stays
+    EXPECT_EQ(response->messages.at("GetUserHomeDirResponse").size(), 2u);
+    EXPECT_EQ(answered(*response).uuid, "ct-1");
+    EXPECT_EQ(text("clientType"), "jsd_rmt_nkv");
+}
+
+TEST_F(ClientTypeServiceTest, AClientWithoutUsableTypeOrAForeignAnnouncementRecordsNoType) {
+    const StringTable typeless{{"TYPE", ""}, {"other", "x"}};
+    auto response = sendAndOpen(batch(typeless));
+    EXPECT_FALSE(context->has("clientType"));
+    EXPECT_FALSE(context->has("origClientType"));
+    EXPECT_EQ(recorded(), typeless);
+    EXPECT_EQ(answered(*response).properties, typeless);
+
+    auto foreign = std::make_unique<ContainerRequest>();
+    foreign->messages["ClientType"].push_back(std::make_unique<GetUserHomeDir>());
+    context = sessions->useSession("fresh");
+    response = sendAndOpen(std::move(foreign));
+    EXPECT_TRUE(context->keys().empty());
+    EXPECT_EQ(answered(*response).uuid, "");
+    EXPECT_TRUE(answered(*response).properties.empty());
+}
+
+TEST_F(ClientTypeServiceTest, ABatchWithoutClientTypeCompletesAnEarlierBaseType) {
+    context->set("clientType", std::string("jsd"), ContextScope::Session);
+    context->set("clientProperties", StringTable{{"old", "entry"}}, ContextScope::Session);
+    auto response = sendAndOpen(batch({}, 1));
+    EXPECT_EQ(text("clientType"), "jsd_rmt_nkv");
+    EXPECT_EQ(text("origClientType"), "jsd");
+    EXPECT_EQ(recorded(), (StringTable{{"ORIG_CLIENT_TYPE", "jsd"}, {"TYPE", "jsd_rmt_nkv"}}));
+    EXPECT_EQ(response->messages.size(), 1u);  // passed back untouched: no ClientTypeResponse
+    EXPECT_EQ(response->messages.count("GetUserHomeDirResponse"), 1u);
+
+    // Once "origClientType" is there, it is not completed again.
+    context->set("clientType", std::string("ml"), ContextScope::Session);
+    EXPECT_TRUE(sendAndOpen(batch({}))->messages.empty());
+    EXPECT_EQ(text("clientType"), "ml");
+    context = sessions->useSession("numeric");
+    context->set("clientType", 42, ContextScope::Session);
+    EXPECT_THROW((void)send(batch({})), boost::bad_any_cast);
+}
+
+// Errors of the onward delivery leave the handler as they are; an onward answer of another class
+// comes back as it is, with nothing added; without a context, or a router, the rest of a batch
+// cannot go onward.
+TEST_F(ClientTypeServiceTest, OnwardAnswersAndErrorsComeBackAsTheyAre) {
+    auto unrouted = [] {
+        auto sent = batch({{"TYPE", "jsd"}});
+        sent->messages["Unrouted"].push_back(std::make_unique<GetUserHomeDir>());
+        return sent;
+    };
+    EXPECT_THROW((void)send(unrouted()), std::invalid_argument);
+    EXPECT_EQ(errorText([&] { (void)send(unrouted()); }),
+              "No service provider for message type connector/v1/Unrouted");
+    EXPECT_EQ(testsupport::errorOf(
+                  clientTypes->deliver(std::make_unique<ContainerResponse>(), Address(), nullptr)),
+              "ClientTypeServiceProvider response handler not implemented.");
+
+    struct Replying : connector::BatchRouter {
+        connector::Future<std::unique_ptr<connector::Message>> routeBatch(
+            std::unique_ptr<ContainerRequest>&&, Address&&, std::shared_ptr<Context>) override {
+            return connector::makeReadyFuture(std::move(reply));
+        }
+        std::unique_ptr<connector::Message> reply =
+            std::make_unique<GetUserHomeDirResponse>(u"/home/q");
+    };
+    auto replying = std::make_shared<Replying>();
+    const connector::Message* reply = replying->reply.get();
+    context = std::make_shared<Context>(replying);
+    EXPECT_EQ(send(batch({{"TYPE", "jsd"}}, 1)).get(), reply);  // nothing added, nothing wrapped
+
+    for (const StringTable& announced : {StringTable{}, StringTable{{"TYPE", "jsd"}}})
+        EXPECT_EQ(errorText([&] {
+                      (void)clientTypes->deliver(batch(announced, 1), Address(), nullptr).get();
+                  }),
+                  "No context to send the batch onward.");
+    context = std::make_shared<Context>();
+    EXPECT_EQ(errorText([&] { (void)send(batch({}, 1)); }), "No router to send the batch onward.");
+}
+
+const Names ALL_FLAGS = {"isVantrellCmdEnabled",   "isGDSEnabled",
+                         "isLoginRequired",        "isQGGEnabled",
+                         "isNativePublishEnabled", "isUDCFeedbackEnabled",
+                         "isSetPathEnabled",       "isNativeImportDataEnabled",
+                         "isWebSocketEnabled",     "isWebSocketPKEnabled"};
+
+class InformationServiceTest : public testsupport::InformationStack {
+  protected:
+    std::unique_ptr<EnabledFeaturesResponse> features(Names names,
+                                                      std::shared_ptr<Context> to = nullptr) {
+        return ask<EnabledFeaturesResponse>(
+            std::make_unique<EnabledFeatures>("u", std::move(names)), std::move(to));
+    }
+    // flags: the answer to `names`, as "<name>=<0|1>" in name order, or the request's error.
+    std::string flags(Names names, std::shared_ptr<Context> to = nullptr) {
+        return testsupport::outcome([&] {
+            const FlagTable table = features(std::move(names), std::move(to))->features;
+            std::map<std::string, bool> sorted(table.begin(), table.end());
+            std::string text;
+            for (const auto& [name, enabled] : sorted) text += name + "=" + (enabled ? "1 " : "0 ");
+            return text;
+        });
+    }
+    static std::u16string homeDir(const std::shared_ptr<Service>& of) {
+        auto answer = of->deliver(std::make_unique<GetUserHomeDir>(), Address(), nullptr).get();
+        return testsupport::answerAs<GetUserHomeDirResponse>(std::move(answer))->userHomeDir;
+    }
+};
+
+TEST_F(InformationServiceTest, AnEmptyListAsksForAllTenInOrderAndFillsTheRequest) {
+    auto owned = std::make_unique<EnabledFeatures>("u", Names());
+    const EnabledFeatures& request = *owned;
+    // handle takes the pointer by reference: the request stays its caller's, now listing every
+    // flag (were it destroyed, the sanitizer builds would report the read below).
+    auto future = service->handle(std::move(owned), Address(), std::make_shared<Context>());
+    EXPECT_EQ(request.features, ALL_FLAGS);
+    EXPECT_EQ(service->getFeatureNames(), ALL_FLAGS);
+    ASSERT_TRUE(future.isReady());
+    auto response = testsupport::answerAs<EnabledFeaturesResponse>(future.get());
+    const FlagTable expected = {
+        {"isVantrellCmdEnabled", true},    {"isGDSEnabled", false},
+        {"isLoginRequired", false},        {"isQGGEnabled", true},
+        {"isNativePublishEnabled", false}, {"isUDCFeedbackEnabled", false},
+        {"isSetPathEnabled", false},       {"isNativeImportDataEnabled", false},
+        {"isWebSocketEnabled", true},      {"isWebSocketPKEnabled", true}};
+    EXPECT_EQ(response->features, expected);
+    EXPECT_EQ(response->quorixVersion, u"4.2.0 build 1187");
+    EXPECT_EQ(response->uuid, "");
+    EXPECT_EQ(evaluations(), (Names{"ver(vantrell)", "which(vtr)",
+                                    "qls.internal.feature(graphicsAndGuis)", "version"}));
+}
+
+// The GDS and login flags are the framework's booleans in the context; the four locality flags
+// say whether the client's type is a local one; no context reads as one without entries.
+TEST_F(InformationServiceTest, ContextFlagsAndLocalityComeFromTheRequestContext) {
+    auto context = std::make_shared<Context>();
+    const Names fromContext = {"isGDSEnabled",           "isLoginRequired",
+                               "isNativePublishEnabled", "isUDCFeedbackEnabled",
+                               "isSetPathEnabled",       "isNativeImportDataEnabled"};
+    const std::string remote =
+        "isGDSEnabled=0 isLoginRequired=0 isNativeImportDataEnabled=0 "
+        "isNativePublishEnabled=0 isSetPathEnabled=0 isUDCFeedbackEnabled=0 ";
+    EXPECT_EQ(flags(fromContext, context), remote);
+    EXPECT_EQ(flags(fromContext), remote);
+    context->set("gdsEnabled", true, ContextScope::Session);
+    context->set("loginRequired", std::string("true"), ContextScope::Session);  // not a bool
+    for (const char* type : {"jsd_rmt_nkv", "jsd_LCL_nkv"}) {
+        context->set("clientType", std::string(type), ContextScope::Session);
+        EXPECT_EQ(flags(fromContext, context), "isGDSEnabled=1" + remote.substr(14)) << type;
+    }
+    context->set("clientType", std::string("xlclx"), ContextScope::Session);
+    EXPECT_EQ(
+        flags(fromContext, context),
+        "isGDSEnabled=1 isLoginRequired=0 isNativeImportDataEnabled=1 isNativePublishEnabled=1 "
+        "isSetPathEnabled=1 isUDCFeedbackEnabled=1 ");
+    context->set("clientType", 7, ContextScope::Session);
+    EXPECT_EQ(flags({"isSetPathEnabled"}, context), "bad_any_cast");
+}
+
+TEST_F(InformationServiceTest, HostAnswersDecideQggAndVantrellExactly) {
+    EXPECT_EQ(flags({"isQGGEnabled", "isVantrellCmdEnabled"}),
+              "isQGGEnabled=1 isVantrellCmdEnabled=1 ");
+    for (const char* text : {"On", "ON", "on ", "onn", "", "off"}) {
+        answer("qls.internal.feature", "graphicsAndGuis", fn::answerText(text));
+        EXPECT_EQ(flags({"isQGGEnabled"}), "isQGGEnabled=0 ") << text;
+    }
+    const std::pair<const char*, const char*> which[] = {
+        {"vtr is a built-in function", "1"}, {"Built-In", "0"}, {"/usr/local/bin/vtr", "0"}};
+    for (const auto& [text, enabled] : which) {
+        answer("which", "vtr", fn::answerText(text));
+        EXPECT_EQ(flags({"isVantrellCmdEnabled"}),
+                  "isVantrellCmdEnabled=" + std::string(enabled) + " ")
+            << text;
+    }
+    answer("ver", "vantrell", fn::answerEmpty());
+    evaluations();
+    EXPECT_EQ(flags({"isVantrellCmdEnabled"}), "isVantrellCmdEnabled=0 ");
+    EXPECT_EQ(evaluations(), Names{"ver(vantrell)"});  // "which" not asked
+}
+
+// Unknown names are skipped; a repeated name runs its check each time and keeps its first
+// result. The version is asked until it is known, after an empty answer or a failure too. A
+// failed evaluation, or a fault of the distributor, fails the request unchanged; the service
+// answers the next request in full.
+TEST_F(InformationServiceTest, TheVersionIsCachedOnceKnownAndFailuresFailTheRequest) {
+    answer("version", "", fn::answerText(""));
+    EXPECT_EQ(flags({"isWebSocketEnabled", "isWebSocketPKEnabled"}),
+              "isWebSocketEnabled=1 isWebSocketPKEnabled=1 ");
+    EXPECT_EQ(flags({"isFooEnabled", "isgdsenabled", " isGDSEnabled"}), "");
+    EXPECT_EQ(evaluations(), (Names{"version", "version"}));  // still empty: asked again
+    answer("version", "", fn::failWith("engine busy"));
+    EXPECT_EQ(flags({"isWebSocketEnabled"}),
+              "host Error 'Quorix:hostFunctionError' 'version': engine busy");
+    answer("version", "", fn::answerText("5.0"));
+    EXPECT_EQ(features({})->quorixVersion, u"5.0");
+    evaluations();
+    EXPECT_EQ(features({"isWebSocketEnabled"})->quorixVersion, u"5.0");
+    EXPECT_TRUE(evaluations().empty());  // the version is cached now
+
+    const std::pair<Fault, std::string> faults[] = {
+        {Fault::ThrowOnTrack, "runtime_error: distributor cannot track"},
+        {Fault::ThrowOnSubmit, "runtime_error: distributor is stopping"},
+        {Fault::DropDelegate, "broken promise"}};
+    for (const auto& [fault, expected] : faults) {
+        distributor->arm(fault);
+        EXPECT_EQ(flags({"isGDSEnabled", "isQGGEnabled"}), expected);
+        EXPECT_EQ(flags({"isQGGEnabled"}), "isQGGEnabled=1 ");
+    }
+    int asked = 0;
+    engine->registerFunction("qls.internal.feature", [&](qvm::HostCall& call) {
+        return fn::answerText(asked++ == 0 ? "on" : "off")(call);
+    });
+    EXPECT_EQ(flags({"isQGGEnabled", "isQGGEnabled"}), "isQGGEnabled=1 ");
+    EXPECT_EQ(asked, 2);
+    answer("qls.internal.feature", "graphicsAndGuis", fn::failWith("license checkout failed"));
+    evaluations();
+    EXPECT_EQ(
+        flags({"isGDSEnabled", "isWebSocketEnabled", "isQGGEnabled", "isVantrellCmdEnabled"}),
+        "host Error 'Quorix:hostFunctionError' 'qls.internal.feature': license checkout failed");
+    EXPECT_EQ(evaluations(), Names{"qls.internal.feature(graphicsAndGuis)"});
+    engine->setValid(false);
+    EXPECT_EQ(flags({"isQGGEnabled"}), "runtime_error: Invalid QVM state");
+    EXPECT_EQ(features({"isWebSocketEnabled"})->quorixVersion, u"5.0");  // cached: not evaluated
+}
+
+// Kept exactly, the last write winning, seen by every thread; each service keeps its own, a new
+// service at a freed one's address included.
+TEST_F(InformationServiceTest, TheHomeDirectoryIsKeptExactlyPerServiceAndTheLastWriteWins) {
+    auto set = [&](std::u16string text) {
+        ask<SetUserHomeDirResponse>(std::make_unique<SetUserHomeDir>(text));
+    };
+    auto other = started(nullptr);
+    EXPECT_EQ(homeDir(service), u"");
+    for (const std::u16string text : {u"C:\\Users\\\U0001F600\\ \\", u"/second", u""}) {
+        set(text);
+        EXPECT_EQ(homeDir(service), text);
+    }
+    std::thread([&] { set(u"/two"); }).join();
+    EXPECT_EQ(homeDir(service), u"/two");
+    EXPECT_EQ(homeDir(other), u"");
+    for (int i = 0; i < 8; ++i) {  // new services, often at a freed one's address
+        service = started(nullptr);
+        EXPECT_EQ(homeDir(service), u"");
+        set(u"/again");
+    }
+}
+
+// The service named is answered with an empty endpoint (the request's uuid is not copied); a
+// request without "service" is answered with a fault.
+TEST_F(InformationServiceTest, TheRegistryAnswersTheServiceOrAFault) {
+    auto registry = [&](StringTable properties) {
+        auto answer = ask<ServiceRegistryResponse>(
+            std::make_unique<ServiceRegistryRequest>("uuid-1", properties));
+        EXPECT_EQ(answer->uuid, "");
+        std::string text;
+        for (const auto& [name, value] : std::map<std::string, std::string>(
+                 answer->properties.begin(), answer->properties.end()))
+            text += name + "=" + value + " ";
+        for (const auto& fault : answer->faults)
+            text += fault.faultCode + ": " + fault.message +
+                    (fault.faultConditions.empty() ? "" : " and conditions");
+        return text;
+    };
+    EXPECT_EQ(registry({{"service", "quorix.editor"}, {"endpoint", "x"}, {"z", "y"}}),
+              "endpoint= service=quorix.editor ");
+    EXPECT_EQ(registry({{"service", ""}}), "endpoint= service= ");
+    for (const StringTable& request :
+         {StringTable{}, {{"Service", "quorix.editor"}}, {{"endpoint", "x"}}})
+        EXPECT_EQ(registry(request),
+                  "Request.Ignored: No valid identifiers in service registry request properties");
+}
+
+// The log tells whether the last used session was asked.
+TEST_F(InformationServiceTest, ClientPropertiesComeFromTheCurrentContextThenTheLastSession) {
+    auto properties = [&] { return service->getClientTypeProperties(); };
+    EXPECT_TRUE(started(std::make_shared<Sessions>())->getClientTypeProperties().empty());
+    testsupport::LogCapture capture;
+    EXPECT_TRUE(properties().empty());  // nothing in the last session, nothing current
+    context->set("clientProperties", StringTable{{"TYPE", "jsd_rmt_nkv"}}, ContextScope::Session);
+    EXPECT_EQ(properties(), (StringTable{{"TYPE", "jsd_rmt_nkv"}}));
+
+    auto current = std::make_shared<Context>();
+    current->set("clientProperties", StringTable{{"TYPE", "jsd_lcl_nkv"}}, ContextScope::Session);
+    connector::qvm_common::CurrentContextStateScope serving(current);
+    EXPECT_EQ(properties(), (StringTable{{"TYPE", "jsd_lcl_nkv"}}));  // the current context wins
+    current->set("clientProperties", std::string("not a table"), ContextScope::Session);
+    EXPECT_TRUE(properties().empty());  // wrong type: no fallback to the session
+
+    const std::string none =
+        "256 connector::information: No client properties found in session, "
+        "returning empty map.";
+    const std::string checking = "8 connector::information: Checking ",
+                      last = checking + "for last used session",
+                      now = checking + "qvm_common current context";
+    EXPECT_EQ(capture.lines(), (Names{last, none, last, now, now, none}));
+    current->set("clientProperties", StringTable{{"a", "b"}}, ContextScope::Session);
+    EXPECT_TRUE(
+        started(nullptr)->getClientTypeProperties().empty());  // without sessions: nothing is read
+}
+
+}  // namespace
