@@ -8,12 +8,12 @@ cd "$(dirname "$0")/.."
 
 build=${1:-build/release}
 if ! command -v valgrind >/dev/null 2>&1; then
-  echo "leak-check: valgrind not found (scripts/install-deps.sh installs it)" >&2
+  echo "leak-check: valgrind not found (apt-get install valgrind)" >&2
   exit 2
 fi
 
 status=0
-for suite in framework_tests information_tests evaluation_tests standin_tests boundary_tests; do
+for suite in framework_tests information_tests standin_tests boundary_tests connector_host_core_tests; do
   binary="$build/tests/$suite"
   if [ ! -x "$binary" ]; then
     echo "leak-check: $binary not built" >&2
