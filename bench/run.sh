@@ -15,6 +15,7 @@
 # JOBS (2), HTTP_SECONDS (2 per wrk run), HTTP_REPETITIONS (3). Needs two CPUs and wrk.
 set -euo pipefail
 cd "$(dirname "$0")/.."
+bash scripts/install-deps.sh bench
 
 build_dir=${BUILD_DIR:-build/bench}
 repetitions=${REPETITIONS:-12}

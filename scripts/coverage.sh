@@ -7,8 +7,8 @@
 #   bash scripts/coverage.sh            # summary on stdout, HTML in build/coverage/coverage/
 set -euo pipefail
 cd "$(dirname "$0")/.."
+bash scripts/install-deps.sh coverage
 
-command -v gcovr >/dev/null || { echo "coverage: gcovr not found (apt-get install gcovr)" >&2; exit 1; }
 cmake --preset coverage >/dev/null
 cmake --build --preset coverage -j "${JOBS:-2}"
 find build/coverage -name '*.gcda' -delete
