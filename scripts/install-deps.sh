@@ -25,7 +25,7 @@ case "$purpose" in
   demo|build) packages=("${build[@]}") ;;
   test) packages=("${build[@]}" "${test[@]}") ;;
   package) packages=("${build[@]}" "${package[@]}") ;;
-  bench) packages=("${build[@]}" libbenchmark-dev libgtest-dev python3 wrk) ;;
+  bench) packages=("${build[@]}" libbenchmark-dev python3 wrk) ;;
   coverage) packages=("${build[@]}" "${test[@]}" gcovr) ;;
   ci) packages=("${build[@]}" "${test[@]}" "${package[@]}" "${package_checks[@]}"
                 clang libclang-rt-14-dev) ;;
