@@ -135,7 +135,8 @@ def main():
         runs[placement] = {
             program: Results(load(os.path.join(directory, placement, program + ".json")),
                              placement)
-            for program in ("future_bench", "delivery_bench", "host_evaluation_bench")}
+            for program in ("future_bench", "delivery_bench", "host_evaluation_bench",
+                            "observability_bench")}
     allocations = Results(load(os.path.join(directory, "allocation_bench.json")))
     http = {p: load(os.path.join(directory, p, "http.json")) for p in PLACEMENTS}
 
@@ -191,6 +192,12 @@ def main():
                   http_pairs(1, time_per_request("host"), stdin_line), 5.0)
     table.at_least("HTTP, 8 connections: throughput vs the floor server",
                    http_pairs(8, rate("host"), rate("floor")), 0.7)
+    # What watching costs: an envelope counted in the metrics, and written to the access log too,
+    # against the same envelope served alone.
+    table.at_most("metrics: an envelope counted vs served alone",
+                  both("observability_bench", "Observability", "counted", "bare"), 1.05)
+    table.at_most("access log: an envelope counted and logged vs served alone",
+                  both("observability_bench", "Observability", "logged", "bare"), 1.05)
     # Futures.
     table.at_most("ready future vs boost::make_ready_future",
                   both("future_bench", "Futures_Ready", "connector", "boost"), 1.0)

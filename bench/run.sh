@@ -22,7 +22,7 @@ repetitions=${REPETITIONS:-12}
 min_time=${MIN_TIME:-0.1}
 jobs=${JOBS:-2}
 results="$build_dir/results"
-programs=(future_bench delivery_bench host_evaluation_bench)
+programs=(future_bench delivery_bench host_evaluation_bench observability_bench)
 
 cmake -S . -B "$build_dir" -G Ninja -DCMAKE_BUILD_TYPE=Release -DQCI_WERROR=ON \
   -DQCI_BUILD_TESTS=OFF > /dev/null

@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <stdexcept>
@@ -12,17 +13,29 @@
 namespace connectorhost {
 namespace {
 
-constexpr std::size_t SHOWN = 200;           // bytes of a text written at most
-constexpr std::size_t FLUSH_AT = 16 * 1024;  // pending bytes that are written at once
-constexpr std::chrono::milliseconds FLUSH_EVERY{100};
+constexpr std::size_t SHOWN = 200;                     // bytes of a text written at most
+constexpr std::size_t WRITE_AT = 64 * 1024;            // pending bytes the flusher writes at once
+constexpr std::size_t MOST_PENDING = 4 * 1024 * 1024;  // beyond, a request writes them itself
+constexpr std::chrono::milliseconds WRITE_EVERY{100};
+
+// Printable ASCII that JSON takes as it is: the usual text of a field, copied without a pass of
+// escaping.
+bool isPlain(std::string_view text) {
+    return std::all_of(text.begin(), text.end(),
+                       [](char c) { return c >= 0x20 && c < 0x7F && c != '"' && c != '\\'; });
+}
 
 void jsonText(std::string& line, std::string_view text) {
     const bool cut = text.size() > SHOWN;
-    const std::string escaped = escapeLogText(cut ? text.substr(0, SHOWN) : text);
+    if (cut) text = text.substr(0, SHOWN);
     line += '"';
-    for (const char c : escaped) {
-        if (c == '"' || c == '\\') line += '\\';
-        line += c;
+    if (isPlain(text)) {
+        line.append(text);
+    } else {
+        for (const char c : escapeLogText(text)) {
+            if (c == '"' || c == '\\') line += '\\';
+            line += c;
+        }
     }
     line += cut ? "...\"" : "\"";
 }
@@ -44,7 +57,15 @@ void member(std::string& line, const char* name, std::uint64_t number) {
 }  // namespace
 
 std::string accessLine(const AccessRecord& record) {
-    std::string line = "{\"time\":\"" + isoTime(record.time) + "\"";
+    std::string line;
+    appendAccessLine(line, record);
+    return line;
+}
+
+void appendAccessLine(std::string& line, const AccessRecord& record) {
+    line += "{\"time\":\"";
+    appendIsoTime(line, record.time);
+    line += '"';
     member(line, "peer", record.peer);
     const bool http = record.status != 0;
     if (http) {
@@ -68,7 +89,6 @@ std::string accessLine(const AccessRecord& record) {
     member(line, "bytesOut", record.bytesOut);
     member(line, "durationUs", static_cast<std::uint64_t>(record.duration.count()));
     line += '}';
-    return line;
 }
 
 AccessLog::AccessLog(std::string path) : path(std::move(path)) {
@@ -84,7 +104,7 @@ AccessLog::~AccessLog() {
     wake.notify_all();
     flusher.join();
     std::lock_guard<std::mutex> lock(mutex);
-    flushLocked();
+    writeOut(pending);
     if (descriptor > STDERR_FILENO) ::close(descriptor);
 }
 
@@ -100,48 +120,63 @@ void AccessLog::open() {
 
 void AccessLog::reopen() {
     std::lock_guard<std::mutex> lock(mutex);
-    flushLocked();
+    std::lock_guard<std::mutex> writing(fileMutex);  // no write of the flusher's under way
+    writeOut(pending);
     if (path == "-") return;
     if (descriptor >= 0) ::close(descriptor);
     descriptor = -1;
     open();
 }
 
+// A request only formats its line and adds it to what is pending: the writing is the flusher's,
+// unless the file falls so far behind that MOST_PENDING bytes wait (then the request writes, so
+// that memory stays bounded and nothing is dropped while the file takes it).
 void AccessLog::write(const AccessRecord& record) noexcept {
     try {
-        std::string line = accessLine(record);
+        thread_local std::string line;  // kept, so that a line costs no allocation
+        line.clear();
+        appendAccessLine(line, record);
         line += '\n';
         std::lock_guard<std::mutex> lock(mutex);
         const bool first = pending.empty();
         pending += line;
-        if (pending.size() >= FLUSH_AT)
-            flushLocked();
-        else if (first)
-            wake.notify_one();  // the flusher writes it within FLUSH_EVERY
+        if (pending.size() >= MOST_PENDING) {
+            std::lock_guard<std::mutex> writing(fileMutex);
+            writeOut(pending);
+        } else if (first || pending.size() >= WRITE_AT) {
+            wake.notify_one();
+        }
     } catch (...) {
     }
 }
 
-// Writes what is pending, whole lines only; what the file does not take is dropped.
-void AccessLog::flushLocked() noexcept {
+// Writes `lines` to the file and empties it; what the file does not take is dropped (a full
+// disk must not stop serving). Called with fileMutex held, or alone.
+void AccessLog::writeOut(std::string& lines) noexcept {
     std::size_t written = 0;
-    while (written < pending.size() && descriptor >= 0) {
-        const ssize_t done =
-            ::write(descriptor, pending.data() + written, pending.size() - written);
+    while (written < lines.size() && descriptor >= 0) {
+        const ssize_t done = ::write(descriptor, lines.data() + written, lines.size() - written);
         if (done < 0 && errno == EINTR) continue;
         if (done <= 0) break;
         written += static_cast<std::size_t>(done);
     }
-    pending.clear();
+    lines.clear();
 }
 
+// Writes what is pending every WRITE_EVERY, or as soon as WRITE_AT bytes wait, outside the lock
+// that requests take.
 void AccessLog::runFlusher() {
+    std::string writing;
     std::unique_lock<std::mutex> lock(mutex);
     while (!stopping) {
         wake.wait(lock, [this] { return stopping || !pending.empty(); });
+        wake.wait_for(lock, WRITE_EVERY, [this] { return stopping || pending.size() >= WRITE_AT; });
         if (stopping) return;
-        wake.wait_for(lock, FLUSH_EVERY, [this] { return stopping; });
-        flushLocked();
+        writing.swap(pending);
+        std::lock_guard<std::mutex> file(fileMutex);
+        lock.unlock();
+        writeOut(writing);
+        lock.lock();
     }
 }
 

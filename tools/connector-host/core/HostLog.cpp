@@ -126,14 +126,31 @@ std::string escapeLogText(std::string_view text) {
 }
 
 std::string isoTime(std::chrono::system_clock::time_point time) {
+    std::string text;
+    appendIsoTime(text, time);
+    return text;
+}
+
+void appendIsoTime(std::string& out, std::chrono::system_clock::time_point time) {
     const auto since = time.time_since_epoch();
     const std::time_t seconds = std::chrono::duration_cast<std::chrono::seconds>(since).count();
-    std::tm utc{};
-    gmtime_r(&seconds, &utc);
     const long milliseconds = static_cast<long>(
         std::chrono::duration_cast<std::chrono::milliseconds>(since).count() % 1000);
-    return timeText(utc.tm_year + 1900, utc.tm_mon + 1, utc.tm_mday,
-                    utc.tm_hour * 3600L + utc.tm_min * 60L + utc.tm_sec, milliseconds);
+    // The text of the second is made again only when the second changes.
+    thread_local std::time_t cachedSecond = -1;
+    thread_local std::string cached;
+    if (seconds != cachedSecond) {
+        std::tm utc{};
+        gmtime_r(&seconds, &utc);
+        cached = timeText(utc.tm_year + 1900, utc.tm_mon + 1, utc.tm_mday,
+                          utc.tm_hour * 3600L + utc.tm_min * 60L + utc.tm_sec, 0);
+        cachedSecond = seconds;
+    }
+    out.append(cached, 0, cached.size() - 4);  // the milliseconds go before the Z
+    out += static_cast<char>('0' + milliseconds / 100);
+    out += static_cast<char>('0' + milliseconds / 10 % 10);
+    out += static_cast<char>('0' + milliseconds % 10);
+    out += 'Z';
 }
 
 bool logEnabled(unsigned level) noexcept {

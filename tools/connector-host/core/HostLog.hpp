@@ -41,6 +41,7 @@ void configureLogging(LogFormat format, unsigned minimumLevel);
 
 // isoTime: `time` as an ISO-8601 UTC text with milliseconds ("2026-12-06T22:54:21.123Z").
 [[nodiscard]] std::string isoTime(std::chrono::system_clock::time_point time);
+void appendIsoTime(std::string& out, std::chrono::system_clock::time_point time);
 
 // logEnabled: whether a line of `level` is written now.
 [[nodiscard]] bool logEnabled(unsigned level) noexcept;
