@@ -9,11 +9,13 @@
 # cannot serve with 503 at once rather than leaving it hanging, burns no CPU waiting, and refuses
 # to start when not even one connection would fit.
 import contextlib
+import json
 import os
 import resource
 import select
 import socket
 import subprocess
+import tempfile
 import threading
 import time
 import unittest
@@ -57,7 +59,11 @@ class ReclaimTest(unittest.TestCase):
                 os.readlink("/proc/%d/fd/%s" % (pid, n)) for n in os.listdir("/proc/%d/fd" % pid)])
 
     def test_trickling_requests_are_reclaimed_for_a_good_client(self):
-        with HttpHost("--request-timeout", "30") as host, contextlib.ExitStack() as stack:
+        folder = tempfile.TemporaryDirectory()
+        self.addCleanup(folder.cleanup)
+        access = os.path.join(folder.name, "access.log")
+        with HttpHost("--request-timeout", "30", "--log-format", "json", "--access-log", access) \
+                as host, contextlib.ExitStack() as stack:
             trickling = [stack.enter_context(host.connect(10)) for _ in range(80)]
             head, sent, stop = host.request(), [0], threading.Event()
 
@@ -80,6 +86,12 @@ class ReclaimTest(unittest.TestCase):
                 trickler.join()
             heard = []
             wait_until(lambda: told(trickling, OVERLOADED, heard), 10, "a reclaimed one told why")
+        # Whatever the flood did, the JSON log and the access log are one object a line.
+        logged = [json.loads(line) for line in host.stderr.decode().split("\n") if line]
+        self.assertIn("refused a request from", " ".join(l["message"] for l in logged))
+        with open(access, encoding="utf-8") as lines:
+            kinds = [json.loads(line)["error"] for line in lines.read().split("\n") if line]
+        self.assertIn("overloaded", kinds)
 
     def test_clients_that_never_read_their_answers_are_reclaimed(self):
         # Twenty connections at a cap of sixteen ask for three answers of 1 MiB each and never

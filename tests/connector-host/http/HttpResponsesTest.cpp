@@ -54,6 +54,16 @@ TEST(HttpResponsesTest, EveryAnswerCarriesTheCommonHeadersAndAnAllowedOriginItsC
     EXPECT_EQ(preflight.count(http::field::content_type), 0u);
     EXPECT_EQ(makeResponse(405, "{}", ResponseHeaders{false, {}, "POST"})[http::field::allow],
               "POST");
+    EXPECT_EQ(plain.count(http::field::date), 1u);
+    EXPECT_EQ(plain.count(http::field::www_authenticate) + plain.count(http::field::retry_after),
+              0u);
+    const HttpResponse unauthorized = makeResponse(401, "{}", ResponseHeaders{});
+    EXPECT_EQ(unauthorized[http::field::www_authenticate], "Bearer");
+    const HttpResponse stopping = healthResponse(false, false, false);
+    EXPECT_EQ(stopping.result_int(), 503u);
+    EXPECT_EQ(stopping[http::field::retry_after], "1");
+    EXPECT_EQ(stopping.body(), "{\"status\":\"stopping\"}\n");
+    EXPECT_EQ(healthResponse(true, true, true)[http::field::content_length], "21");
 }
 
 TEST(HttpResponsesTest, ThePageIsSelfContainedAndItsPolicyAdmitsOnlyItsOwnInlineParts) {
