@@ -109,8 +109,8 @@ def main():
         with open(script, "w") as handle:
             handle.write(WRK_SCRIPT)
         with contextlib.ExitStack() as servers:  # both stopped whatever happens
-            served = Server(pinned(placement, [host, "--http", "0"]), r"127\.0\.0\.1:(\d+)/",
-                            True)
+            served = Server(pinned(placement, [host, "--http", "0", "--log-level", "info"]),
+                            r"127\.0\.0\.1:(\d+)/", True)
             servers.callback(served.stop)
             answer = os.path.join(directory, "answer")
             with open(answer, "wb") as handle:
