@@ -6,7 +6,6 @@
 #include <climits>
 #include <cmath>
 #include <cstdint>
-#include <regex>
 
 #include <sstream>
 
@@ -54,13 +53,38 @@ std::chrono::milliseconds seconds(const std::string& option, const std::string& 
     return std::chrono::milliseconds(static_cast<std::int64_t>(std::llround(value * 1000)));
 }
 
+// Whether `host` is a lower-case DNS name or IPv4 address (labels of letters, digits and inner
+// hyphens, joined by dots), or an IPv6 address in brackets.
+bool isHost(const std::string& host) {
+    if (host.size() > 2 && host.front() == '[' && host.back() == ']')
+        return host.find_first_not_of("0123456789abcdef:.", 1) == host.size() - 1;
+    std::size_t start = 0;
+    for (;;) {
+        const std::size_t end = std::min(host.find('.', start), host.size());
+        const std::string label = host.substr(start, end - start);
+        if (label.empty() || label.front() == '-' || label.back() == '-' ||
+            label.find_first_not_of("abcdefghijklmnopqrstuvwxyz0123456789-") != std::string::npos)
+            return false;
+        if (end == host.size()) return true;
+        start = end + 1;
+    }
+}
+
 // An origin as a browser sends it: scheme://host[:port], nothing before or after.
 std::string origin(const std::string& text) {
-    static const std::regex shape(
-        R"((http|https)://([a-z0-9]([a-z0-9-]*[a-z0-9])?(\.[a-z0-9]([a-z0-9-]*[a-z0-9])?)*|\[[0-9a-f:.]+\])(:[0-9]{1,5})?)");
-    std::smatch parts;
-    const bool matches = std::regex_match(text, parts, shape);
-    if (!matches || (parts[6].matched && std::stoul(parts[6].str().substr(1)) - 1 > 65534))
+    const std::size_t separator = text.find("://");
+    const std::string scheme = text.substr(0, separator);
+    std::string host = separator == std::string::npos ? "" : text.substr(separator + 3);
+    const std::size_t colon = host.rfind(':');
+    bool valid = scheme == "http" || scheme == "https";
+    if (colon != std::string::npos && host.find(']', colon) == std::string::npos) {
+        const std::string port = host.substr(colon + 1);
+        const bool digits = !port.empty() && port.size() <= 5 &&
+                            port.find_first_not_of("0123456789") == std::string::npos;
+        valid = valid && digits && std::stoul(port) >= 1 && std::stoul(port) <= 65535;
+        host.resize(colon);
+    }
+    if (!valid || !isHost(host))
         throw BadValue{
             "--allow-origin must be an origin as browsers send it, scheme://host or "
             "scheme://host:port in lower case (http://localhost:3000), not \"" +
