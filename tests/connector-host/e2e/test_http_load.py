@@ -119,7 +119,7 @@ class ReclaimTest(unittest.TestCase):
                 received, reads = received + len(chunk), reads + 1
                 if reads % 4 == 1:  # the sanitizers make 1 MiB answers slow to build
                     say("good request beside clients that do not read: %.0f ms" % (
-                        host.served(6.0 if SANITIZED else 2.0) * 1000))
+                        host.served(8.0 if SANITIZED else 2.0) * 1000))
                 time.sleep(0.1)
         with HttpHost("--max-connections", "4") as host, contextlib.ExitStack() as stack:
             idle = [stack.enter_context(host.connect(10)) for _ in range(4)]
