@@ -173,9 +173,10 @@ void AccessLog::runFlusher() {
         wake.wait_for(lock, WRITE_EVERY, [this] { return stopping || pending.size() >= WRITE_AT; });
         if (stopping) return;
         writing.swap(pending);
-        std::lock_guard<std::mutex> file(fileMutex);
+        std::unique_lock<std::mutex> file(fileMutex);  // always taken after `mutex`
         lock.unlock();
         writeOut(writing);
+        file.unlock();
         lock.lock();
     }
 }
