@@ -1,10 +1,10 @@
 // What the plug-in relies on from the framework around it: connector::Future / Promise (fixed
-// misuse texts, values and errors across threads, continuations, cancellation, and promises
-// abandoned by destruction or by being assigned over); context state read and written from
-// several threads, and the JSON serializer's registry; sessions, and the current context of a
-// thread. Delivery to a provider's handle is driven across the library boundary
-// (SharedLibraryBoundaryTest), the router's delivery of a batch onward through the client-type
-// service (InformationServicesTest).
+// misuse texts, values and errors across threads, continuations, run once also when installed
+// while the value arrives, cancellation, and promises abandoned by destruction or by being
+// assigned over); context state read and written from several threads, and the JSON
+// serializer's registry; sessions, and the current context of a thread. Delivery to a
+// provider's handle is driven across the library boundary (SharedLibraryBoundaryTest), the
+// router's delivery of a batch onward through the client-type service (InformationServicesTest).
 #include <Poco/JSON/Object.h>
 #include <gtest/gtest.h>
 
@@ -90,6 +90,36 @@ TEST(FutureTest, ValuesAndErrorsReachWaitersAndContinuationsUnchanged) {
                  std::logic_error);
     auto thrown = makeReadyFuture(1).then([](Future<int>) -> int { throw std::out_of_range("x"); });
     EXPECT_THROW((void)thrown.get(), std::out_of_range);
+}
+
+// `then` and `setValue` on two threads that meet before each round, one of them held back a
+// little longer, by turns and by a growing amount, so that every interleaving comes up: the
+// continuation runs exactly once, with the value, by the time both calls have returned.
+TEST(FutureTest, ThenRacingSetValueRunsTheContinuationOnceWithTheValue) {
+    constexpr int ROUNDS = 4000;
+    std::vector<Promise<int>> promises(ROUNDS);
+    std::vector<Future<int>> chained(ROUNDS);
+    std::atomic<int> arrived{0}, runs{0};
+    auto meet = [&](int round, bool holdBack) {  // each waits for the other: both leave at once
+        ++arrived;
+        while (arrived.load() < 2 * round + 2) continue;
+        for (volatile int spin = 0; holdBack && spin < round % 200; spin = spin + 1) continue;
+    };
+    std::thread producer([&] {
+        for (int round = 0; round < ROUNDS; ++round) {
+            meet(round, round % 2 == 0);
+            promises[round].setValue(int(round));
+        }
+    });
+    for (int round = 0; round < ROUNDS; ++round) {
+        Future<int> source = promises[round].getFuture();
+        meet(round, round % 2 == 1);
+        chained[round] = source.then([&runs](Future<int> f) { return ++runs, f.get(); });
+    }
+    producer.join();
+    EXPECT_EQ(runs.load(), ROUNDS);  // with every chained future ready below: each ran once
+    for (int round = 0; round < ROUNDS; ++round)
+        ASSERT_TRUE(chained[round].isReady() && chained[round].get() == round) << round;
 }
 
 // A cancelled state drops its continuation and a later value; a promise destroyed, or assigned
