@@ -14,6 +14,8 @@
 #include <mutex>
 #include <sstream>
 #include <string>
+#include <tuple>
+#include <vector>
 
 #include "connector/framework/ServiceProvider.hpp"
 #include "host/cmddistributor/ArrayTransport.hpp"
@@ -45,17 +47,19 @@ inline cd::DistributorOptions waiterFirst(cd::DistributorOptions options = {}) {
     return options;
 }
 
-// registerServiceFunctions: "version", "ver", "which" and "qls.internal.feature", answered for
-// the arguments the information service passes, as an installed host answers them.
-inline void registerServiceFunctions(qvm::QVM& engine) {
+// serviceAnswers: "version", "ver", "which" and "qls.internal.feature", each with the argument
+// the information service passes and the answer an installed host gives.
+inline std::vector<std::tuple<std::string, std::string, qvm::HostFunction>> serviceAnswers() {
     namespace fn = qvm::functions;
-    engine.registerFunction("version", fn::byArgument({{"", fn::answerText("4.2.0 build 1187")}}));
-    engine.registerFunction(
-        "ver", fn::byArgument({{"vantrell", fn::answerRecords({{{"Name", "Vantrell"}}})}}));
-    engine.registerFunction(
-        "which", fn::byArgument({{"vtr", fn::answerText("built-in (/opt/quorix/lib/vtr)")}}));
-    engine.registerFunction("qls.internal.feature",
-                            fn::byArgument({{"graphicsAndGuis", fn::answerText("on")}}));
+    return {{"version", "", fn::answerText("4.2.0 build 1187")},
+            {"ver", "vantrell", fn::answerRecords({{{"Name", "Vantrell"}}})},
+            {"which", "vtr", fn::answerText("built-in (/opt/quorix/lib/vtr)")},
+            {"qls.internal.feature", "graphicsAndGuis", fn::answerText("on")}};
+}
+
+inline void registerServiceFunctions(qvm::QVM& engine) {
+    for (const auto& [name, argument, answer] : serviceAnswers())
+        engine.registerFunction(name, qvm::functions::byArgument({{argument, answer}}));
 }
 
 inline matrix::UniqueArray textArray(const std::string& utf8) {
