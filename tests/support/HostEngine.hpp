@@ -1,5 +1,6 @@
 // Engine pieces shared by the evaluation, information and stand-in suites: a running provider for
-// fevalSync, the host functions the information service evaluates, host results and errors
+// fevalSync, the host functions the information service evaluates and one that holds its task
+// until it is cancelled, host results and errors
 // made by hand, as the engine's distributor would deliver them, the outcome of an evaluation or
 // conversion in one comparable line, and FaultyDistributor: the engine's command distributor,
 // except for the next request after arm(fault), which meets that fault.
@@ -10,10 +11,12 @@
 #include <boost/thread/future.hpp>
 #include <chrono>
 #include <condition_variable>
+#include <future>
 #include <memory>
 #include <mutex>
 #include <sstream>
 #include <string>
+#include <thread>
 #include <tuple>
 #include <vector>
 
@@ -60,6 +63,19 @@ inline std::vector<std::tuple<std::string, std::string, qvm::HostFunction>> serv
 inline void registerServiceFunctions(qvm::QVM& engine) {
     for (const auto& [name, argument, answer] : serviceAnswers())
         engine.registerFunction(name, qvm::functions::byArgument({{argument, answer}}));
+}
+
+// holdUntilCancelled: a host function that tells `started` the thread it runs on, waits for its
+// task's cancellation (ten seconds at most) and ends with it or, `finishAnyway`, answers
+// "finished anyway".
+inline qvm::HostFunction holdUntilCancelled(std::promise<std::thread::id>& started,
+                                            bool finishAnyway = false) {
+    return [&started, finishAnyway](qvm::HostCall& call) {
+        started.set_value(std::this_thread::get_id());
+        (void)call.waitForCancellation(std::chrono::seconds(10));
+        if (!finishAnyway) call.throwIfCancelled();
+        return qvm::functions::answerText("finished anyway")(call);
+    };
 }
 
 inline matrix::UniqueArray textArray(const std::string& utf8) {
