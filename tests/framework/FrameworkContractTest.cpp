@@ -97,10 +97,8 @@ TEST(FutureTest, ThenRacingSetValueRunsTheContinuationOnceWithTheValue) {
         for (volatile int spin = 0; holdBack && spin < round % 200; spin = spin + 1) continue;
     };
     std::thread producer([&] {
-        for (int round = 0; round < ROUNDS; ++round) {
-            meet(round, round % 2 == 0);
-            promises[round].setValue(int(round));
-        }
+        for (int round = 0; round < ROUNDS; ++round)
+            meet(round, round % 2 == 0), promises[round].setValue(int(round));
     });
     for (int round = 0; round < ROUNDS; ++round) {
         Future<int> source = promises[round].getFuture();
@@ -128,7 +126,7 @@ TEST(FutureTest, CancelledAndAbandonedStatesNeverLeaveAWaiterBlocked) {
     EXPECT_FALSE(ran);
     EXPECT_EQ(errorText([&] { (void)chained.get(); }), broken);
     EXPECT_EQ(errorText([&] { (void)directFuture.get(); }), "Future has been cancelled.");
-    orphan = Promise<int>().getFuture();
+    orphan = Promise<int>().getFuture();  // the promise is gone before the wait begins
     EXPECT_EQ(errorText([&] { (void)orphan.get(); }), broken);
 
     Future<int> overwritten = target.getFuture(), moved = source.getFuture();

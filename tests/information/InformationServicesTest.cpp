@@ -54,7 +54,6 @@ TEST(ClientTypeResolutionTest, BaseTypeLocalityAndHostingMakeTheFullType) {
     for (const char* remote : {"", "http://LOCALHOST:31515", "http://[::1]:31515",
                                "http://192.168.1.4", "localhost", "http//127.0.0.1"})
         EXPECT_EQ(full("jsd", remote), "jsd_rmt_nkv") << remote;
-    EXPECT_EQ(full("jsd_lcl_nkv", ""), "jsd_lcl_nkv");
     EXPECT_EQ(full("my_type", "http://localhost"), "my_type");
     EXPECT_EQ(full("", "http://localhost"), "");
 
