@@ -6,11 +6,11 @@
 // except for the next request after arm(fault), which meets that fault.
 #pragma once
 
+#include <atomic>
 #include <boost/any.hpp>
 #include <boost/exception_ptr.hpp>
 #include <boost/thread/future.hpp>
 #include <chrono>
-#include <condition_variable>
 #include <future>
 #include <memory>
 #include <mutex>
@@ -139,10 +139,7 @@ class FaultyDistributor final : public cd::CmdDistributor {
 
     // waitUntilWaitedOn: until a thread has begun to wait on the future of a NeverComplete
     // request (every wait, each slice of a timed wait too, first runs the wait callback).
-    void waitUntilWaitedOn() {
-        std::unique_lock<std::mutex> lock(mutex_);
-        changed_.wait(lock, [this] { return waitedOn_; });
-    }
+    void waitUntilWaitedOn() { waitedOn_.get_future().wait(); }
 
     RequestTrackingPtr trackRequest(const boost::shared_ptr<cd::CmdRequest>& request,
                                     std::unique_ptr<cd::PromiseDelegate> delegate,
@@ -163,9 +160,7 @@ class FaultyDistributor final : public cd::CmdDistributor {
         std::unique_ptr<cd::PromiseDelegate> delegate = handle->releaseDelegate();
         if (fault_ != Fault::NeverComplete) return;  // DropDelegate: destroyed here
         delegate->setWaitCallback([this] {
-            std::lock_guard<std::mutex> lock(mutex_);
-            waitedOn_ = true;
-            changed_.notify_all();
+            if (!told_.exchange(true)) waitedOn_.set_value();
         });
         std::lock_guard<std::mutex> lock(mutex_);
         kept_ = std::move(delegate);
@@ -193,10 +188,10 @@ class FaultyDistributor final : public cd::CmdDistributor {
     std::atomic<Fault> armed_{Fault::None};
     Fault fault_ = Fault::None;  // of the request being tracked and submitted (one at a time)
     std::mutex mutex_;
-    std::condition_variable changed_;
     std::unique_ptr<cd::PromiseDelegate> kept_;
     std::uint64_t keptId_ = 0;
-    bool waitedOn_ = false;  // the kept request's future has been waited on
+    std::promise<void> waitedOn_;  // the kept request's future has been waited on (once told_)
+    std::atomic<bool> told_{false};
 };
 
 }  // namespace testsupport
