@@ -314,10 +314,9 @@ TEST(HostResultConversionTest, TextAndProductListsComeFromTheFirstArray) {
 TEST(HostResultConversionTest, ResultsConvertOnceByTheirForm) {
     using R = FEvalResult;
     const std::string moved = "logic_error: Cannot use FEvalResult results after move.";
-    UniqueArray on = textArray("on");
     // clang-format off
     std::tuple<std::unique_ptr<R>, std::size_t, std::string, std::string> cases[] = {
-        {testsupport::serializedResult(on.get()), R::MOVED_FROM, "on", moved},
+        {textResult("on"), R::MOVED_FROM, "on", moved},
         {R::makeTyped(VariadicFEvalType<std::u16string>{u"on"}), R::MOVED_FROM, "on", moved},
         {R::makeTyped(VariadicFEvalType<std::string>{"on"}), R::TYPED_VALUE, "bad_any_cast", ""},
         {R::makeTyped(boost::any()), R::TYPED_VALUE, "bad_any_cast", ""},

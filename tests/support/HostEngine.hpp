@@ -82,13 +82,9 @@ inline matrix::UniqueArray textArray(const std::string& utf8) {
     return matrix::create(utf8.data(), utf8.size());
 }
 
-// serializedResult: an evaluation result holding `array` (may be null) in serialized form.
-inline std::unique_ptr<cd::FEvalResult> serializedResult(matrix::qxArray* array) {
-    return cd::FEvalResult::makeSerialized(cd::detail::serializeQxArrays({array}));
-}
-
+// textResult: an evaluation result holding `text` as a serialized char array.
 inline std::unique_ptr<cd::FEvalResult> textResult(const std::string& text) {
-    return serializedResult(textArray(text).get());
+    return cd::FEvalResult::makeSerialized(cd::detail::serializeQxArrays({textArray(text).get()}));
 }
 
 // hostError: the engine's own error, with the identifier "Quorix:injected".
