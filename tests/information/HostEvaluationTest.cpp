@@ -86,8 +86,9 @@ TEST(HostEvaluationTest, EvaluationsGiveTheirValueOrErrorUnchangedInEveryEngineM
     }
 }
 
-// Refused before anything is submitted: a stopped service, no engine, an invalid engine. An
-// engine without a distributor gives its error in the future, with a task nothing can cancel.
+// Refused before anything is submitted: a stopped service, no engine, an invalid engine, a
+// request that is null or without its IIP. An engine without a distributor gives its error in
+// the future, with a task nothing can cancel.
 TEST(HostEvaluationTest, AnEvaluationIsRefusedWhereNothingCanRunIt) {
     Provider running, stopped;
     stopped.setRunning(false);
@@ -104,8 +105,15 @@ TEST(HostEvaluationTest, AnEvaluationIsRefusedWhereNothingCanRunIt) {
         EXPECT_EQ(
             outcome([&, p = provider, v = vm] { return fevalSync<std::string>(*p, v, "version"); }),
             expected);
+    auto distributor = boost::make_shared<cmddistributor::CmdDistributor>(nullptr);
+    auto bare = boost::make_shared<cmddistributor::CmdRequest>(0, nullptr, nullptr);
+    EXPECT_EQ(errorText([&] { (void)fevalRequest<std::string>(distributor, nullptr, {}, {}); }),
+              "request cannot be null.");
+    EXPECT_EQ(errorText([&] { (void)fevalRequest<std::string>(distributor, bare, {}, {}); }),
+              "request must contain an IIP.");
     EXPECT_EQ(engine->getCmdDistributor()->getSubmittedCount() +
-                  invalid->getCmdDistributor()->getSubmittedCount(),
+                  invalid->getCmdDistributor()->getSubmittedCount() +
+                  distributor->getSubmittedCount(),
               0u);
     auto future = fevalAsync<std::string>(none, "version");
     EXPECT_TRUE(future.is_ready());
@@ -118,73 +126,46 @@ TEST(HostEvaluationTest, AnEvaluationIsRefusedWhereNothingCanRunIt) {
 // completion fulfils at once. A detached delegate leaves its promise pending for as long as its
 // state is held (destroyed undetached, it breaks it: see the distributor faults).
 TEST(HostEvaluationTest, TheDelegateHoldsCompletionsBackUntilReady) {
-    using Delegate = cmddistributor::PromiseDelegateT<std::string>;
-    Delegate early(&convertResult<std::string>), late(&convertResult<std::string>),
-        twice(&convertResult<std::string>), odd(&convertResult<std::string>);
-    auto earlyFuture = early.getFuture(), lateFuture = late.getFuture(),
-         twiceFuture = twice.getFuture(), oddFuture = odd.getFuture();
-    EXPECT_FALSE(early.completeWithResult(textResult("early")));
+    auto fresh = [] {
+        return std::make_unique<cmddistributor::PromiseDelegateT<std::string>>(
+            &convertResult<std::string>);
+    };
+    auto early = fresh(), late = fresh(), twice = fresh(), odd = fresh(), detached = fresh();
+    auto earlyFuture = early->getFuture(), lateFuture = late->getFuture(),
+         twiceFuture = twice->getFuture(), oddFuture = odd->getFuture(),
+         detachedFuture = detached->getFuture();
+    EXPECT_FALSE(early->completeWithResult(textResult("early")));
     EXPECT_EQ(earlyFuture.wait_for(boost::chrono::milliseconds(0)), boost::future_status::timeout);
-    EXPECT_FALSE(early.isPromiseDone());
-    EXPECT_EQ(early.markReady(), boost::make_optional(inExecutionStatus::Completed));
-    EXPECT_EQ(early.markReady(), boost::none);
-    EXPECT_TRUE(early.isPromiseDone());
-    early.waitTillReady();
+    EXPECT_FALSE(early->isPromiseDone());
+    EXPECT_EQ(early->markReady(), boost::make_optional(inExecutionStatus::Completed));
+    EXPECT_EQ(early->markReady(), boost::none);
+    EXPECT_TRUE(early->isPromiseDone());
+    early->waitTillReady();
     EXPECT_EQ(earlyFuture.get(), "early");
-    EXPECT_THROW(early.completeWithResult(textResult("again")), boost::promise_already_satisfied);
+    EXPECT_THROW(early->completeWithResult(textResult("again")), boost::promise_already_satisfied);
 
-    EXPECT_EQ(late.markReady(), boost::none);
-    EXPECT_TRUE(late.completeWithResult(textResult("late")));
+    EXPECT_EQ(late->markReady(), boost::none);
+    EXPECT_TRUE(late->completeWithResult(textResult("late")));
     EXPECT_EQ(lateFuture.get(), "late");
 
-    EXPECT_FALSE(twice.completeWithResult(textResult("dropped")));
-    EXPECT_FALSE(
-        twice.completeWithError(testsupport::hostError(inExecutionStatus::Interrupted, "stopped")));
-    EXPECT_EQ(twice.markReady(), boost::make_optional(inExecutionStatus::Interrupted));
+    EXPECT_FALSE(twice->completeWithResult(textResult("dropped")));
+    EXPECT_FALSE(twice->completeWithError(
+        testsupport::hostError(inExecutionStatus::Interrupted, "stopped")));
+    EXPECT_EQ(twice->markReady(), boost::make_optional(inExecutionStatus::Interrupted));
     EXPECT_EQ(errorText([&] { (void)twiceFuture.get(); }), "stopped");
 
-    odd.completeWithError(boost::copy_exception(std::invalid_argument("odd")));
-    EXPECT_THROW((void)odd.markReady(), std::invalid_argument);
+    odd->completeWithError(boost::copy_exception(std::invalid_argument("odd")));
+    EXPECT_THROW((void)odd->markReady(), std::invalid_argument);
     EXPECT_THROW((void)oddFuture.get(), std::invalid_argument);
 
-    boost::future<std::string> detached;
-    boost::shared_ptr<const void> holder;
-    {
-        Delegate delegate(&convertResult<std::string>);
-        detached = delegate.getFuture();
-        holder = delegate.state();
-        delegate.detach();
-        EXPECT_TRUE(delegate.isPromiseDone());
-    }
-    EXPECT_EQ(detached.wait_for(boost::chrono::milliseconds(0)), boost::future_status::timeout);
+    boost::shared_ptr<const void> holder = detached->state();
+    detached->detach();
+    EXPECT_TRUE(detached->isPromiseDone());
+    detached.reset();
+    EXPECT_EQ(detachedFuture.wait_for(boost::chrono::milliseconds(0)),
+              boost::future_status::timeout);
     holder.reset();
-    EXPECT_THROW((void)detached.get(), boost::broken_promise);
-}
-
-// What fevalRequest refuses, and how cancelTask asks a task to stop: the first cancellation
-// signals the token (whose callback asks the distributor), a second asks the distributor again
-// through cancel_callback.
-TEST(HostEvaluationTest, MalformedRequestsAreRefusedAndCancellingAsksTheDistributorEachTime) {
-    auto distributor = boost::make_shared<cmddistributor::CmdDistributor>(nullptr);
-    auto bare = boost::make_shared<cmddistributor::CmdRequest>(0, nullptr, nullptr);
-    EXPECT_EQ(errorText([&] { (void)fevalRequest<std::string>(distributor, nullptr, {}, {}); }),
-              "request cannot be null.");
-    EXPECT_EQ(errorText([&] { (void)fevalRequest<std::string>(distributor, bare, {}, {}); }),
-              "request must contain an IIP.");
-    EXPECT_EQ(distributor->getSubmittedCount(), 0u);
-
-    auto faulty = boost::make_shared<testsupport::FaultyDistributor>(nullptr);
-    auto engine = std::make_shared<qvm::QVM>(nullptr, faulty);
-    faulty->arm(testsupport::Fault::NeverComplete);
-    auto future = fevalAsync<std::string>(engine, "version");
-    qvm::TaskReference& task = *future.getTaskReference();
-    cancelTask(task);
-    EXPECT_TRUE(task.isCancelRequested());
-    EXPECT_EQ(task.getCancellationToken().getSignallingThread(), std::this_thread::get_id());
-    EXPECT_EQ(faulty->cancelRequests.load(), 1);
-    cancelTask(task);
-    EXPECT_EQ(faulty->cancelRequests.load(), 2);
-    EXPECT_EQ(errorText([&] { (void)future.get(); }), "evaluation cancelled");
+    EXPECT_THROW((void)detachedFuture.get(), boost::broken_promise);
 }
 
 // goneAway: what evaluating `function` gives while another thread, once `ready` has returned,
@@ -213,7 +194,7 @@ std::string goneAway(const std::shared_ptr<qvm::QVM>& engine, bool stopService,
 // A task waiting for the engine or the service to go away, in both engine modes (run by the
 // waiting thread itself, or by the worker): the going away reaches it wherever it runs, and the
 // caller gets what it then delivers: the Interrupted error, or its value if it finishes
-// regardless. The task would go on for ten seconds without it.
+// regardless. The task would go on for ten seconds without it, past the time goneAway allows.
 TEST(HostEvaluationTest, TheTaskIsCancelledWhenTheEngineOrServiceGoesAway) {
     cmddistributor::DistributorOptions onlyWaits;
     onlyWaits.waiting = cmddistributor::WaitingThread::OnlyWaits;
@@ -222,24 +203,33 @@ TEST(HostEvaluationTest, TheTaskIsCancelledWhenTheEngineOrServiceGoesAway) {
         SCOPED_TRACE(
             mode);  // 1: run by the waiting thread, 2: the service stops, 4: finishes anyway
         auto engine = qvm::QVM::create(onWaiter ? testsupport::waiterFirst() : onlyWaits);
-        std::promise<void> started;
-        std::atomic<bool> sawCancel{false};
-        std::thread::id ranOn;
-        engine->registerFunction("slow", [&](qvm::HostCall& call) {
-            ranOn = std::this_thread::get_id();
-            started.set_value();
-            sawCancel = call.waitForCancellation(10s);
-            if (!finishAnyway) call.throwIfCancelled();
-            return fn::answerText("finished anyway")(call);
-        });
+        std::promise<std::thread::id> started;
+        std::future<std::thread::id> ranOn = started.get_future();
+        engine->registerFunction("slow", testsupport::holdUntilCancelled(started, finishAnyway));
         EXPECT_EQ(goneAway(
-                      engine, stopService, [&] { started.get_future().wait(); }, "slow"),
+                      engine, stopService, [&] { ranOn.wait(); }, "slow"),
                   finishAnyway ? "finished anyway"
                                : "host Interrupted 'Quorix:cancelled' 'slow': Evaluation of 'slow' "
                                  "was cancelled.");
-        EXPECT_EQ(ranOn == std::this_thread::get_id(), onWaiter);
-        EXPECT_TRUE(sawCancel);
+        EXPECT_EQ(ranOn.get() == std::this_thread::get_id(), onWaiter);
     }
+}
+
+// How cancelTask asks a task to stop: the first cancellation signals the token (whose callback
+// asks the distributor), a second asks the distributor again through cancel_callback.
+TEST(HostEvaluationTest, CancellingATaskAsksTheDistributorEachTime) {
+    auto faulty = boost::make_shared<testsupport::FaultyDistributor>(nullptr);
+    auto engine = std::make_shared<qvm::QVM>(nullptr, faulty);
+    faulty->arm(testsupport::Fault::NeverComplete);
+    auto future = fevalAsync<std::string>(engine, "version");
+    qvm::TaskReference& task = *future.getTaskReference();
+    cancelTask(task);
+    EXPECT_TRUE(task.isCancelRequested());
+    EXPECT_EQ(task.getCancellationToken().getSignallingThread(), std::this_thread::get_id());
+    EXPECT_EQ(faulty->cancelRequests.load(), 1);
+    cancelTask(task);
+    EXPECT_EQ(faulty->cancelRequests.load(), 2);
+    EXPECT_EQ(errorText([&] { (void)future.get(); }), "evaluation cancelled");
 }
 
 // A request the distributor keeps where the engine's own cancellation does not reach it: a stop
@@ -319,34 +309,29 @@ TEST(HostResultConversionTest, TextAndProductListsComeFromTheFirstArray) {
     EXPECT_EQ(fromQxArrays<std::string>({wide.get()}), far);
 }
 
-// A result converts once; a failure leaves it as it was, so that the same failure comes again.
+// A result converts once, and is then moved from; a failure leaves it as it was, so that the same
+// failure comes again.
 TEST(HostResultConversionTest, ResultsConvertOnceByTheirForm) {
-    const std::string moved = "logic_error: Cannot use FEvalResult results after move.";
-    UniqueArray on = textArray("on");
-    std::unique_ptr<FEvalResult> serialized = testsupport::serializedResult(on.get()),
-                                 typed = FEvalResult::makeTyped(
-                                     VariadicFEvalType<Products>{{{"Vantrell"}}});
-    EXPECT_EQ(convertResult<std::string>(*serialized), "on");
-    EXPECT_EQ(serialized->getResults().index(), FEvalResult::MOVED_FROM);
-    EXPECT_EQ(outcome([&] { return convertResult<std::string>(*serialized); }), moved);
-    EXPECT_EQ(convertResult<Products>(*typed), Products{{"Vantrell"}});
-    EXPECT_EQ(outcome([&] { return shown(convertResult<Products>(*typed)); }), moved);
-
     using R = FEvalResult;
-    std::tuple<std::unique_ptr<R>, std::size_t, std::string> failures[] = {
-        {R::makeTyped(VariadicFEvalType<std::string>{"on"}), R::TYPED_VALUE, "bad_any_cast"},
-        {R::makeTyped(boost::any()), R::TYPED_VALUE, "bad_any_cast"},
-        {R::makeDataArrays({}), R::DATA_ARRAYS, "runtime_error: Not implemented"},
-        {R::makeSerialized({{'Q', 'X'}}), R::SERIALIZED_ARRAYS, "array Quorix:badSerializedArray"}};
-    for (auto& [result, index, expected] : failures) {
-        SCOPED_TRACE(expected);
-        for (int attempt = 0; attempt < 2; ++attempt) {
-            EXPECT_EQ(outcome([&, &result = result] {
-                          return shown(convertResult<std::u16string>(*result));
-                      }),
-                      expected);
-            EXPECT_EQ(result->getResults().index(), index);
-        }
+    const std::string moved = "logic_error: Cannot use FEvalResult results after move.";
+    // clang-format off
+    std::tuple<std::unique_ptr<R>, std::size_t, std::string, std::string> cases[] = {
+        {textResult("on"), R::MOVED_FROM, "on", moved},
+        {R::makeTyped(VariadicFEvalType<std::u16string>{u"on"}), R::MOVED_FROM, "on", moved},
+        {R::makeTyped(VariadicFEvalType<std::string>{"on"}), R::TYPED_VALUE, "bad_any_cast", ""},
+        {R::makeTyped(boost::any()), R::TYPED_VALUE, "bad_any_cast", ""},
+        {R::makeDataArrays({}), R::DATA_ARRAYS, "runtime_error: Not implemented", ""},
+        {R::makeSerialized({{'Q', 'X'}}), R::SERIALIZED_ARRAYS, "array Quorix:badSerializedArray",
+         ""}};
+    // clang-format on
+    for (auto& [result, index, first, again] : cases) {
+        SCOPED_TRACE(first);
+        auto convert = [&result = result] {
+            return outcome([&] { return shown(convertResult<std::u16string>(*result)); });
+        };
+        EXPECT_EQ(convert(), first);
+        EXPECT_EQ(result->getResults().index(), index);
+        EXPECT_EQ(convert(), again.empty() ? first : again);
     }
     class OtherResult : public cmddistributor::IIPResult {
         inExecutionStatus getExecutionStatus() const noexcept override {

@@ -41,16 +41,6 @@ TEST(CmdDistributorTest, ARequestRunOnTheCallingThreadIsDoneOnReturn) {
     EXPECT_EQ(future.get(), "4.2.0");
 }
 
-// A host function that holds its task until it is cancelled, telling `started` once it runs.
-qvm::HostFunction holdUntilCancelled(std::promise<std::thread::id>& started) {
-    return [&started](qvm::HostCall& call) {
-        started.set_value(std::this_thread::get_id());
-        (void)call.waitForCancellation(1h);
-        call.throwIfCancelled();
-        return std::vector<UniqueArray>{};
-    };
-}
-
 // An engine destroyed while a request runs, on the worker or on a thread that waits for it,
 // cancels the request and waits until the run has ended and its continuations have run; a
 // continuation added once the task is gone runs at once, on the caller's thread.
@@ -60,7 +50,7 @@ TEST(CmdDistributorTest, AnEngineDestroyedWhileARequestRunsLeavesNothingPending)
         auto engine = qvm::QVM::create(onWaiter ? testsupport::waiterFirst()
                                                 : cmddistributor::DistributorOptions());
         std::promise<std::thread::id> started;
-        engine->registerFunction("hold", holdUntilCancelled(started));
+        engine->registerFunction("hold", testsupport::holdUntilCancelled(started));
         qvm::Future<std::string> pending = fevalAsync<std::string>(engine, "hold");
         int continued = 0;
         pending.getTaskReference()->addContinuation([&] { ++continued; });

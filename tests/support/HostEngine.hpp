@@ -1,19 +1,24 @@
 // Engine pieces shared by the evaluation, information and stand-in suites: a running provider for
-// fevalSync, the host functions the information service evaluates, host results and errors
+// fevalSync, the host functions the information service evaluates and one that holds its task
+// until it is cancelled, host results and errors
 // made by hand, as the engine's distributor would deliver them, the outcome of an evaluation or
 // conversion in one comparable line, and FaultyDistributor: the engine's command distributor,
 // except for the next request after arm(fault), which meets that fault.
 #pragma once
 
+#include <atomic>
 #include <boost/any.hpp>
 #include <boost/exception_ptr.hpp>
 #include <boost/thread/future.hpp>
 #include <chrono>
-#include <condition_variable>
+#include <future>
 #include <memory>
 #include <mutex>
 #include <sstream>
 #include <string>
+#include <thread>
+#include <tuple>
+#include <vector>
 
 #include "connector/framework/ServiceProvider.hpp"
 #include "host/cmddistributor/ArrayTransport.hpp"
@@ -45,30 +50,41 @@ inline cd::DistributorOptions waiterFirst(cd::DistributorOptions options = {}) {
     return options;
 }
 
-// registerServiceFunctions: "version", "ver", "which" and "qls.internal.feature", answered for
-// the arguments the information service passes, as an installed host answers them.
-inline void registerServiceFunctions(qvm::QVM& engine) {
+// serviceAnswers: "version", "ver", "which" and "qls.internal.feature", each with the argument
+// the information service passes and the answer an installed host gives.
+inline std::vector<std::tuple<std::string, std::string, qvm::HostFunction>> serviceAnswers() {
     namespace fn = qvm::functions;
-    engine.registerFunction("version", fn::byArgument({{"", fn::answerText("4.2.0 build 1187")}}));
-    engine.registerFunction(
-        "ver", fn::byArgument({{"vantrell", fn::answerRecords({{{"Name", "Vantrell"}}})}}));
-    engine.registerFunction(
-        "which", fn::byArgument({{"vtr", fn::answerText("built-in (/opt/quorix/lib/vtr)")}}));
-    engine.registerFunction("qls.internal.feature",
-                            fn::byArgument({{"graphicsAndGuis", fn::answerText("on")}}));
+    return {{"version", "", fn::answerText("4.2.0 build 1187")},
+            {"ver", "vantrell", fn::answerRecords({{{"Name", "Vantrell"}}})},
+            {"which", "vtr", fn::answerText("built-in (/opt/quorix/lib/vtr)")},
+            {"qls.internal.feature", "graphicsAndGuis", fn::answerText("on")}};
+}
+
+inline void registerServiceFunctions(qvm::QVM& engine) {
+    for (const auto& [name, argument, answer] : serviceAnswers())
+        engine.registerFunction(name, qvm::functions::byArgument({{argument, answer}}));
+}
+
+// holdUntilCancelled: a host function that tells `started` the thread it runs on, waits for its
+// task's cancellation (ten seconds at most) and ends with it or, `finishAnyway`, answers
+// "finished anyway".
+inline qvm::HostFunction holdUntilCancelled(std::promise<std::thread::id>& started,
+                                            bool finishAnyway = false) {
+    return [&started, finishAnyway](qvm::HostCall& call) {
+        started.set_value(std::this_thread::get_id());
+        (void)call.waitForCancellation(std::chrono::seconds(10));
+        if (!finishAnyway) call.throwIfCancelled();
+        return qvm::functions::answerText("finished anyway")(call);
+    };
 }
 
 inline matrix::UniqueArray textArray(const std::string& utf8) {
     return matrix::create(utf8.data(), utf8.size());
 }
 
-// serializedResult: an evaluation result holding `array` (may be null) in serialized form.
-inline std::unique_ptr<cd::FEvalResult> serializedResult(matrix::qxArray* array) {
-    return cd::FEvalResult::makeSerialized(cd::detail::serializeQxArrays({array}));
-}
-
+// textResult: an evaluation result holding `text` as a serialized char array.
 inline std::unique_ptr<cd::FEvalResult> textResult(const std::string& text) {
-    return serializedResult(textArray(text).get());
+    return cd::FEvalResult::makeSerialized(cd::detail::serializeQxArrays({textArray(text).get()}));
 }
 
 // hostError: the engine's own error, with the identifier "Quorix:injected".
@@ -119,10 +135,7 @@ class FaultyDistributor final : public cd::CmdDistributor {
 
     // waitUntilWaitedOn: until a thread has begun to wait on the future of a NeverComplete
     // request (every wait, each slice of a timed wait too, first runs the wait callback).
-    void waitUntilWaitedOn() {
-        std::unique_lock<std::mutex> lock(mutex_);
-        changed_.wait(lock, [this] { return waitedOn_; });
-    }
+    void waitUntilWaitedOn() { waitedOn_.get_future().wait(); }
 
     RequestTrackingPtr trackRequest(const boost::shared_ptr<cd::CmdRequest>& request,
                                     std::unique_ptr<cd::PromiseDelegate> delegate,
@@ -143,9 +156,7 @@ class FaultyDistributor final : public cd::CmdDistributor {
         std::unique_ptr<cd::PromiseDelegate> delegate = handle->releaseDelegate();
         if (fault_ != Fault::NeverComplete) return;  // DropDelegate: destroyed here
         delegate->setWaitCallback([this] {
-            std::lock_guard<std::mutex> lock(mutex_);
-            waitedOn_ = true;
-            changed_.notify_all();
+            if (!told_.exchange(true)) waitedOn_.set_value();
         });
         std::lock_guard<std::mutex> lock(mutex_);
         kept_ = std::move(delegate);
@@ -173,10 +184,10 @@ class FaultyDistributor final : public cd::CmdDistributor {
     std::atomic<Fault> armed_{Fault::None};
     Fault fault_ = Fault::None;  // of the request being tracked and submitted (one at a time)
     std::mutex mutex_;
-    std::condition_variable changed_;
     std::unique_ptr<cd::PromiseDelegate> kept_;
     std::uint64_t keptId_ = 0;
-    bool waitedOn_ = false;  // the kept request's future has been waited on
+    std::promise<void> waitedOn_;  // the kept request's future has been waited on (once told_)
+    std::atomic<bool> told_{false};
 };
 
 }  // namespace testsupport

@@ -2,13 +2,14 @@
 // drive them through delivery: the JSON registration, the framework's router and sessions, the
 // information service over an engine whose functions record each evaluation (name and argument)
 // in order and whose distributor can be made to fail the next request, and the client-type
-// service in front.
+// service in front; a message in its wire form, to compare a whole answer in one line.
 #pragma once
 
 #include <gtest/gtest.h>
 
 #include <boost/make_shared.hpp>
 #include <mutex>
+#include <sstream>
 
 #include "HostEngine.hpp"
 #include "Outcomes.hpp"
@@ -40,11 +41,8 @@ class InformationStack : public ::testing::Test {
     using Service = connector::information::v1::InformationServiceProviderImpl;
 
     void SetUp() override {
-        namespace fn = qvm::functions;
-        answer("version", "", fn::answerText("4.2.0 build 1187"));
-        answer("ver", "vantrell", fn::answerRecords({{{"Name", "Vantrell"}}}));
-        answer("which", "vtr", fn::answerText("built-in (/opt/quorix/lib/vtr)"));
-        answer("qls.internal.feature", "graphicsAndGuis", fn::answerText("on"));
+        for (const auto& [name, argument, function] : serviceAnswers())
+            answer(name, argument, function);
         for (const char* type : {"GetCurrentClientProperties", "GetUserHomeDir"})
             router->addProvider(std::string("connector/v1/") + type, service);
         service->setRunning(true);
@@ -73,6 +71,19 @@ class InformationStack : public ::testing::Test {
         auto future = service->deliver(std::move(request), connector::Address(), std::move(to));
         EXPECT_TRUE(future.isReady());
         return answerAs<Response>(future.get());
+    }
+
+    // canonical: a JSON object's text with its keys in order, so that texts compare as objects.
+    static std::string canonical(const Poco::JSON::Object::Ptr& object) {
+        std::ostringstream out;
+        object->stringify(out);
+        return out.str();
+    }
+    // wire: "<type name without connector/v1/> <JSON text>", as the serializer writes `message`.
+    std::string wire(std::unique_ptr<connector::Message> message) {
+        auto encoded = serializer->serialize(message);
+        return encoded.typeName.substr(std::string("connector/v1/").size()) + " " +
+               canonical(encoded.object);
     }
 
     // started: a running information service over these sessions and the engine.

@@ -1,9 +1,12 @@
 // What an action or a provider gave, in a form tests compare in one line: the text of the error
-// raised (errorText, errorOf) or the answer as the response class expected (answerAs).
+// raised (errorText, errorOf), the answer as the response class expected (answerAs), a table's
+// entries (listed).
 #pragma once
 
 #include <exception>
+#include <map>
 #include <memory>
+#include <sstream>
 #include <stdexcept>
 #include <string>
 
@@ -35,6 +38,15 @@ std::unique_ptr<R> answerAs(std::unique_ptr<connector::Message> answer) {
     if (typed == nullptr) throw std::logic_error("unexpected response class");
     answer.release();
     return std::unique_ptr<R>(typed);
+}
+
+// listed: the entries of a table as "<key>=<value> " in key order (a flag as 1 or 0).
+template <class Table>
+std::string listed(const Table& table) {
+    std::ostringstream text;
+    for (const auto& [key, value] : std::map(table.begin(), table.end()))
+        text << key << '=' << value << ' ';
+    return text.str();
 }
 
 }  // namespace testsupport
