@@ -28,9 +28,6 @@ constexpr unsigned NOTICE = 256;
 void set_minimum_level(unsigned level);
 // disable: no line is produced (the state at start).
 void disable();
-// add_stderr_sink: writes produced lines to stderr as "[<level>] <channel>: <text>", with control
-// characters, backslashes and bytes that are not UTF-8 of channel and text written as "\\xHH".
-void add_stderr_sink();
 
 class basic_diagnostic_logger {
   public:

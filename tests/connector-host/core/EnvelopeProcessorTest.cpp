@@ -4,6 +4,10 @@
 
 #include <Poco/JSON/Parser.h>
 
+#include <climits>
+
+#include "connector/framework/StringTable.hpp"
+
 #include "tools/connector-host/core/AnswerBudget.hpp"
 #include "tools/connector-host/core/EngineTable.hpp"
 #include "tools/connector-host/core/EnvelopeProcessor.hpp"
@@ -15,10 +19,14 @@ using Poco::JSON::Object;
 
 const std::string HOME = R"("type": "connector/v1/GetUserHomeDir", "message": {"uuid": "h"})";
 
-std::string errorKindOf(const Answer& answer) {
+std::string errorField(const Answer& answer, const std::string& field) {
     const auto parsed = Poco::JSON::Parser().parse(answer.json).extract<Object::Ptr>();
     const auto error = parsed->getObject("error");
-    return error ? error->getValue<std::string>("kind") : "";
+    return error ? error->getValue<std::string>(field) : "";
+}
+
+std::string errorKindOf(const Answer& answer) {
+    return errorField(answer, "kind");
 }
 
 std::string batch(int clientTypes, int enabledFeatures, int featureNames = 0) {
@@ -94,6 +102,43 @@ TEST_F(EnvelopeProcessorTest, EachRefusalIsAnsweredWithItsKindAndStatus) {
         R"({"type": "connector/v1/EnabledFeatures", "message": {"features": ["isQGGEnabled"]}})");
     EXPECT_EQ(errorKindOf(failed), "runtime_error");
     EXPECT_EQ(failed.httpStatus(), 500u);
+}
+
+// What a context entry and a batch may hold, each refusal naming what was expected; the accepted
+// forms of a context entry reach the session as the values the plug-in reads.
+TEST_F(EnvelopeProcessorTest, ContextEntriesAndBatchGroupsHoldOnlyTheirForms) {
+    const auto with = [](const std::string& context) {
+        return R"({"session": "s", "context": )" + context + ", " + HOME + "}";
+    };
+    const std::pair<std::string, std::string> refused[] = {
+        {with("[]"), "\"context\" must be a JSON object"},
+        {with(R"({"clientType": 5})"), "context entry \"clientType\" must be a text"},
+        {with(R"({"gdsEnabled": 1})"), "context entry \"gdsEnabled\" must be a boolean"},
+        {with(R"({"n": 2147483648})"), "context entry \"n\" must be an integer from -2147483648"},
+        {with(R"({"n": -2147483649})"), "context entry \"n\" must be an integer from"},
+        {with(R"({"n": 18446744073709551615})"), "context entry \"n\" must be an integer from"},
+        {with(R"({"n": 1.5})"), "context entry \"n\" must be a boolean, a text, an integer"},
+        {with(R"({"n": null})"), "context entry \"n\" must be a boolean, a text, an integer"},
+        {with(R"({"t": {"a": 1}})"), "context entry \"t\" must hold only texts"},
+        {R"({"type": "connector/v1/ContainerRequest", "message": {}})",
+         "A container request needs a \"messages\" object"},
+        {R"({"type": "connector/v1/ContainerRequest", "message": {"messages": {"ClientType": {}}}})",
+         "\"ClientType\" must hold a list of messages"},
+        {R"({"type": "connector/v1/ContainerRequest", "message": {"messages": {"ClientType": [1]}}})",
+         "\"ClientType\" must hold only objects"},
+    };
+    for (const auto& [envelope, text] : refused) {
+        SCOPED_TRACE(envelope);
+        const Answer answer = process(envelope);
+        EXPECT_EQ(errorKindOf(answer), "invalid_envelope");
+        EXPECT_EQ(errorField(answer, "message").rfind(text, 0), 0u) << errorField(answer, "message");
+    }
+    ASSERT_EQ(errorKindOf(process(with(R"({"n": -2147483648, "m": 2147483647, "t": {"a": "b"}})"))),
+              "");
+    const auto session = runtime.sessions->useSession("s");
+    EXPECT_EQ(boost::any_cast<int>(session->get("n")), INT_MIN);
+    EXPECT_EQ(boost::any_cast<int>(session->get("m")), INT_MAX);
+    EXPECT_EQ(boost::any_cast<connector::common::StringTable>(session->get("t")).at("a"), "b");
 }
 
 TEST_F(EnvelopeProcessorTest, BatchAndFeatureLimitsCountEveryGroupAndEveryMessage) {

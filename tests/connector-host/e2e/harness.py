@@ -160,7 +160,7 @@ class HttpHost:
     # seconds; gives how long it took.
     def served(self, within=2.0):
         started = time.monotonic()
-        line, _, answer, _ = self.exchange(self.request())
+        line, _, answer, _ = self.exchange(self.request(), timeout=max(30, within + 5))
         waited = time.monotonic() - started
         if line != "HTTP/1.1 200 OK" or answer["message"]["properties"]["service"] != "editor" \
                 or waited > within:
