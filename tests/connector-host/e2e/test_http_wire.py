@@ -98,20 +98,16 @@ class FramingTest(unittest.TestCase):
                 ("HTTP/1.0", host.request(envelope("GetUserHomeDir", {}), version="1.0") + hidden,
                  200, None),
             ]
-            # Read as chunked, the body would end at once; read as no body, it would not:
-            # either way the hidden request follows it.
+            # Framing two readers could take two ways: read as chunked, the body would end at
+            # once; read as no body, it would not. Which framings the parser refuses, and with
+            # which status, is HttpRequestParserTest's; every such refusal (400 or 501) takes
+            # the one path that answers and closes the connection.
             cases += [(fields, head(host.port, fields, version) + body + hidden, status, None)
                       for fields, version, body, status in [
-                (["Transfer-Encoding: xchunked"], "1.1", b"", 400),
-                (["Transfer-Encoding: chunked, identity"], "1.1", b"", 400),
-                (["Transfer-Encoding: gzip"], "1.1", b"", 400),
                 (["Transfer-Encoding: gzip, chunked"], "1.1", b"", 501),
-                (["Transfer-Encoding: chunked", "Transfer-Encoding: chunked"], "1.1", b"", 400),
                 (["Transfer-Encoding: chunked", "Connection: keep-alive"], "1.0", b"0\r\n\r\n",
                  400),
-                (["Transfer-Encoding: gzip", "Content-Length: 0"], "1.1", b"", 400),
                 (["Content-Length: 0", "Transfer-Encoding: chunked"], "1.1", b"", 400),
-                (["Content-Length: 0", "Content-Length: 0"], "1.1", b"", 400),
                 (["Content-Length: 0x0"], "1.1", b"", 400)]]
             for what, raw, status, allow in cases:
                 with self.subTest(what):
@@ -164,12 +160,11 @@ class PageTest(unittest.TestCase):
                 responses.append((response.status, response.headers, response.read()))
                 sockets.add(connection.sock)
             connection.close()
-            (status, page_headers, page), (head_status, head_headers, nothing), (_, _, answer) = \
-                responses
+            (status, _, page), (head_status, _, nothing), (_, _, answer) = responses
+            # The page's and the head's fields and bodies are HttpResponsesTest's; here: all
+            # three on one connection, the head adding no body that would shift the answer.
             self.assertEqual((status, head_status, len(sockets)), (200, 200, 1))
-            self.assertIn("default-src 'none'", page_headers["Content-Security-Policy"])
             self.assertTrue(page.startswith(b"<!doctype html>"))
-            self.assertEqual(head_headers["Content-Length"], str(len(page)))
             self.assertEqual(nothing, b"")
             self.assertIn(b"GetUserHomeDirResponse", answer)
 
