@@ -12,8 +12,8 @@ constexpr std::uint16_t PORT = 8080;
 const HttpPolicy POLICY{PORT, {"http://localhost:3000"}, "s3cret-T0ken"};
 
 RequestHead goodHead() {
-    return RequestHead{"POST", "/messages", std::string("127.0.0.1:8080"), std::nullopt,
-                       std::string("application/json"), std::string("Bearer s3cret-T0ken")};
+    return RequestHead{"POST",       "/messages",        "127.0.0.1:8080",
+                       std::nullopt, "application/json", "Bearer s3cret-T0ken"};
 }
 
 // edited: the good head with `edits` made: "field=value" separated by "|"; "-" leaves a field out.
@@ -68,7 +68,7 @@ TEST(HttpPolicyTest, EachGuardRefusesJustPastItsEdge) {
         {"origin in another case", "origin=HTTP://localhost:3000", A::Refuse, K::ForbiddenOrigin},
         {"the null origin", "origin=null", A::Refuse, K::ForbiddenOrigin},
         {"another path", "target=/messages/", A::Refuse, K::NotFound},
-        {"the page", "method=GET|target=/", A::Page, K::BadRequest},
+        {"the page, no token", "method=GET|target=/|auth=-", A::Page, K::BadRequest},
         {"the page's head", "method=HEAD|target=/index.html", A::Page, K::BadRequest},
         {"a post to the page", "target=/", A::Refuse, K::MethodNotAllowed},
         {"another page", "target=/index.htm", A::Refuse, K::NotFound},
@@ -118,29 +118,19 @@ TEST(HttpPolicyTest, ChecksRunInOrderAndQuoteHeadersAsValidText) {
               "Origin \"http://evil.example\\xFF\\xFE\" is not allowed (connector-host "
               "--allow-origin)");
 
-    head = goodHead();
-    head.host = std::string(300, 'h');
-    const std::string message = judgeRequest(head, POLICY).message;  // quoted cut to 100 bytes
+    const std::string message =
+        judgeRequest(edited("host=" + std::string(300, 'h')), POLICY).message;  // quoted cut to 100
     EXPECT_NE(message.find(std::string(100, 'h') + "...\""), std::string::npos) << message;
     EXPECT_EQ(message.find(std::string(101, 'h')), std::string::npos) << message;
 
-    // The page holds no secret: it is served without the token, to GET and HEAD only.
-    head = goodHead();
-    head.method = "GET";
-    head.target = "/";
-    head.authorization.reset();
-    EXPECT_EQ(judgeRequest(head, POLICY).action, Verdict::Action::Page);
-    head.method = "POST";
-    EXPECT_STREQ(judgeRequest(head, POLICY).allow, "GET, HEAD");
-    head.target = "/messages";
-    head.method = "PUT";
-    EXPECT_STREQ(judgeRequest(head, POLICY).allow, "POST");
+    // The page (served without the token: the table) is for GET and HEAD only.
+    EXPECT_STREQ(judgeRequest(edited("target=/"), POLICY).allow, "GET, HEAD");
+    EXPECT_STREQ(judgeRequest(edited("method=PUT"), POLICY).allow, "POST");
     EXPECT_FALSE(isAllowedOrigin("http://127.0.0.1:3000", POLICY));
 
     // Without a configured token, none is asked for.
-    head = goodHead();
-    head.authorization.reset();
-    EXPECT_EQ(judgeRequest(head, HttpPolicy{PORT, {}, ""}).action, Verdict::Action::Serve);
+    EXPECT_EQ(judgeRequest(edited("auth=-"), HttpPolicy{PORT, {}, ""}).action,
+              Verdict::Action::Serve);
 }
 
 }  // namespace
