@@ -59,15 +59,13 @@ class GuardTest(unittest.TestCase):
     def test_foreign_pages_cannot_drive_the_host(self):
         allowed, bearer = "http://localhost:3000", {"Authorization": "Bearer s3cret-token"}
         with HttpHost("--allow-origin", allowed, "--token-file", token_file(self, 0o600)) as host:
-            refused = [({"Host": "evil.example:%d" % host.port}, "403 Forbidden", "forbidden_host"),
-                       ({"Origin": "http://evil.example"}, "403 Forbidden", "forbidden_origin"),
-                       ({"Authorization": "Bearer s3cret-tokeN"}, "401 Unauthorized",
-                        "unauthorized")]
-            for headers, status, kind in refused:
-                line, _, answer, closed = host.exchange(host.request(
-                    SET_PWNED, headers={**bearer, **headers}))
-                self.assertEqual((line, answer.get("error", {}).get("kind"), closed),
-                                 ("HTTP/1.1 " + status, kind, True))
+            # Every refusal of a head takes one path, before the body is read: a foreign Host
+            # stands for all. Which heads are refused is HttpPolicyTest's; a foreign Origin and a
+            # wrong token reach the host in test_operability (metrics) and the browser tests.
+            line, _, answer, closed = host.exchange(host.request(
+                SET_PWNED, headers={**bearer, "Host": "evil.example:%d" % host.port}))
+            self.assertEqual((line, answer.get("error", {}).get("kind"), closed),
+                             ("HTTP/1.1 403 Forbidden", "forbidden_host", True))
             self.assertEqual(home(host, bearer), "")
             # The allowed origin: a preflight, then the request, both with CORS headers.
             line, headers, _, _ = host.exchange(host.request(
