@@ -6,15 +6,16 @@
 
 #include <sys/stat.h>
 
-#include <cstdio>
 #include <fstream>
-#include <functional>
 
+#include "../support/Outcomes.hpp"
 #include "tools/connector-host/HostFiles.hpp"
 #include "tools/connector-host/HostOptions.hpp"
 
 namespace connectorhost {
 namespace {
+
+using testsupport::errorText;
 
 // parse: the command line `arguments`, split at spaces ('' is an empty argument, ~ a space
 // inside one).
@@ -133,44 +134,34 @@ std::string fileOf(const std::string& name, const std::string& text, mode_t mode
     return path;
 }
 
-std::string errorOf(const std::function<void()>& read) {
-    try {
-        read();
-    } catch (const std::runtime_error& error) {
-        return error.what();
-    }
-    return "";
-}
-
 TEST(HostFilesTest, AnEngineTableIsReadWithinItsLimitAndATokenOnlyFromAPrivateFile) {
     const std::string table = fileOf("table.json", std::string(100, ' '));
     EXPECT_EQ(readEngineTable(table, 100).size(), 100u);
     EXPECT_EQ(
-        errorOf([&] { (void)readEngineTable(table, 99); }),
+        errorText([&] { (void)readEngineTable(table, 99); }),
         "engine table " + table + " is larger than the limit of 99 bytes (--max-engine-bytes)");
-    EXPECT_EQ(errorOf([] { (void)readEngineTable("/dev/zero", 1000); }),
+    EXPECT_EQ(errorText([] { (void)readEngineTable("/dev/zero", 1000); }),
               "engine table /dev/zero is larger than the limit of 1000 bytes (--max-engine-bytes)");
-    EXPECT_EQ(errorOf([] { (void)readEngineTable("/", 1000); }), "engine table / is a directory");
-    EXPECT_EQ(errorOf([] { (void)readEngineTable("/no/such/table", 1000); }),
+    EXPECT_EQ(errorText([] { (void)readEngineTable("/", 1000); }), "engine table / is a directory");
+    EXPECT_EQ(errorText([] { (void)readEngineTable("/no/such/table", 1000); }),
               "cannot read engine table /no/such/table: No such file or directory");
 
     EXPECT_EQ(readTokenFile(fileOf("token", "  s3cret \n")), "s3cret");
     EXPECT_EQ(readTokenFile(fileOf("token", "s3cret", 0400)), "s3cret");
     // Any permission of the group or of others is refused, not only reading by others.
-    const std::pair<std::string, mode_t> refused[] = {
-        {"is open to other users (mode 0640)", 0640},
-        {"is open to other users (mode 0604)", 0604},
-        {"is open to other users (mode 0620)", 0620},
-        {"is open to other users (mode 0602)", 0602},
-        {"is empty", 0600},  // written with white space only below
-        {"must hold one token of printable ASCII characters", 0600},
+    const std::tuple<const char*, mode_t, const char*> refused[] = {
+        {"s3cret", 0640, "is open to other users (mode 0640)"},
+        {"s3cret", 0604, "is open to other users (mode 0604)"},
+        {"s3cret", 0620, "is open to other users (mode 0620)"},
+        {"s3cret", 0602, "is open to other users (mode 0602)"},
+        {" \n", 0600, "is empty"},
+        {"s3\xC3\xA9", 0600, "must hold one token of printable ASCII characters"},
     };
-    const char* const texts[] = {"s3cret", "s3cret", "s3cret", "s3cret", " \n", "s3\xC3\xA9"};
-    for (std::size_t i = 0; i < std::size(refused); ++i) {
-        SCOPED_TRACE(refused[i].first);
-        const std::string token = fileOf("token", texts[i], refused[i].second);
-        const std::string error = errorOf([&] { (void)readTokenFile(token); });
-        EXPECT_EQ(error.rfind("token file " + token + " " + refused[i].first, 0), 0u) << error;
+    for (const auto& [text, mode, reason] : refused) {
+        SCOPED_TRACE(reason);
+        const std::string token = fileOf("token", text, mode);
+        const std::string error = errorText([&] { (void)readTokenFile(token); });
+        EXPECT_EQ(error.rfind("token file " + token + " " + reason, 0), 0u) << error;
     }
 }
 
