@@ -13,10 +13,6 @@ from harness import (EXAMPLES_DIR, HOST_BINARY, LineHost, engine_file, envelope,
                      run_lines, slow_feature_engine)
 
 
-def properties(answer):
-    return answer["message"]["properties"]
-
-
 class StdinTest(unittest.TestCase):
     def test_the_example_session_is_answered_in_order(self):
         answers, _, code = run_lines([], "--engine", os.path.join(EXAMPLES_DIR, "engine.json"),
@@ -89,8 +85,8 @@ class SessionTest(unittest.TestCase):
     def test_sessions_over_the_budget_or_idle_are_dropped(self):
         host = LineHost("--session-budget", "4000000", "--session-idle", "1",
                         "--engine", slow_feature_engine(self, 1500))
-        ask = lambda session, **fields: properties(host.ask(envelope(
-            "GetCurrentClientProperties", {}, session=session, **fields)))
+        ask = lambda session, **fields: host.ask(envelope(
+            "GetCurrentClientProperties", {}, session=session, **fields))["message"]["properties"]
         try:
             # About 300 kB a session, 15 MB in all, into a budget of 4 MB: the oldest sessions
             # go, the most recent ones stay whole.
