@@ -6,15 +6,16 @@
 
 #include <sys/stat.h>
 
-#include <cstdio>
 #include <fstream>
-#include <functional>
 
+#include "../support/Outcomes.hpp"
 #include "tools/connector-host/HostFiles.hpp"
 #include "tools/connector-host/HostOptions.hpp"
 
 namespace connectorhost {
 namespace {
+
+using testsupport::errorText;
 
 // parse: the command line `arguments`, split at spaces ('' is an empty argument, ~ a space
 // inside one).
@@ -66,14 +67,34 @@ TEST(HostOptionsTest, ReadsEveryOptionIntoItsPlace) {
 }
 
 TEST(HostOptionsTest, RefusesEachBadCommandLineWithItsReason) {
-    struct Case {
-        const char* arguments;
-        const char* reason;
+    const auto expectRefused = [](const std::string& arguments, const std::string& reason) {
+        SCOPED_TRACE(arguments);
+        const CommandLine line = parse(arguments);
+        ASSERT_TRUE(std::holds_alternative<UsageError>(line));
+        EXPECT_EQ(std::get<UsageError>(line).message.rfind(reason, 0), 0u)
+            << std::get<UsageError>(line).message;
     };
-    const Case cases[] = {
+    // Values of one option, each refused with the same reason.
+    struct Values {
+        const char* option;
+        const char* reason;
+        std::vector<const char*> values;
+    };
+    const Values values[] = {
+        {"--max-bytes", "--max-bytes must be an integer from 1", {"-1", "1099511627777"}},
+        {"--session-idle",
+         "--session-idle must be a number of seconds",
+         {"1e1", "1.", ".5", "0x10", "nan", "31536001"}},
+        {"--http 0 --allow-origin",
+         "--allow-origin must be an origin",
+         {"*", "http://a/", "localhost:3000", "HTTP://a", "ftp://a", "http://a:0", "http://a:65536",
+          "http://user@a", "http://-a.b", "http://a..b", "http://a:", "http://[::1"}},
+    };
+    for (const Values& group : values)
+        for (const char* value : group.values)
+            expectRefused(std::string(group.option) + " " + value, group.reason);
+    const std::pair<const char*, const char*> cases[] = {
         {"--max-bytes 0", "--max-bytes must be an integer from 1 to 1099511627776, not \"0\""},
-        {"--max-bytes -1", "--max-bytes must be an integer from 1"},
-        {"--max-bytes 1099511627777", "--max-bytes must be an integer from 1"},
         {"--max-values 12k", "--max-values must be an integer"},
         {"--max-batch ~5", "--max-batch must be an integer"},
         {"--max-features ''", "--max-features must be an integer"},
@@ -81,12 +102,6 @@ TEST(HostOptionsTest, RefusesEachBadCommandLineWithItsReason) {
         {"--session-budget x", "--session-budget must be an integer from 0"},
         {"--session-idle 0.0009",
          "--session-idle must be a number of seconds from 0.001 to 31536000"},
-        {"--session-idle 1e1", "--session-idle must be a number of seconds"},
-        {"--session-idle 1.", "--session-idle must be a number of seconds"},
-        {"--session-idle .5", "--session-idle must be a number of seconds"},
-        {"--session-idle 0x10", "--session-idle must be a number of seconds"},
-        {"--session-idle nan", "--session-idle must be a number of seconds"},
-        {"--session-idle 31536001", "--session-idle must be a number of seconds"},
         {"--http 65536", "--http must be an integer from 0 to 65535"},
         {"--http 0 --max-connections 0", "--max-connections must be an integer from 1 to 100000"},
         {"--http 0 --max-connections 100001",
@@ -104,29 +119,11 @@ TEST(HostOptionsTest, RefusesEachBadCommandLineWithItsReason) {
         {"--access-log -", "--access-log - writes to stdout, which carries the answers"},
         {"--log-format xml", "--log-format must be text or json, not \"xml\""},
         {"--http 0 --allow-origin null", "--allow-origin must be an origin as browsers send it"},
-        {"--http 0 --allow-origin *", "--allow-origin must be an origin"},
-        {"--http 0 --allow-origin http://a/", "--allow-origin must be an origin"},
-        {"--http 0 --allow-origin localhost:3000", "--allow-origin must be an origin"},
-        {"--http 0 --allow-origin HTTP://a", "--allow-origin must be an origin"},
-        {"--http 0 --allow-origin ftp://a", "--allow-origin must be an origin"},
-        {"--http 0 --allow-origin http://a:0", "--allow-origin must be an origin"},
-        {"--http 0 --allow-origin http://a:65536", "--allow-origin must be an origin"},
-        {"--http 0 --allow-origin http://user@a", "--allow-origin must be an origin"},
-        {"--http 0 --allow-origin http://-a.b", "--allow-origin must be an origin"},
-        {"--http 0 --allow-origin http://a..b", "--allow-origin must be an origin"},
-        {"--http 0 --allow-origin http://a:", "--allow-origin must be an origin"},
-        {"--http 0 --allow-origin http://[::1", "--allow-origin must be an origin"},
         {"a.jsonl b.jsonl", "too many positional options"},
         {"--no-such-option", "unrecognised option '--no-such-option'"},
         {"--http", "the required argument for option '--http' is missing"},
     };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.arguments);
-        const CommandLine line = parse(c.arguments);
-        ASSERT_TRUE(std::holds_alternative<UsageError>(line));
-        EXPECT_EQ(std::get<UsageError>(line).message.rfind(c.reason, 0), 0u)
-            << std::get<UsageError>(line).message;
-    }
+    for (const auto& [arguments, reason] : cases) expectRefused(arguments, reason);
 }
 
 // A file of `text` with permissions `mode` in the test's temporary folder.
@@ -137,44 +134,34 @@ std::string fileOf(const std::string& name, const std::string& text, mode_t mode
     return path;
 }
 
-std::string errorOf(const std::function<void()>& read) {
-    try {
-        read();
-    } catch (const std::runtime_error& error) {
-        return error.what();
-    }
-    return "";
-}
-
 TEST(HostFilesTest, AnEngineTableIsReadWithinItsLimitAndATokenOnlyFromAPrivateFile) {
     const std::string table = fileOf("table.json", std::string(100, ' '));
     EXPECT_EQ(readEngineTable(table, 100).size(), 100u);
     EXPECT_EQ(
-        errorOf([&] { (void)readEngineTable(table, 99); }),
+        errorText([&] { (void)readEngineTable(table, 99); }),
         "engine table " + table + " is larger than the limit of 99 bytes (--max-engine-bytes)");
-    EXPECT_EQ(errorOf([] { (void)readEngineTable("/dev/zero", 1000); }),
+    EXPECT_EQ(errorText([] { (void)readEngineTable("/dev/zero", 1000); }),
               "engine table /dev/zero is larger than the limit of 1000 bytes (--max-engine-bytes)");
-    EXPECT_EQ(errorOf([] { (void)readEngineTable("/", 1000); }), "engine table / is a directory");
-    EXPECT_EQ(errorOf([] { (void)readEngineTable("/no/such/table", 1000); }),
+    EXPECT_EQ(errorText([] { (void)readEngineTable("/", 1000); }), "engine table / is a directory");
+    EXPECT_EQ(errorText([] { (void)readEngineTable("/no/such/table", 1000); }),
               "cannot read engine table /no/such/table: No such file or directory");
 
     EXPECT_EQ(readTokenFile(fileOf("token", "  s3cret \n")), "s3cret");
     EXPECT_EQ(readTokenFile(fileOf("token", "s3cret", 0400)), "s3cret");
     // Any permission of the group or of others is refused, not only reading by others.
-    const std::pair<std::string, mode_t> refused[] = {
-        {"is open to other users (mode 0640)", 0640},
-        {"is open to other users (mode 0604)", 0604},
-        {"is open to other users (mode 0620)", 0620},
-        {"is open to other users (mode 0602)", 0602},
-        {"is empty", 0600},  // written with white space only below
-        {"must hold one token of printable ASCII characters", 0600},
+    const std::tuple<const char*, mode_t, const char*> refused[] = {
+        {"s3cret", 0640, "is open to other users (mode 0640)"},
+        {"s3cret", 0604, "is open to other users (mode 0604)"},
+        {"s3cret", 0620, "is open to other users (mode 0620)"},
+        {"s3cret", 0602, "is open to other users (mode 0602)"},
+        {" \n", 0600, "is empty"},
+        {"s3\xC3\xA9", 0600, "must hold one token of printable ASCII characters"},
     };
-    const char* const texts[] = {"s3cret", "s3cret", "s3cret", "s3cret", " \n", "s3\xC3\xA9"};
-    for (std::size_t i = 0; i < std::size(refused); ++i) {
-        SCOPED_TRACE(refused[i].first);
-        const std::string token = fileOf("token", texts[i], refused[i].second);
-        const std::string error = errorOf([&] { (void)readTokenFile(token); });
-        EXPECT_EQ(error.rfind("token file " + token + " " + refused[i].first, 0), 0u) << error;
+    for (const auto& [text, mode, reason] : refused) {
+        SCOPED_TRACE(reason);
+        const std::string token = fileOf("token", text, mode);
+        const std::string error = errorText([&] { (void)readTokenFile(token); });
+        EXPECT_EQ(error.rfind("token file " + token + " " + reason, 0), 0u) << error;
     }
 }
 

@@ -4,7 +4,7 @@
 // assigned over); context state read and written from several threads, and the JSON
 // serializer's registry; sessions, and the current context of a thread. Delivery to a
 // provider's handle is driven across the library boundary (SharedLibraryBoundaryTest), the
-// router's delivery of a batch onward through the client-type service (InformationServicesTest).
+// router's delivery of a batch onward through the client-type service (ClientTypeServiceTest).
 #include <Poco/JSON/Object.h>
 #include <gtest/gtest.h>
 

@@ -78,17 +78,6 @@ class LineHost:
         return self.process.wait(timeout=60)
 
 
-# One HTTP request; Host and Content-Type are a good client's unless `headers` says otherwise
-# (None leaves a field out).
-def request_bytes(body, port, path="/messages", method="POST", headers=None, version="1.1"):
-    body = body.encode() if isinstance(body, str) else body
-    fields = {"Host": "127.0.0.1:%d" % port, "Content-Type": "application/json",
-              "Content-Length": str(len(body)), **(headers or {})}
-    head = "%s %s HTTP/%s\r\n" % (method, path, version)
-    head += "".join("%s: %s\r\n" % (k, v) for k, v in fields.items() if v is not None)
-    return head.encode() + b"\r\n" + body
-
-
 # connector-host --http on a free loopback port, stopped with SIGTERM after the block, which must
 # end it with status 0 (unless clean_exit is False); then `stderr` holds all it said.
 class HttpHost:
@@ -129,8 +118,15 @@ class HttpHost:
             raise AssertionError("connector-host exited with %d: %r" % (self.process.returncode,
                                                                         self.stderr[-2000:]))
 
-    def request(self, body=GOOD, **kw):
-        return request_bytes(body, self.port, **kw)
+    # One HTTP request; Host and Content-Type are a good client's unless `headers` says otherwise
+    # (None leaves a field out).
+    def request(self, body=GOOD, path="/messages", method="POST", headers=None, version="1.1"):
+        body = body.encode() if isinstance(body, str) else body
+        fields = {"Host": "127.0.0.1:%d" % self.port, "Content-Type": "application/json",
+                  "Content-Length": str(len(body)), **(headers or {})}
+        head = "%s %s HTTP/%s\r\n" % (method, path, version)
+        head += "".join("%s: %s\r\n" % (k, v) for k, v in fields.items() if v is not None)
+        return head.encode() + b"\r\n" + body
 
     def connect(self, timeout=30):
         return contextlib.closing(socket.create_connection(("127.0.0.1", self.port), timeout))

@@ -59,15 +59,13 @@ class GuardTest(unittest.TestCase):
     def test_foreign_pages_cannot_drive_the_host(self):
         allowed, bearer = "http://localhost:3000", {"Authorization": "Bearer s3cret-token"}
         with HttpHost("--allow-origin", allowed, "--token-file", token_file(self, 0o600)) as host:
-            refused = [({"Host": "evil.example:%d" % host.port}, "403 Forbidden", "forbidden_host"),
-                       ({"Origin": "http://evil.example"}, "403 Forbidden", "forbidden_origin"),
-                       ({"Authorization": "Bearer s3cret-tokeN"}, "401 Unauthorized",
-                        "unauthorized")]
-            for headers, status, kind in refused:
-                line, _, answer, closed = host.exchange(host.request(
-                    SET_PWNED, headers={**bearer, **headers}))
-                self.assertEqual((line, answer.get("error", {}).get("kind"), closed),
-                                 ("HTTP/1.1 " + status, kind, True))
+            # Every refusal of a head takes one path, before the body is read: a foreign Host
+            # stands for all. Which heads are refused is HttpPolicyTest's; a foreign Origin and a
+            # wrong token reach the host in test_operability (metrics) and the browser tests.
+            line, _, answer, closed = host.exchange(host.request(
+                SET_PWNED, headers={**bearer, "Host": "evil.example:%d" % host.port}))
+            self.assertEqual((line, answer.get("error", {}).get("kind"), closed),
+                             ("HTTP/1.1 403 Forbidden", "forbidden_host", True))
             self.assertEqual(home(host, bearer), "")
             # The allowed origin: a preflight, then the request, both with CORS headers.
             line, headers, _, _ = host.exchange(host.request(
@@ -98,20 +96,16 @@ class FramingTest(unittest.TestCase):
                 ("HTTP/1.0", host.request(envelope("GetUserHomeDir", {}), version="1.0") + hidden,
                  200, None),
             ]
-            # Read as chunked, the body would end at once; read as no body, it would not:
-            # either way the hidden request follows it.
+            # Framing two readers could take two ways: read as chunked, the body would end at
+            # once; read as no body, it would not. Which framings the parser refuses, and with
+            # which status, is HttpRequestParserTest's; every such refusal (400 or 501) takes
+            # the one path that answers and closes the connection.
             cases += [(fields, head(host.port, fields, version) + body + hidden, status, None)
                       for fields, version, body, status in [
-                (["Transfer-Encoding: xchunked"], "1.1", b"", 400),
-                (["Transfer-Encoding: chunked, identity"], "1.1", b"", 400),
-                (["Transfer-Encoding: gzip"], "1.1", b"", 400),
                 (["Transfer-Encoding: gzip, chunked"], "1.1", b"", 501),
-                (["Transfer-Encoding: chunked", "Transfer-Encoding: chunked"], "1.1", b"", 400),
                 (["Transfer-Encoding: chunked", "Connection: keep-alive"], "1.0", b"0\r\n\r\n",
                  400),
-                (["Transfer-Encoding: gzip", "Content-Length: 0"], "1.1", b"", 400),
                 (["Content-Length: 0", "Transfer-Encoding: chunked"], "1.1", b"", 400),
-                (["Content-Length: 0", "Content-Length: 0"], "1.1", b"", 400),
                 (["Content-Length: 0x0"], "1.1", b"", 400)]]
             for what, raw, status, allow in cases:
                 with self.subTest(what):
@@ -164,12 +158,11 @@ class PageTest(unittest.TestCase):
                 responses.append((response.status, response.headers, response.read()))
                 sockets.add(connection.sock)
             connection.close()
-            (status, page_headers, page), (head_status, head_headers, nothing), (_, _, answer) = \
-                responses
+            (status, _, page), (head_status, _, nothing), (_, _, answer) = responses
+            # The page's and the head's fields and bodies are HttpResponsesTest's; here: all
+            # three on one connection, the head adding no body that would shift the answer.
             self.assertEqual((status, head_status, len(sockets)), (200, 200, 1))
-            self.assertIn("default-src 'none'", page_headers["Content-Security-Policy"])
             self.assertTrue(page.startswith(b"<!doctype html>"))
-            self.assertEqual(head_headers["Content-Length"], str(len(page)))
             self.assertEqual(nothing, b"")
             self.assertIn(b"GetUserHomeDirResponse", answer)
 
