@@ -4,21 +4,26 @@
 // incoming JSON object by its type name.
 //
 // A second registration of a name or an identity replaces the first; unregisterType withdraws
-// the registration made for an identity. Threads: every operation may run concurrently; codec
-// functions are called outside the table's lock. Errors: std::invalid_argument for an unknown
-// type name or class; codec exceptions pass through unchanged.
+// the registration made for an identity. Threads: every operation may run concurrently. Encoding
+// and decoding read the table without a lock or any write to memory another thread reads (one
+// atomic load of the current table): registrations publish a new table, and every table stays
+// until the serializer ends, so registering is for setting up (each registration keeps a copy
+// of the table). Errors: std::invalid_argument for an unknown type name or class; codec
+// exceptions pass through unchanged.
 #pragma once
 
 #include <Poco/JSON/Object.h>
 
+#include <atomic>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <optional>
-#include <shared_mutex>
 #include <string>
 #include <typeindex>
 #include <typeinfo>
 #include <unordered_map>
+#include <vector>
 
 #include "connector/framework/Message.hpp"
 #include "connector/framework/Visibility.hpp"
@@ -36,7 +41,7 @@ class CONNECTOR_FRAMEWORK_API JsonSerializer {
         Poco::JSON::Object::Ptr object;
     };
 
-    JsonSerializer() = default;
+    JsonSerializer();
     JsonSerializer(const JsonSerializer&) = delete;
     JsonSerializer& operator=(const JsonSerializer&) = delete;
     virtual ~JsonSerializer();
@@ -67,9 +72,20 @@ class CONNECTOR_FRAMEWORK_API JsonSerializer {
         DeserializerFn deserializer;
     };
 
-    mutable std::shared_mutex mutex;
-    std::unordered_map<std::type_index, Codec> byType;
-    std::unordered_map<std::string, Named> byName;
+    struct Table {
+        std::unordered_map<std::type_index, Codec> byType;
+        std::unordered_map<std::string, Named> byName;
+    };
+
+    // publish: makes `next` the table readers see; call with writeMutex held.
+    void publish(std::unique_ptr<Table> next);
+    [[nodiscard]] const Table& table() const noexcept {
+        return *current.load(std::memory_order_acquire);
+    }
+
+    std::mutex writeMutex;
+    std::vector<std::unique_ptr<const Table>> tables;  // every table published, the current last
+    std::atomic<const Table*> current;
 };
 
 }  // namespace connector::json

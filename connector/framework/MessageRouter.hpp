@@ -3,7 +3,9 @@
 // Context is delivered message by message to the providers of their types, and the answers are
 // gathered in a ContainerResponse under their short type names ("EnabledFeaturesResponse").
 //
-// Routes are added while setting up; routing may then run on any number of threads at once.
+// Routes are added while setting up; routing may then run on any number of threads at once, and
+// reads the routes without a lock or any write to memory another thread reads (each addRoute
+// publishes a new table, kept until the router ends).
 // Errors travel inside the returned futures: an unknown type gives std::invalid_argument
 // "No service provider for message type <name>"; the first failing message of a batch fails the
 // whole batch with its own error (later messages of the batch are not delivered). An answer check,
@@ -11,11 +13,13 @@
 // fails the batch the same way (a host bounds what one batch may build up this way).
 #pragma once
 
+#include <atomic>
 #include <functional>
 #include <memory>
-#include <shared_mutex>
+#include <mutex>
 #include <string>
 #include <unordered_map>
+#include <vector>
 
 #include "connector/framework/BatchRouter.hpp"
 #include "connector/framework/Context.hpp"
@@ -69,10 +73,14 @@ class CONNECTOR_FRAMEWORK_API MessageRouter : public BatchRouter {
   private:
     std::shared_ptr<json::JsonSerializer> names;
     AnswerCheck answerCheck;
-    // Shared, so that route takes its own reference under the lock and calls it outside the lock
-    // without copying the function itself.
-    mutable std::shared_mutex mutex;
-    std::unordered_map<std::string, std::shared_ptr<const DeliverFn>> routes;
+    using Routes = std::unordered_map<std::string, DeliverFn>;
+    [[nodiscard]] const Routes& routes() const noexcept {
+        return *current.load(std::memory_order_acquire);
+    }
+
+    std::mutex writeMutex;
+    std::vector<std::unique_ptr<const Routes>> tables;  // every table published, the current last
+    std::atomic<const Routes*> current;
 };
 
 }  // namespace connector

@@ -1,6 +1,5 @@
 #include "connector/framework/MessageRouter.hpp"
 
-#include <mutex>
 #include <stdexcept>
 
 #include "connector/framework/TypeName.hpp"
@@ -10,35 +9,36 @@ namespace connector {
 const std::string MessageRouter::TYPE_PREFIX = "connector/v1/";
 
 MessageRouter::MessageRouter(std::shared_ptr<json::JsonSerializer> serializer)
-    : names(std::move(serializer)) {}
+    : names(std::move(serializer)) {
+    tables.push_back(std::make_unique<Routes>());
+    current.store(tables.back().get(), std::memory_order_release);
+}
 
 MessageRouter::~MessageRouter() = default;
 
 void MessageRouter::addRoute(const std::string& typeName, DeliverFn deliver) {
-    std::unique_lock<std::shared_mutex> lock(mutex);
-    routes.insert_or_assign(typeName, std::make_shared<const DeliverFn>(std::move(deliver)));
+    std::lock_guard<std::mutex> lock(writeMutex);
+    auto next = std::make_unique<Routes>(routes());
+    next->insert_or_assign(typeName, std::move(deliver));
+    tables.push_back(std::move(next));
+    current.store(tables.back().get(), std::memory_order_release);
 }
 
 bool MessageRouter::hasRoute(const std::string& typeName) const {
-    std::shared_lock<std::shared_mutex> lock(mutex);
-    return routes.count(typeName) != 0;
+    return routes().count(typeName) != 0;
 }
 
 Future<std::unique_ptr<Message>> MessageRouter::route(const std::string& typeName,
                                                       std::unique_ptr<Message>&& message,
                                                       Address&& address,
                                                       std::shared_ptr<Context> context) const {
-    std::shared_ptr<const DeliverFn> deliver;
-    {
-        std::shared_lock<std::shared_mutex> lock(mutex);
-        auto found = routes.find(typeName);
-        if (found != routes.end()) deliver = found->second;
-    }
-    if (!deliver || !*deliver) {
+    const Routes& table = routes();
+    auto found = table.find(typeName);
+    if (found == table.end() || !found->second) {
         return makeErrorFuture<std::unique_ptr<Message>>(
             std::invalid_argument("No service provider for message type " + typeName));
     }
-    return (*deliver)(std::move(message), std::move(address), std::move(context));
+    return found->second(std::move(message), std::move(address), std::move(context));
 }
 
 Future<std::unique_ptr<Message>> MessageRouter::routeBatch(

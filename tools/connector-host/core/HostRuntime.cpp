@@ -1,6 +1,7 @@
 #include "tools/connector-host/core/HostRuntime.hpp"
 
 #include <mutex>
+#include <new>
 #include <ostream>
 #include <streambuf>
 #include <vector>
@@ -69,6 +70,60 @@ bool isInformationRequest(const NotingSerializer::Registered& type) {
            nullptr;
 }
 
+// Memory on cache lines of its own: its start on a line's start, its size whole lines.
+constexpr std::size_t CACHE_LINE = 64;
+
+std::size_t wholeLines(std::size_t bytes) {
+    return (bytes + CACHE_LINE - 1) / CACHE_LINE * CACHE_LINE;
+}
+
+template <class T>
+struct CacheLineAllocator {
+    using value_type = T;
+    CacheLineAllocator() = default;
+    template <class U>
+    CacheLineAllocator(const CacheLineAllocator<U>&) noexcept {}
+    T* allocate(std::size_t n) {
+        return static_cast<T*>(
+            ::operator new (wholeLines(n * sizeof(T)), std::align_val_t{CACHE_LINE}));
+    }
+    void deallocate(T* p, std::size_t) noexcept {
+        ::operator delete (p, std::align_val_t{CACHE_LINE});
+    }
+    template <class U>
+    bool operator==(const CacheLineAllocator<U>&) const noexcept {
+        return true;
+    }
+    template <class U>
+    bool operator!=(const CacheLineAllocator<U>&) const noexcept {
+        return false;
+    }
+};
+
+// makeProvider: a provider that every delivering thread shares. Each delivery writes its
+// reference counts (it takes shared_from_this) and reads the provider's own data: the two are
+// allocated apart, each on lines of its own, so that the counts moving between CPUs do not take
+// the provider's data with them.
+template <class P, class... Args>
+std::shared_ptr<P> makeProvider(Args&&... args) {
+    CacheLineAllocator<P> allocator;
+    P* memory = allocator.allocate(1);
+    P* provider = nullptr;
+    try {
+        provider = new (memory) P(std::forward<Args>(args)...);
+    } catch (...) {
+        allocator.deallocate(memory, 1);
+        throw;
+    }
+    return std::shared_ptr<P>(
+        provider,
+        [](P* object) {
+            object->~P();
+            CacheLineAllocator<P>().deallocate(object, 1);
+        },
+        allocator);
+}
+
 std::size_t jsonSize(const Poco::JSON::Object::Ptr& object) {
     CountingBuffer counter;
     std::ostream out(&counter);
@@ -94,8 +149,8 @@ HostRuntime::HostRuntime(std::shared_ptr<qvm::QVM> engine,
     , router(std::make_shared<connector::MessageRouter>(serializer))
     , sessions(std::make_shared<connector::http::HttpSessionManager>(router, sessionLimits))
     , engine(std::move(engine))
-    , information(std::make_shared<InformationServiceProviderImpl>(sessions, this->engine))
-    , clientTypes(std::make_shared<ClientTypeServiceProvider>())
+    , information(makeProvider<InformationServiceProviderImpl>(sessions, this->engine))
+    , clientTypes(makeProvider<ClientTypeServiceProvider>())
     , registration(std::make_unique<InformationJsonSerialization>(serializer)) {
     // Every request type of the information service that the plug-in registers is routed to it;
     // ClientType, a message of the client-type service, travels only inside a batch.
