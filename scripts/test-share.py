@@ -5,7 +5,7 @@ Tests: the C++, Python and JavaScript under tests/ (the third-party data in test
 Product: the C++ and JavaScript outside tests/, bench/ and fuzz/. Only files git knows are
 counted. Exit status 1 when the tests are over MAX_SHARE of the product (default 0.40).
 
-    python3 scripts/test-share.py          # tests 3,100 / product 9,000 = 0.34
+    python3 scripts/test-share.py          # prints: tests T / product P = T/P
 """
 import os
 import re
