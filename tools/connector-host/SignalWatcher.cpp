@@ -66,7 +66,6 @@ void SignalWatcher::watch() {
 }
 
 void SignalWatcher::stopSignal(int number) {
-    std::function<void()> action;
     {
         std::lock_guard<std::mutex> lock(mutex);
         const auto now = std::chrono::steady_clock::now();
@@ -78,10 +77,16 @@ void SignalWatcher::stopSignal(int number) {
         }
         if (second || (number == *first && now - firstAt < REPEAT_WINDOW)) return;
         second = true;
-        action = atSecond;
     }
     logLine(log_level::WARNING, "stopping at once on a second signal " + std::to_string(number));
-    if (action) action();
+    std::lock_guard<std::mutex> hold(actionMutex);
+    runSecondStopAction();
+}
+
+void SignalWatcher::runSecondStopAction() {
+    if (!atSecond || secondActionRan) return;
+    secondActionRan = true;
+    atSecond();
 }
 
 int SignalWatcher::waitForStop() {
@@ -91,13 +96,9 @@ int SignalWatcher::waitForStop() {
 }
 
 void SignalWatcher::onSecondStop(std::function<void()> action) {
-    bool already = false;
-    {
-        std::lock_guard<std::mutex> lock(mutex);
-        atSecond = action;
-        already = second;
-    }
-    if (already && action) action();
+    std::lock_guard<std::mutex> hold(actionMutex);
+    atSecond = std::move(action);
+    if (stoppedTwice()) runSecondStopAction();
 }
 
 bool SignalWatcher::stoppedTwice() {

@@ -36,13 +36,16 @@ class SignalWatcher {
 
     // waitForStop: blocks until the first stop signal; gives its number.
     int waitForStop();
-    // onSecondStop: `action` runs when a second stop comes (at once if one has come already).
+    // onSecondStop: `action` runs once when a second stop comes (at once if one has come
+    // already). Replacing it, with nullptr too, waits for an action under way to return, so that
+    // whatever the action refers to may end once the call returns.
     void onSecondStop(std::function<void()> action);
     [[nodiscard]] bool stoppedTwice();
 
   private:
     void watch();
     void stopSignal(int number);
+    void runSecondStopAction();  // with actionMutex held
 
     const bool stops;
     std::function<void()> reopen;
@@ -51,7 +54,11 @@ class SignalWatcher {
     std::optional<int> first;
     std::chrono::steady_clock::time_point firstAt;
     bool second = false;
+    // The second stop's action, held and run under actionMutex (apart from `mutex`, which the
+    // action may need: it may ask stoppedTwice).
+    std::mutex actionMutex;
     std::function<void()> atSecond;
+    bool secondActionRan = false;
     bool ending = false;
     std::thread watcher;
 };

@@ -82,6 +82,12 @@ int serveHttp(HostRuntime& runtime, EnvelopeProcessor& processor, RequestLog& re
     server.start();
     announceServing(server.port(), options.portFile);
     announceStopping(signals.waitForStop());
+    // The watcher outlives the server: its second-stop action is withdrawn (waiting for one under
+    // way) before the server ends, however serveHttp is left.
+    struct SecondStop {
+        SignalWatcher& signals;
+        ~SecondStop() { signals.onSecondStop(nullptr); }
+    } secondStop{signals};
     signals.onSecondStop([&server] { server.stopNow(); });
     server.beginStop();
     // In order: no new requests, requests in hand answered (or refused at the drain deadline),
