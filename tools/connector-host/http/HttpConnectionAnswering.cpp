@@ -44,7 +44,9 @@ void HttpConnection::respondRead(Verdict::Action action) {
     write(std::make_shared<HttpResponse>(metricsResponse(owner.metricsText(), head, keep)), keep);
 }
 
-// report: the request in hand, answered with `status`, to the request log.
+// report: the request in hand, answered with `status`, to the request log. The session's name
+// is let go of then: a client may name a session as long as a body, and a connection kept alive
+// should not hold it until its next request.
 void HttpConnection::report(unsigned status, std::size_t bytesOut) noexcept {
     AccessRecord record;
     record.time = facts.arrived;
@@ -62,6 +64,7 @@ void HttpConnection::report(unsigned status, std::size_t bytesOut) noexcept {
         owner.requestLog().served(record, facts.type);
     else
         owner.requestLog().answered(record);
+    std::string().swap(facts.session);
 }
 
 // write: sends a response, at once where the socket takes it whole (the usual case: no thread
@@ -69,9 +72,10 @@ void HttpConnection::report(unsigned status, std::size_t bytesOut) noexcept {
 // unread is read and dropped for a moment after it, rather than taken as a request.
 void HttpConnection::write(std::shared_ptr<HttpResponse> response, bool keep) {
     const bool inputUnread = parser && !parser->is_done();
-    report(response->result_int(), response->body().size());
     setPhase(ConnectionPhase::Busy, 0);
-    if (phase.load() == ConnectionPhase::Reclaimed) return;  // closing
+    // A reclaimed connection is closing, and its reclaim reports what it sends instead.
+    if (phase.load() == ConnectionPhase::Reclaimed) return;
+    report(response->result_int(), response->body().size());
     state = State::Writing;
     auto serializer = std::make_shared<ResponseSerializer>(*response);
     beast::error_code error;

@@ -96,7 +96,16 @@ bool HttpServer::refuseWithSpare() {
                         "connector-host has no file descriptor left for another connection");
         socket.non_blocking(true, error);
         socket.write_some(net::buffer(refusal), error);
-        requests.metrics.countHttp(503, ErrorKind::Overloaded, 0, refusal.size());
+        AccessRecord record;
+        record.time = std::chrono::system_clock::now();
+        const auto remote = socket.remote_endpoint(error);
+        const std::string peer =
+            error ? "" : remote.address().to_string(error) + ":" + std::to_string(remote.port());
+        record.peer = peer;
+        record.status = httpStatus(ErrorKind::Overloaded);
+        record.error = ErrorKind::Overloaded;
+        record.bytesOut = refusal.size();
+        requests.answered(record);
         refused(ErrorKind::Overloaded, "a client beyond the open-files limit");
         socket.shutdown(tcp::socket::shutdown_send, error);
         char drained[4096];  // what the client sent, so that closing does not reset the answer
