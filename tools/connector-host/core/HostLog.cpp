@@ -125,12 +125,6 @@ std::string escapeLogText(std::string_view text) {
     return out;
 }
 
-std::string isoTime(std::chrono::system_clock::time_point time) {
-    std::string text;
-    appendIsoTime(text, time);
-    return text;
-}
-
 void appendIsoTime(std::string& out, std::chrono::system_clock::time_point time) {
     const auto since = time.time_since_epoch();
     const std::time_t seconds = std::chrono::duration_cast<std::chrono::seconds>(since).count();
@@ -161,25 +155,26 @@ void logLine(unsigned level, const std::string& text) noexcept {
     hostLogger.log(level, [&](std::ostream& out) { out << text; });
 }
 
-void LogThrottle::log(const std::string& text) noexcept {
-    if (!hostLogger.is_enabled(level)) return;
+bool LogThrottle::admit(std::size_t& heldBefore) noexcept {
+    if (!hostLogger.is_enabled(level)) return false;
+    const auto now = std::chrono::steady_clock::now();
+    std::lock_guard<std::mutex> lock(mutex);
+    if (logged && now - last < interval) {
+        ++held;
+        return false;
+    }
+    logged = true;
+    last = now;
+    heldBefore = held;
+    held = 0;
+    return true;
+}
+
+void LogThrottle::write(const std::string& text, std::size_t heldBefore) noexcept {
     try {
-        const auto now = std::chrono::steady_clock::now();
-        std::size_t before = 0;
-        {
-            std::lock_guard<std::mutex> lock(mutex);
-            if (logged && now - last < interval) {
-                ++held;
-                return;
-            }
-            logged = true;
-            last = now;
-            before = held;
-            held = 0;
-        }
-        logLine(level, before == 0
-                           ? text
-                           : text + " (and " + std::to_string(before) + " more since the last)");
+        logLine(level, heldBefore == 0 ? text
+                                       : text + " (and " + std::to_string(heldBefore) +
+                                             " more since the last)");
     } catch (...) {
     }
 }

@@ -39,8 +39,8 @@ void configureLogging(LogFormat format, unsigned minimumLevel);
 // escapeLogText: `text` under the one escaping rule above.
 [[nodiscard]] std::string escapeLogText(std::string_view text);
 
-// isoTime: `time` as an ISO-8601 UTC text with milliseconds ("2026-12-06T22:54:21.123Z").
-[[nodiscard]] std::string isoTime(std::chrono::system_clock::time_point time);
+// appendIsoTime: appends `time` as an ISO-8601 UTC text with milliseconds
+// ("2026-12-06T22:54:21.123Z").
 void appendIsoTime(std::string& out, std::chrono::system_clock::time_point time);
 
 // logEnabled: whether a line of `level` is written now.
@@ -49,14 +49,32 @@ void appendIsoTime(std::string& out, std::chrono::system_clock::time_point time)
 // logLine: one line of connector-host's own, at `level`.
 void logLine(unsigned level, const std::string& text) noexcept;
 
+// LogThrottle: lines of one kind at `level`, at most one per `interval`; a line written after
+// some were held back says how many. Threads: any. Errors: none reach the caller.
 class LogThrottle {
   public:
     LogThrottle(unsigned level, std::chrono::steady_clock::duration interval)
         : level(level), interval(interval) {}
 
-    void log(const std::string& text) noexcept;
+    void log(const std::string& text) noexcept {
+        logWith([&text] { return text; });
+    }
+    // logWith: as log, the text made by `makeText` only if it is written (a flood of refusals
+    // builds no text of its own).
+    template <class MakeText>
+    void logWith(MakeText makeText) noexcept {
+        std::size_t heldBefore = 0;
+        if (!admit(heldBefore)) return;
+        try {
+            write(makeText(), heldBefore);
+        } catch (...) {
+        }
+    }
 
   private:
+    bool admit(std::size_t& heldBefore) noexcept;
+    void write(const std::string& text, std::size_t heldBefore) noexcept;
+
     const unsigned level;
     const std::chrono::steady_clock::duration interval;
     std::mutex mutex;

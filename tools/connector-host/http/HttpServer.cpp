@@ -95,8 +95,10 @@ void HttpServer::runControl() noexcept {
 void HttpServer::refused(ErrorKind kind, const std::string& peer) noexcept {
     for (auto& [logged, throttle] : refusalLogs)
         if (logged == kind)
-            throttle->log("refused a request from " + peer + ": " +
-                          std::to_string(httpStatus(kind)) + " " + wireName(kind));
+            throttle->logWith([&] {
+                return "refused a request from " + peer + ": " + std::to_string(httpStatus(kind)) +
+                       " " + wireName(kind);
+            });
 }
 
 std::string HttpServer::metricsText() {
