@@ -8,7 +8,8 @@
 // and decoding read the table without a lock or any write to memory another thread reads (one
 // atomic load of the current table): registrations publish a new table, and every table stays
 // until the serializer ends, so registering is for setting up (each registration keeps a copy
-// of the table). Errors: std::invalid_argument for an unknown type name or class; codec
+// of the table, and with it the codec functions of withdrawn registrations: a library whose
+// codecs these are stays loaded until the serializer ends). Errors: std::invalid_argument for an unknown type name or class; codec
 // exceptions pass through unchanged.
 #pragma once
 

@@ -5,7 +5,7 @@
 //
 // Routes are added while setting up; routing may then run on any number of threads at once, and
 // reads the routes without a lock or any write to memory another thread reads (each addRoute
-// publishes a new table, kept until the router ends).
+// publishes a new table, kept until the router ends, with what a replaced route holds).
 // Errors travel inside the returned futures: an unknown type gives std::invalid_argument
 // "No service provider for message type <name>"; the first failing message of a batch fails the
 // whole batch with its own error (later messages of the batch are not delivered). An answer check,

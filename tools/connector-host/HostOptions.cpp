@@ -280,8 +280,8 @@ std::string helpText(const po::options_description& general, const po::options_d
          << "Environment:\n"
          << "  QUORIX_CONNECTOR_HOSTING_ENVIRONMENT  the client type's hosting suffix\n"
          << "  NOTIFY_SOCKET                         systemd's: READY=1 and STOPPING=1 are sent\n\n"
-         << "Signals: SIGINT or SIGTERM stops (a second one within a drain stops at once);\n"
-         << "SIGHUP reopens the access log.\n\n"
+         << "Signals: SIGINT or SIGTERM stops (a second one within a drain stops at once;\n"
+         << "the same signal again within a second counts once); SIGHUP reopens the access log.\n\n"
          << "Exit status: 0 after the input ended or a clean stop; 1 when the host cannot start\n"
          << "or cannot write an answer; 2 for a bad command line; 3 when a second stop signal\n"
          << "cut the drain short.\n";

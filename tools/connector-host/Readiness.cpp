@@ -11,7 +11,10 @@
 #include "tools/connector-host/core/HostLog.hpp"
 
 namespace connectorhost {
+namespace {
 
+// writePortFile: FILE holds "PORT\n", written to a file of its own beside FILE (named after this
+// process) and renamed over FILE, so that a reader never sees half of it.
 void writePortFile(const std::string& path, std::uint16_t port) {
     const std::string temporary = path + ".tmp" + std::to_string(::getpid());
     std::FILE* file = std::fopen(temporary.c_str(), "w");
@@ -23,6 +26,8 @@ void writePortFile(const std::string& path, std::uint16_t port) {
         throw std::runtime_error("cannot write port file " + path + ": " + std::strerror(error));
     }
 }
+
+}  // namespace
 
 void announceServing(std::uint16_t port, const std::optional<std::string>& portFile) {
     if (portFile) writePortFile(*portFile, port);

@@ -19,7 +19,4 @@ namespace connectorhost {
 void announceServing(std::uint16_t port, const std::optional<std::string>& portFile);
 void announceStopping(int signal);
 
-// writePortFile: FILE holds "PORT\n", written to FILE.tmp and renamed over FILE.
-void writePortFile(const std::string& path, std::uint16_t port);
-
 }  // namespace connectorhost

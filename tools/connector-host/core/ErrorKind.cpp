@@ -106,13 +106,13 @@ std::pair<ErrorKind, std::string> classify(const std::exception_ptr& error) {
     }
 }
 
-std::string printable(const std::string& text, bool controlsToo) {
+std::string printable(const std::string& text) {
     static const char digits[] = "0123456789ABCDEF";
     std::string out;
     out.reserve(text.size());
     for (const char c : text) {
         const auto byte = static_cast<unsigned char>(c);
-        if (byte < 0x80 && !(controlsToo && (byte < 0x20 || byte == 0x7F))) {
+        if (byte < 0x80) {
             out += c;
         } else {
             out += "\\x";

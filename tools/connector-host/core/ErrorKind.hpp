@@ -96,9 +96,8 @@ class RequestError : public std::runtime_error {
 [[nodiscard]] std::pair<ErrorKind, std::string> classify(const std::exception_ptr& error);
 
 // printable: `text` with every byte outside ASCII written as "\xHH", so that a message can quote
-// whatever a client sent and stay UTF-8 (JSON escapes the control characters); with
-// `controlsToo`, control characters as well, for plain text such as a log line.
-[[nodiscard]] std::string printable(const std::string& text, bool controlsToo = false);
+// whatever a client sent and stay UTF-8 (JSON escapes the control characters).
+[[nodiscard]] std::string printable(const std::string& text);
 
 // quoted: a header or field value quoted in an error text, printable and cut short at 100 bytes,
 // so that an answer never grows with what a client sent.

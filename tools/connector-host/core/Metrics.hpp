@@ -4,7 +4,7 @@
 //   connector_host_requests_total{type,outcome}      envelopes served, by message type and
 //                                                    outcome ("answered" or "error")
 //   connector_host_request_duration_seconds{type}    histogram of the time to serve one
-//   connector_host_errors_total{kind}                error answers by kind (wire name)
+//   connector_host_errors_total{kind,status}         error answers by kind (wire name) and status
 //   connector_host_http_responses_total{status}      HTTP answers by status
 //   connector_host_received_bytes_total, ..._sent_bytes_total
 //   connector_host_connections_reclaimed_total       connections reclaimed at the cap
@@ -62,7 +62,7 @@ class Metrics {
     void countRequest(std::size_t type, std::optional<ErrorKind> error,
                       std::chrono::microseconds took, std::size_t bytesIn,
                       std::size_t bytesOut) noexcept;
-    // countRefusal: an HTTP request answered without an envelope being served (a refusal, the
+    // countHttp: an HTTP request answered without an envelope being served (a refusal, the
     // page, health or metrics): its status, its error kind if any, and its bytes.
     void countHttp(unsigned status, std::optional<ErrorKind> error, std::size_t bytesIn,
                    std::size_t bytesOut) noexcept;

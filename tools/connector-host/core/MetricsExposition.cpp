@@ -132,7 +132,7 @@ std::string Metrics::summary() const {
         out << separator << wireName(static_cast<ErrorKind>(k)) << ' ' << totals.errors[k];
         separator = ", ";
     }
-    if (errors > 0) out << ')';
+    if (separator[0] == ',') out << ')';  // a kind was named
     out << "; " << totals.bytesIn << " bytes in, " << totals.bytesOut << " bytes out; "
         << totals.evaluations[0] << " engine evaluations";
     return out.str();
