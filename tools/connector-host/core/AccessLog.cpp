@@ -28,16 +28,12 @@ bool isPlain(std::string_view text) {
 void jsonText(std::string& line, std::string_view text) {
     const bool cut = text.size() > SHOWN;
     if (cut) text = text.substr(0, SHOWN);
+    const char* more = cut ? "..." : "";
+    if (!isPlain(text)) return appendJsonString(line, escapeLogText(text) + more);
     line += '"';
-    if (isPlain(text)) {
-        line.append(text);
-    } else {
-        for (const char c : escapeLogText(text)) {
-            if (c == '"' || c == '\\') line += '\\';
-            line += c;
-        }
-    }
-    line += cut ? "...\"" : "\"";
+    line.append(text);
+    line += more;
+    line += '"';
 }
 
 void member(std::string& line, const char* name, std::string_view text) {

@@ -37,15 +37,6 @@ std::string timeOf(const boost::log::record_view& record) {
 }
 
 // The JSON string of a text escaped already (so holding no control character).
-void writeJsonString(boost::log::formatting_ostream& out, const std::string& escaped) {
-    out << '"';
-    for (const char c : escaped) {
-        if (c == '"' || c == '\\') out << '\\';
-        out << c;
-    }
-    out << '"';
-}
-
 template <LogFormat FORMAT>
 void formatLine(const boost::log::record_view& record, boost::log::formatting_ostream& out) {
     const auto severity = boost::log::extract<unsigned>("Severity", record);
@@ -57,11 +48,12 @@ void formatLine(const boost::log::record_view& record, boost::log::formatting_os
     if constexpr (FORMAT == LogFormat::Text) {
         out << timeOf(record) << ' ' << level << ' ' << source << ": " << text;
     } else {
-        out << "{\"time\":\"" << timeOf(record) << "\",\"level\":\"" << level << "\",\"source\":";
-        writeJsonString(out, source);
-        out << ",\"message\":";
-        writeJsonString(out, text);
-        out << '}';
+        std::string members;
+        appendJsonString(members, source);
+        members += ",\"message\":";
+        appendJsonString(members, text);
+        out << "{\"time\":\"" << timeOf(record) << "\",\"level\":\"" << level
+            << "\",\"source\":" << members << '}';
     }
 }
 
@@ -123,6 +115,15 @@ std::string escapeLogText(std::string_view text) {
         }
     }
     return out;
+}
+
+void appendJsonString(std::string& out, std::string_view escaped) {
+    out += '"';
+    for (const char c : escaped) {
+        if (c == '"' || c == '\\') out += '\\';
+        out += c;
+    }
+    out += '"';
 }
 
 void appendIsoTime(std::string& out, std::chrono::system_clock::time_point time) {

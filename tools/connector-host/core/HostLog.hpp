@@ -38,6 +38,9 @@ void configureLogging(LogFormat format, unsigned minimumLevel);
 
 // escapeLogText: `text` under the one escaping rule above.
 [[nodiscard]] std::string escapeLogText(std::string_view text);
+// appendJsonString: appends `escaped` (a text escapeLogText gave) as a JSON string: quoted, with
+// its quotes and backslashes escaped (it holds no other character JSON must escape).
+void appendJsonString(std::string& out, std::string_view escaped);
 
 // appendIsoTime: appends `time` as an ISO-8601 UTC text with milliseconds
 // ("2026-12-06T22:54:21.123Z").
