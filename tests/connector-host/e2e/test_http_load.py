@@ -198,9 +198,13 @@ class OpenFilesTest(unittest.TestCase):
         self.assertLess(host.stderr.count(b"out of file descriptors"), 3, host.stderr[-2000:])
 
         # Each request takes the slow engine two seconds; those the host has no descriptor for
-        # are told so at once.
+        # are told so at once, and written to the access log like every other answer.
+        folder = tempfile.TemporaryDirectory()
+        self.addCleanup(folder.cleanup)
+        access = os.path.join(folder.name, "access.log")
         with HttpHost("--engine", slow_feature_engine(self, 2000), "--drain-timeout", "0.2",
-                      open_files=40) as host, contextlib.ExitStack() as stack:
+                      "--access-log", access, open_files=40) as host, \
+                contextlib.ExitStack() as stack:
             clients = []
             for _ in range(60):  # each busy at once, so none is reclaimed as idle
                 clients.append(stack.enter_context(host.connect(10)))
@@ -208,6 +212,10 @@ class OpenFilesTest(unittest.TestCase):
             heard = []
             wait_until(lambda: told(clients, OVERLOADED, heard), 20, "a client refused with 503")
             self.assertIn(b"HTTP/1.1 503 Service Unavailable\r\n", b"".join(heard))
+        with open(access, encoding="utf-8") as lines:
+            refused = [line for line in map(json.loads, lines.read().split("\n")[:-1])
+                       if line.get("error") == "overloaded"]
+        self.assertTrue(refused and all(line["status"] == 503 for line in refused), refused)
 
     def test_too_few_descriptors_to_serve_at_all(self):
         done = subprocess.run([HOST_BINARY, "--http", "0"], capture_output=True, text=True,
