@@ -9,8 +9,8 @@
 // atomic load of the current table): registrations publish a new table, and every table stays
 // until the serializer ends, so registering is for setting up (each registration keeps a copy
 // of the table, and with it the codec functions of withdrawn registrations: a library whose
-// codecs these are stays loaded until the serializer ends). Errors: std::invalid_argument for an unknown type name or class; codec
-// exceptions pass through unchanged.
+// codecs these are stays loaded until the serializer ends). Errors: std::invalid_argument for an
+// unknown type name or class; codec exceptions pass through unchanged.
 #pragma once
 
 #include <Poco/JSON/Object.h>

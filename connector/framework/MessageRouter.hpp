@@ -74,6 +74,8 @@ class CONNECTOR_FRAMEWORK_API MessageRouter : public BatchRouter {
     std::shared_ptr<json::JsonSerializer> names;
     AnswerCheck answerCheck;
     using Routes = std::unordered_map<std::string, DeliverFn>;
+    // publish: makes `next` the table readers see; call with writeMutex held.
+    void publish(std::unique_ptr<Routes> next);
     [[nodiscard]] const Routes& routes() const noexcept {
         return *current.load(std::memory_order_acquire);
     }

@@ -10,8 +10,8 @@ const std::string MessageRouter::TYPE_PREFIX = "connector/v1/";
 
 MessageRouter::MessageRouter(std::shared_ptr<json::JsonSerializer> serializer)
     : names(std::move(serializer)) {
-    tables.push_back(std::make_unique<Routes>());
-    current.store(tables.back().get(), std::memory_order_release);
+    std::lock_guard<std::mutex> lock(writeMutex);
+    publish(std::make_unique<Routes>());
 }
 
 MessageRouter::~MessageRouter() = default;
@@ -20,6 +20,10 @@ void MessageRouter::addRoute(const std::string& typeName, DeliverFn deliver) {
     std::lock_guard<std::mutex> lock(writeMutex);
     auto next = std::make_unique<Routes>(routes());
     next->insert_or_assign(typeName, std::move(deliver));
+    publish(std::move(next));
+}
+
+void MessageRouter::publish(std::unique_ptr<Routes> next) {
     tables.push_back(std::move(next));
     current.store(tables.back().get(), std::memory_order_release);
 }
