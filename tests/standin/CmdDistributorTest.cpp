@@ -2,11 +2,14 @@
 // evaluation suite drives: a request run on the calling thread is done on return; an
 // engine destroyed while a request runs cancels it and runs its continuations, so that no
 // caller is left waiting, on the worker or on a thread that waits for it; however waiting threads
-// and the worker race for requests, each runs once.
+// and the worker race for requests, each runs once; a waiter that takes its request out of those
+// the worker starts later leaves the others to the worker.
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <condition_variable>
 #include <future>
+#include <mutex>
 #include <thread>
 
 #include "../support/HostEngine.hpp"
@@ -105,6 +108,35 @@ TEST(CmdDistributorTest, EachRequestRunsOnceWhetherAWaiterOrTheWorkerStartsIt) {
     for (std::thread& thread : waiters) thread.join();
     for (int i = 0; i < WAITERS * EACH; ++i) EXPECT_EQ(runs[i].load(), 1) << "request " << i;
     EXPECT_GT(byWaiters.load() * byWorker.load(), 0);  // both sides took part, or nothing raced
+}
+
+// Requests wait together for the worker's delayed start; waiting on some of them (one from the
+// middle of the list, then the one that took its place) runs those here and leaves every other one
+// to the worker, each exactly once.
+TEST(CmdDistributorTest, RequestsRunByTheirWaitersLeaveTheRestToTheWorker) {
+    cmddistributor::DistributorOptions options;
+    options.startDelay = 50ms;
+    auto engine = qvm::QVM::create(options);
+    const std::vector<std::string> arguments{"0", "1", "2", "3", "4"};
+    std::mutex mutex;
+    std::condition_variable ran;
+    std::vector<int> runs(arguments.size());
+    engine->registerFunction("count", [&](qvm::HostCall& call) {
+        const int request = std::stoi(matrix::get_string(call.getInputs().at(0)));
+        {
+            std::lock_guard<std::mutex> lock(mutex);
+            ++runs.at(request);
+        }
+        ran.notify_all();
+        return qvm::functions::answerText(arguments[request])(call);
+    });
+    std::vector<qvm::Future<std::string>> futures;
+    for (const std::string& argument : arguments)
+        futures.push_back(fevalAsync<std::string>(engine, "count", argument.c_str()));
+    for (int waited : {1, 4}) EXPECT_EQ(futures[waited].get(), arguments[waited]);
+    std::unique_lock<std::mutex> lock(mutex);
+    EXPECT_TRUE(ran.wait_for(lock, 10s, [&] { return runs[0] && runs[2] && runs[3]; }));
+    EXPECT_EQ(runs, std::vector<int>(arguments.size(), 1));
 }
 
 }  // namespace

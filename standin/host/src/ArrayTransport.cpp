@@ -22,35 +22,31 @@ constexpr char TAG[4] = {'Q', 'X', 'A', '1'};
 // Deeper nesting than this is refused rather than followed (the reader recurses).
 constexpr int MAX_DEPTH = 64;
 
-// Writes an array's bytes, or, without an output, only counts them: a first pass measures, so that
-// the second writes into bytes reserved once.
+// Writes an array's bytes at `out`, or, without an output, only counts them: a first pass
+// measures, so that the second writes into bytes allocated once.
 class Writer {
   public:
-    explicit Writer(ByteVector* out) : out_(out) {}
+    explicit Writer(std::uint8_t* out) : out_(out) {}
 
     [[nodiscard]] std::size_t size() const noexcept { return size_; }
 
     void bytes(const void* data, std::size_t size) {
+        if (out_ != nullptr && size != 0) std::memcpy(out_ + size_, data, size);
         size_ += size;
-        if (size == 0 || out_ == nullptr) return;
-        // resize + memcpy rather than a range insert: GCC 12 at -O3 misreads the latter as an
-        // overflow (-Wstringop-overflow) once the 4-byte tag has been inlined into it.
-        const std::size_t at = out_->size();
-        out_->resize(at + size);
-        std::memcpy(out_->data() + at, data, size);
     }
     void u8(std::uint8_t value) {
+        if (out_ != nullptr) out_[size_] = value;
         ++size_;
-        if (out_ != nullptr) out_->push_back(value);
     }
-    void u64(std::uint64_t value) {
-        for (int shift = 0; shift < 64; shift += 8) u8(static_cast<std::uint8_t>(value >> shift));
-    }
-    void u32(std::uint32_t value) {
-        for (int shift = 0; shift < 32; shift += 8) u8(static_cast<std::uint8_t>(value >> shift));
+    template <class Unsigned>
+    void littleEndian(Unsigned value) {
+        if (out_ != nullptr)
+            for (std::size_t i = 0; i < sizeof value; ++i)
+                out_[size_ + i] = static_cast<std::uint8_t>(value >> (8 * i));
+        size_ += sizeof value;
     }
     void text(const std::string& value) {
-        u32(static_cast<std::uint32_t>(value.size()));
+        littleEndian(static_cast<std::uint32_t>(value.size()));
         bytes(value.data(), value.size());
     }
 
@@ -60,25 +56,26 @@ class Writer {
         u8(array->headerCode);
         u8(static_cast<std::uint8_t>(array->storage));
         text(array->className);
-        u64(array->rows);
-        u64(array->cols);
+        littleEndian(std::uint64_t{array->rows});
+        littleEndian(std::uint64_t{array->cols});
         switch (array->storage) {
             case ClassID::Char:
-                for (char16_t unit : array->chars) {
-                    u8(static_cast<std::uint8_t>(unit));
-                    u8(static_cast<std::uint8_t>(unit >> 8));
+                if (out_ == nullptr) {
+                    size_ += 2 * array->chars.size();
+                    break;
                 }
+                for (char16_t unit : array->chars) littleEndian(std::uint16_t{unit});
                 break;
             case ClassID::Double:
                 for (double real : array->reals) {
                     std::uint64_t bits = 0;
                     std::memcpy(&bits, &real, sizeof bits);
-                    u64(bits);
+                    littleEndian(bits);
                 }
                 break;
             case ClassID::Struct:
             case ClassID::Object:
-                u32(static_cast<std::uint32_t>(array->fieldNames.size()));
+                littleEndian(static_cast<std::uint32_t>(array->fieldNames.size()));
                 for (const std::string& name : array->fieldNames) text(name);
                 [[fallthrough]];
             case ClassID::Cell:
@@ -90,7 +87,7 @@ class Writer {
     }
 
   private:
-    ByteVector* out_;
+    std::uint8_t* out_;
     std::size_t size_ = 0;
 };
 
@@ -247,9 +244,8 @@ SerializedArrays serializeQxArrays(const std::vector<qxArray*>& arrays) {
         Writer counter(nullptr);
         counter.bytes(TAG, sizeof TAG);
         counter.node(array);
-        ByteVector bytes;
-        bytes.reserve(counter.size());
-        Writer writer(&bytes);
+        ByteVector bytes(counter.size());
+        Writer writer(bytes.data());
         writer.bytes(TAG, sizeof TAG);
         writer.node(array);
         out.push_back(std::move(bytes));

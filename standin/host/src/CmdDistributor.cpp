@@ -55,13 +55,14 @@ CmdDistributor::~CmdDistributor() {
 
 CmdDistributor::RequestTrackingPtr CmdDistributor::trackRequest(
     const boost::shared_ptr<CmdRequest>& request, std::unique_ptr<PromiseDelegate> delegate,
-    const RunOptions& options, const IDType& id, bool trackById, std::function<void()> onFinished) {
+    const RunOptions& /*options*/, const IDType& id, bool trackById,
+    std::function<void()> onFinished) {
     if (!request) throw std::invalid_argument("trackRequest: the request is empty.");
     if (!delegate) throw std::invalid_argument("trackRequest: the delegate is empty.");
     auto entry = std::make_shared<detail::TrackedRequest>();
     entry->id = id;
     entry->request = request;
-    entry->options = options;
+    // The options a request runs with are those it is submitted with (submitRequest).
     entry->delegate = std::move(delegate);
     entry->onFinished = std::move(onFinished);
     if (trackById) {
@@ -84,29 +85,27 @@ void CmdDistributor::submitRequest(const RequestTrackingPtr& handle, const IDTyp
     std::shared_ptr<detail::TrackedRequest> entry = handle->entry_;
     if (entry->id != id)
         throw std::invalid_argument("submitRequest: the id is not the tracked request's.");
+    const bool waiterRuns = !runOnCallingThread && options_.waiting == WaitingThread::RunsTask;
     {
         std::lock_guard<std::mutex> lock(entry->mutex);
         if (entry->submitted)
             throw std::logic_error("submitRequest: the request was submitted before.");
         entry->submitted = true;
         entry->options = std::move(options);
+        if (waiterRuns && entry->delegate)
+            entry->delegate->setWaitCallback(
+                [gate = gate_, this, weak = std::weak_ptr<detail::TrackedRequest>(entry)] {
+                    runForWaiter(gate, this, weak);
+                });
     }
     submitted_.fetch_add(1);
     if (runOnCallingThread) {
         claimAndRun(entry);
         return;
     }
-    if (options_.waiting == WaitingThread::OnlyWaits) {
+    if (!waiterRuns) {
         worker_->post(*this, std::move(entry));
         return;
-    }
-    {
-        std::lock_guard<std::mutex> lock(entry->mutex);
-        if (entry->delegate)
-            entry->delegate->setWaitCallback(
-                [gate = gate_, this, weak = std::weak_ptr<detail::TrackedRequest>(entry)] {
-                    runForWaiter(gate, this, weak);
-                });
     }
     worker_->startLater(*this, std::move(entry));
 }

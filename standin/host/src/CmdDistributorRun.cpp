@@ -74,6 +74,8 @@ void CmdDistributor::runForWaiter(const std::shared_ptr<detail::RunGate>& gate,
         return;
     }
     if (entry->claimed.exchange(true, std::memory_order_acq_rel)) return;
+    const std::shared_ptr<detail::TrackedRequest> withdrawn =
+        distributor->worker_->withdraw(*entry);
     distributor->runDelegate(*entry);
     engine.unlock();
     distributor->finish(entry);
@@ -85,7 +87,7 @@ void CmdDistributor::runDelegate(detail::TrackedRequest& entry) noexcept {
     {
         std::lock_guard<std::mutex> lock(entry.mutex);
         delegate = std::move(entry.delegate);
-        runOptions = entry.options;
+        runOptions = std::move(entry.options);  // a request runs once
     }
     if (!delegate) return;
     const bool readyFirst = options_.order == CompletionOrder::ReadyThenComplete;

@@ -40,6 +40,10 @@ struct TrackedRequest {
     std::atomic<bool> claimed{false};
     // Set once the request has been handed to the worker at once (see CmdDistributor::Worker).
     std::atomic<bool> posted{false};
+    // Where the request waits in the worker's list of those it starts later, or NOT_LATER;
+    // guarded by the worker's mutex.
+    static constexpr std::size_t NOT_LATER = static_cast<std::size_t>(-1);
+    std::size_t laterSlot = NOT_LATER;
 
     // The caller's handle lives here too, saving an allocation per request: built in place by
     // trackRequest, destroyed in place by RequestTrackingDeleter. It keeps this entry alive.
@@ -55,28 +59,27 @@ struct RunGate {
     // function may wait for a nested evaluation, which its own thread then runs.
     std::recursive_mutex engine;
 
-    std::mutex mutex;  // guards closing and waiterRuns
+    // The runs on waiting threads under way, and CLOSING once the distributor is closing: one
+    // atomic word, so that entering and leaving cost one atomic operation each and no lock.
+    static constexpr std::size_t CLOSING = std::size_t{1} << (sizeof(std::size_t) * 8 - 1);
+    std::atomic<std::size_t> runs{0};
+    std::mutex mutex;  // with idle: wakes the closing distributor when the last run leaves
     std::condition_variable idle;
-    bool closing = false;
-    std::size_t waiterRuns = 0;
 
     bool enter() {
-        std::lock_guard<std::mutex> lock(mutex);
-        if (closing) return false;
-        ++waiterRuns;
-        return true;
+        if ((runs.fetch_add(1, std::memory_order_acquire) & CLOSING) == 0) return true;
+        leave();
+        return false;
     }
     void leave() {
-        std::lock_guard<std::mutex> lock(mutex);
-        if (--waiterRuns == 0) idle.notify_all();
+        if (runs.fetch_sub(1, std::memory_order_acq_rel) != (CLOSING | 1)) return;
+        std::lock_guard<std::mutex> lock(mutex);  // the closing thread is waiting or about to
+        idle.notify_all();
     }
-    void close() {
-        std::lock_guard<std::mutex> lock(mutex);
-        closing = true;
-    }
+    void close() { runs.fetch_or(CLOSING, std::memory_order_acq_rel); }
     void waitTillIdle() {
         std::unique_lock<std::mutex> lock(mutex);
-        idle.wait(lock, [this] { return waiterRuns == 0; });
+        idle.wait(lock, [this] { return runs.load(std::memory_order_acquire) == CLOSING; });
     }
 };
 
