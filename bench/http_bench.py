@@ -6,10 +6,12 @@ Usage: http_bench.py BUILD_DIR OUT_JSON PLACEMENT [SECONDS] [REPETITIONS]
 PLACEMENT "same" runs every process (the server, wrk, the stdin host) on CPU 0; "split" leaves
 them free on every CPU. For 1, 8 and 64 kept-alive connections, wrk (one thread) posts the same
 ServiceRegistry envelope for SECONDS (default 2) to connector-host and to http_floor_server (a
-minimal Beast server answering the very bytes connector-host answers), in turns, REPETITIONS
-times (default 3); the figure is the median of the requests per second. The stdin path is
+minimal Beast server serving the envelope through the host's own core, so that the two differ
+only in their HTTP edge; both must give the same answer), in turns, REPETITIONS
+times (default 5); the figure is the median of the requests per second, and the ratios of the
+pairs timed one after the other are kept to show the spread. The stdin path is
 connector-host reading 50,000 such lines from a file, less its start-up (timed on an empty file).
-Writes {"placement", "connections": {"1": {"host": rps, "floor": rps}, ...},
+Writes {"placement", "connections": {"1": {"host": rps, "floor": rps, "ratios": [...]}, ...},
 "stdin_seconds_per_line"} to OUT_JSON. Needs wrk on the PATH; Python standard library only.
 """
 
@@ -65,7 +67,7 @@ def answer_of(port):
     body = response.read()
     connection.close()
     if response.status != 200:
-        raise SystemExit("connector-host answered %d: %r" % (response.status, body))
+        raise SystemExit("a server answered %d: %r" % (response.status, body))
     return body
 
 
@@ -101,7 +103,7 @@ def main():
         raise SystemExit(__doc__)
     build, out, placement = sys.argv[1:4]
     seconds = int(sys.argv[4]) if len(sys.argv) > 4 else 2
-    repetitions = int(sys.argv[5]) if len(sys.argv) > 5 else 3
+    repetitions = int(sys.argv[5]) if len(sys.argv) > 5 else 5
     host = os.path.join(build, "tools", "connector-host", "connector-host")
     floor = os.path.join(build, "bench", "http_floor_server")
     with tempfile.TemporaryDirectory() as directory:
@@ -112,12 +114,11 @@ def main():
             served = Server(pinned(placement, [host, "--http", "0", "--log-level", "info"]),
                             r"127\.0\.0\.1:(\d+)/", True)
             servers.callback(served.stop)
-            answer = os.path.join(directory, "answer")
-            with open(answer, "wb") as handle:
-                handle.write(answer_of(served.port))
-            floored = Server(pinned(placement, [floor, "0", str(os.cpu_count() or 2), answer]),
+            floored = Server(pinned(placement, [floor, "0", str(os.cpu_count() or 2)]),
                              r"^(\d+)$", False)
             servers.callback(floored.stop)
+            if answer_of(served.port) != answer_of(floored.port):
+                raise SystemExit("the floor server's answer differs from connector-host's")
             figures = {}
             for connections in CONNECTIONS:
                 runs = {"host": [], "floor": []}
@@ -126,6 +127,8 @@ def main():
                         runs[name].append(requests_per_second(placement, script, server.port,
                                                               connections, seconds))
                 figures[str(connections)] = {k: statistics.median(v) for k, v in runs.items()}
+                figures[str(connections)]["ratios"] = [
+                    host / floor for host, floor in zip(runs["host"], runs["floor"])]
         per_line = stdin_seconds_per_line(placement, host, directory, repetitions)
     with open(out, "w") as handle:
         json.dump({"placement": placement, "connections": figures,

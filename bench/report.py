@@ -20,6 +20,7 @@ the line "N/M targets met". Python standard library only.
 
 import json
 import os
+import statistics
 import sys
 
 PLACEMENTS = ("same", "split")
@@ -150,9 +151,16 @@ def main():
     allocations = Results(load(os.path.join(directory, "allocation_bench.json")))
     http = {p: load(os.path.join(directory, p, "http.json")) for p in PLACEMENTS}
 
-    def http_pairs(connections, ours, floor):
-        """{placement: (ours, floor)} of the HTTP run; ours/floor pick from its figures."""
-        return {p: (ours(http[p], connections), floor(http[p], connections)) for p in PLACEMENTS}
+    def http_pairs(connections, ours, floor, spread=False):
+        """{placement: (ours, floor[, spread])} of the HTTP run; ours/floor pick from its figures;
+        spread: that of the ratios of the pairs timed in turns, in per cent of their median."""
+        def pair(figures):
+            both = (ours(figures, connections), floor(figures, connections))
+            ratios = figures["connections"][str(connections)].get("ratios", [])
+            if not spread or len(ratios) < 2:
+                return both
+            return both + (100 * statistics.pstdev(ratios) / statistics.median(ratios),)
+        return {p: pair(http[p]) for p in PLACEMENTS}
 
     def rate(server):
         """Requests per second of `server` ("host" or "floor") at a number of connections."""
@@ -197,13 +205,14 @@ def main():
     for key, label in json_rows:
         table.at_most("JSON end to end: %s vs the serializer contract's floor" % label,
                       both("delivery_bench", "Json/" + key, "plugin", "contract"), 1.5)
-    # HTTP: connector-host under wrk against a minimal Beast server answering the same bytes, and
+    # HTTP: connector-host under wrk against a minimal Beast server serving the same envelopes
+    # through the host's core (the two differ in their HTTP edge only), and
     # against its own stdin path ("split" here: every process free on both CPUs).
     table.at_most("HTTP, 1 connection: time per request vs the floor server",
-                  http_pairs(1, time_per_request("host"), time_per_request("floor")), 1.0)
+                  http_pairs(1, time_per_request("host"), time_per_request("floor"), True), 1.0)
     for connections in (8, 64):
         table.at_least("HTTP, %d connections: throughput vs the floor server" % connections,
-                       http_pairs(connections, rate("host"), rate("floor")), 0.9)
+                       http_pairs(connections, rate("host"), rate("floor"), True), 0.9)
     # What watching costs: an envelope counted in the metrics, and written to the access log too,
     # against the same envelope served alone.
     table.at_most("metrics: an envelope counted vs served alone",

@@ -12,7 +12,7 @@
 #   REPETITIONS=3 bench/run.sh      # quicker, less stable
 #
 # Environment: BUILD_DIR (build/bench), REPETITIONS (12), MIN_TIME (0.1 s per repetition),
-# JOBS (2), HTTP_SECONDS (2 per wrk run), HTTP_REPETITIONS (3). Needs two CPUs and wrk.
+# JOBS (2), HTTP_SECONDS (2 per wrk run), HTTP_REPETITIONS (5). Needs two CPUs and wrk.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/install-deps.sh bench
@@ -56,7 +56,7 @@ done
 # The HTTP path under wrk, against the floor server and the stdin path (bench/http_bench.py).
 for placement in same split; do
   python3 bench/http_bench.py "$build_dir" "$results/$placement/http.json" "$placement" \
-    "${HTTP_SECONDS:-2}" "${HTTP_REPETITIONS:-3}"
+    "${HTTP_SECONDS:-2}" "${HTTP_REPETITIONS:-5}"
 done
 # Counts, not timings: one short run gives them.
 run "$results" allocation_bench --benchmark_min_time=0.05
