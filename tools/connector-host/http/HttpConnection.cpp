@@ -28,8 +28,7 @@ HttpConnection::HttpConnection(ConnectionOwner& owner, tcp::socket accepted, net
     beast::error_code ignored;
     socket.set_option(tcp::no_delay(true), ignored);
     socket.non_blocking(true, ignored);  // writes are tried at once (see write)
-    const auto remote = socket.remote_endpoint(ignored);
-    peer = remote.address().to_string(ignored) + ":" + std::to_string(remote.port());
+    peer = peerText(socket);
     owner.opened(*this);
 }
 

@@ -98,10 +98,7 @@ bool HttpServer::refuseWithSpare() {
         socket.write_some(net::buffer(refusal), error);
         AccessRecord record;
         record.time = std::chrono::system_clock::now();
-        const auto remote = socket.remote_endpoint(error);
-        const std::string peer =
-            error ? "" : remote.address().to_string(error) + ":" + std::to_string(remote.port());
-        record.peer = peer;
+        record.peer = peerText(socket);
         record.status = httpStatus(ErrorKind::Overloaded);
         record.error = ErrorKind::Overloaded;
         record.bytesOut = refusal.size();
