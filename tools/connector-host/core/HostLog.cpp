@@ -36,7 +36,6 @@ std::string timeOf(const boost::log::record_view& record) {
                                       boost::posix_time::time_duration::ticks_per_second()));
 }
 
-// The JSON string of a text escaped already (so holding no control character).
 template <LogFormat FORMAT>
 void formatLine(const boost::log::record_view& record, boost::log::formatting_ostream& out) {
     const auto severity = boost::log::extract<unsigned>("Severity", record);
